@@ -1,0 +1,165 @@
+#include "resources.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/launch_state.h"
+#include "launcher/vm_options.h"
+
+const LaunchResource kClassesResource = {"CLASSES", 1000};
+const LaunchResource kMainClassResource = {"MAIN-CLASS", 3000};
+const LaunchResource kClassPathResource = {"CLASS-PATH", 4000};
+const LaunchResource kJarPathResource = {"JAR-PATH", 4500};
+const LaunchResource kVmOptionsResource = {"VM-OPTIONS", 5000};
+const LaunchResource kMd5SumResource = {"MD5-SUM", 6000};
+const LaunchResource kConfigPathResource = {"CONFIG-PATH", 9000};
+const LaunchResource kSyncPathResource = {"SYNC-PATH", 10000};
+const LaunchResource kInitHeapPercentResource = {"VM-INIT-HEAP-PERC", 11000};
+const LaunchResource kMaxHeapPercentResource = {"VM-MAX-HEAP-PERC", 11100};
+const LaunchResource kSplashResource = {"VM-SPLASH", 20000};
+
+char* CopyResourceText(const void* bytes, size_t size) {
+    char* text = static_cast<char*>(AllocOrExit(size + 1));
+    memset(text, 0, size + 1);
+    if (size > 0) memcpy(text, bytes, size);
+    return text;
+}
+
+// Copies at most `size` bytes, stopping at a NUL, into a reader-owned buffer of kTextResourceLimit.
+static const char* CopyIntoReaderBuffer(char* buffer, const void* bytes, size_t size) {
+    const char* source = static_cast<const char*>(bytes);
+    size_t length = 0;
+    while (length < size && length < kTextResourceLimit - 1 && source[length] != '\0') length++;
+    memcpy(buffer, source, length);
+    buffer[length] = '\0';
+    return buffer;
+}
+
+const char* ReadMainClassResource() {
+    static char mainClass[kTextResourceLimit];
+    if (g_launch.mainClassName != nullptr && g_launch.mainClassName[0] != '\0') return g_launch.mainClassName;
+    size_t size = 0;
+    unsigned long lastError = 0;
+    const void* bytes = LoadLaunchResource(kMainClassResource, &size, &lastError);
+    if (bytes == nullptr) {
+        fprintf(stderr, "Unable to load MAIN-CLASS Resource (Resource not found) %lu\n", lastError);
+        return nullptr;
+    }
+    if (size >= kTextResourceLimit) {
+        fprintf(stderr, "MainClass name too long (%d)\n", static_cast<int>(size));
+        return nullptr;
+    }
+    return CopyIntoReaderBuffer(mainClass, bytes, size);
+}
+
+// SYNC-PATH and CONFIG-PATH share their shape: a limited text with '/' turned into '\'.
+static char* ReadPathResource(const LaunchResource& resource, const char* absentFormat, const char* tooLongFormat) {
+    size_t size = 0;
+    unsigned long lastError = 0;
+    const void* bytes = LoadLaunchResource(resource, &size, &lastError);
+    if (bytes == nullptr) {
+        fprintf(stderr, absentFormat, lastError);
+        return nullptr;
+    }
+    if (size >= kTextResourceLimit) {
+        fprintf(stderr, tooLongFormat, static_cast<int>(size));
+        return nullptr;
+    }
+    char* text = CopyResourceText(bytes, size);
+    char* converted = ReplaceAll(text, "/", "\\");
+    free(text);
+    return converted;
+}
+
+char* ReadSyncPathResource() {
+    return ReadPathResource(kSyncPathResource, "Unable to load SYNC-PATH Resource (Resource not found)%lu\n",
+                            "SyncPath too long (%d)\n");
+}
+
+char* ReadConfigPathResource() {
+    return ReadPathResource(kConfigPathResource, "Unable to load CONFIG-PATH Resource (Resource not found)<%lu>\n",
+                            "ConfigPath too long (%d)\n");
+}
+
+const char* ReadJarPathResource() {
+    static char jarPath[kTextResourceLimit];
+    size_t size = 0;
+    const void* bytes = LoadLaunchResource(kJarPathResource, &size, nullptr);
+    if (bytes == nullptr || size >= kTextResourceLimit) return nullptr;
+    return CopyIntoReaderBuffer(jarPath, bytes, size);
+}
+
+char* ReplaceAll(const char* text, const char* pattern, const char* replacement) {
+    if (text == nullptr) return nullptr;
+    size_t textLength = strlen(text);
+    bool plainCopy = pattern == nullptr || replacement == nullptr || pattern[0] == '\0' ||
+                     strcmp(pattern, replacement) == 0 || strstr(text, pattern) == nullptr;
+    if (plainCopy) {
+        char* copy = static_cast<char*>(AllocOrExit(textLength + 1));
+        memcpy(copy, text, textLength + 1);
+        return copy;
+    }
+    size_t patternLength = strlen(pattern);
+    size_t replacementLength = strlen(replacement);
+    size_t occurrences = 0;
+    for (const char* at = strstr(text, pattern); at != nullptr; at = strstr(at + patternLength, pattern)) {
+        occurrences++;
+    }
+    size_t resultLength = textLength - occurrences * patternLength + occurrences * replacementLength;
+    char* result = static_cast<char*>(AllocOrExit(resultLength + 1));
+    char* out = result;
+    const char* rest = text;
+    for (const char* at = strstr(rest, pattern); at != nullptr; at = strstr(rest, pattern)) {
+        memcpy(out, rest, at - rest);
+        out += at - rest;
+        memcpy(out, replacement, replacementLength);
+        out += replacementLength;
+        rest = at + patternLength;
+    }
+    size_t tail = strlen(rest);
+    memcpy(out, rest, tail + 1);
+    return result;
+}
+
+void SplitModulePath(const char* path, char* folder, size_t folderSize, char* baseName, size_t baseNameSize) {
+    const char* lastSeparator = nullptr;
+    for (const char* at = path; *at; at++) {
+        if (*at == '\\' || *at == '/') lastSeparator = at;
+    }
+    const char* fileName = lastSeparator ? lastSeparator + 1 : path;
+    // A bare "C:app.exe" has its drive and no directory.
+    if (lastSeparator == nullptr && path[0] != '\0' && path[1] == ':') fileName = path + 2;
+    const char* lastDot = strrchr(fileName, '.');
+    size_t folderLength = static_cast<size_t>(fileName - path);
+    size_t baseLength = lastDot ? static_cast<size_t>(lastDot - fileName) : strlen(fileName);
+    if (folder != nullptr && folderSize > 0) {
+        if (folderLength >= folderSize) folderLength = folderSize - 1;
+        memcpy(folder, path, folderLength);
+        folder[folderLength] = '\0';
+    }
+    if (baseName != nullptr && baseNameSize > 0) {
+        if (baseLength >= baseNameSize) baseLength = baseNameSize - 1;
+        memcpy(baseName, fileName, baseLength);
+        baseName[baseLength] = '\0';
+    }
+}
+
+const char* GetExeFolder() {
+    static char folder[260];
+    char path[260];
+    GetExePath(path, sizeof path);
+    SplitModulePath(path, folder, sizeof folder, nullptr, 0);
+    return folder;
+}
+
+char* GetExeBaseName() {
+    char path[260];
+    char baseName[260];
+    GetExePath(path, sizeof path);
+    SplitModulePath(path, nullptr, 0, baseName, sizeof baseName);
+    size_t length = strlen(baseName);
+    char* copy = static_cast<char*>(AllocOrExit(length + 1));
+    memcpy(copy, baseName, length + 1);
+    return copy;
+}

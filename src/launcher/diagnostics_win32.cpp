@@ -1,0 +1,84 @@
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "diagnostics.h"
+#include "proc_address.h"
+
+int ReportFatal(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    int written = vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (written < 0) text[0] = '\0';
+    return MessageBoxA(nullptr, text, "Fatal Error", MB_ICONWARNING | MB_OK);
+}
+
+void PrintLastError() {
+    DWORD code = GetLastError();
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                  reinterpret_cast<char*>(&text), 0, nullptr);
+    if (length == 0 || text == nullptr) {
+        // No system text for this code: the number is still worth showing.
+        fprintf(stderr, "Error: system error %lu\n\n", static_cast<unsigned long>(code));
+        return;
+    }
+    fprintf(stderr, "Error: %s\n", text);
+    LocalFree(text);
+}
+
+bool IsWow64() {
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    IsWow64ProcessFn isWow64Process =
+        GetProcAs<IsWow64ProcessFn>(GetModuleHandleA("kernel32"), "IsWow64Process");
+    BOOL answer = FALSE;
+    if (isWow64Process != nullptr) isWow64Process(GetCurrentProcess(), &answer);
+    return answer != FALSE;
+}
+
+const char* GetProcessorArchName() {
+    SYSTEM_INFO info;
+    ZeroMemory(&info, sizeof info);
+    GetNativeSystemInfo(&info);
+    unsigned architecture = info.wProcessorArchitecture;
+    return ArchNameForProcessor(architecture, architecture == PROCESSOR_ARCHITECTURE_AMD64 && IsWow64());
+}
+
+void SetDpiAwareness(bool dpiScaling) {
+    typedef BOOL(WINAPI * SetProcessDpiAwareFn)();
+    typedef HRESULT(WINAPI * SetProcessDpiAwarenessFn)(int);
+    // Only from the system folder: a DLL of the same name beside the exe must never be loaded.
+    HMODULE user32 = LoadLibraryExA("User32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetProcessDpiAwareFn setProcessDpiAware =
+        user32 ? GetProcAs<SetProcessDpiAwareFn>(user32, "SetProcessDPIAware") : nullptr;
+    HMODULE shcore = LoadLibraryExA("SHCore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetProcessDpiAwarenessFn setProcessDpiAwareness =
+        shcore ? GetProcAs<SetProcessDpiAwarenessFn>(shcore, "SetProcessDpiAwareness")
+               : nullptr;
+    if (setProcessDpiAwareness != nullptr) {
+        setProcessDpiAwareness(dpiScaling ? 1 : 0);
+    } else if (dpiScaling && setProcessDpiAware != nullptr) {
+        setProcessDpiAware();
+    }
+}
+
+static bool QueryMemoryStatus(MEMORYSTATUSEX* status) {
+    ZeroMemory(status, sizeof *status);
+    status->dwLength = sizeof *status;
+    return GlobalMemoryStatusEx(status) != FALSE;
+}
+
+uint64_t QueryTotalPhysicalMemory() {
+    MEMORYSTATUSEX status;
+    return QueryMemoryStatus(&status) ? status.ullTotalPhys : 0;
+}
+
+uint64_t QueryAvailablePhysicalMemory() {
+    MEMORYSTATUSEX status;
+    return QueryMemoryStatus(&status) ? status.ullAvailPhys : 0;
+}

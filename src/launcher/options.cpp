@@ -1,0 +1,218 @@
+#include "options.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "diagnostics.h"
+#include "launch_state.h"
+#include "vm_options.h"
+
+int ParseDecimal(const char* text) {
+    if (text == nullptr) return 0;
+    while (isspace(static_cast<unsigned char>(*text))) text++;
+    bool negative = false;
+    if (*text == '+' || *text == '-') {
+        negative = *text == '-';
+        text++;
+    }
+    // Accumulate in 64 bits and saturate, so a huge number cannot overflow into nonsense.
+    long long value = 0;
+    while (isdigit(static_cast<unsigned char>(*text))) {
+        value = value * 10 + (*text - '0');
+        if (value > 2147483648LL) value = 2147483648LL;
+        text++;
+    }
+    if (negative) value = -value;
+    if (value > 2147483647LL) value = 2147483647LL;
+    return static_cast<int>(value);
+}
+
+static char* CopyText(const char* text) {
+    size_t length = strlen(text);
+    char* copy = static_cast<char*>(AllocOrExit(length + 1));
+    memcpy(copy, text, length + 1);
+    return copy;
+}
+
+void AppendClassPath(const char* text) {
+    GrowableString& classPath = g_launch.classPath;
+    size_t room = strlen(text) + 1 + 1;
+    size_t length = classPath.text ? strlen(classPath.text) : 0;
+    if (classPath.text == nullptr || length + room >= classPath.capacity) {
+        size_t grown = classPath.capacity + (room > 260 ? room : 260);
+        char* larger = static_cast<char*>(AllocOrExit(grown));
+        memset(larger, 0, grown);
+        if (classPath.text) memcpy(larger, classPath.text, length);
+        free(classPath.text);
+        classPath.text = larger;
+        classPath.capacity = grown;
+    }
+    classPath.text[length] = ';';
+    memcpy(classPath.text + length + 1, text, room - 1);
+}
+
+void SetSyncPath(const char* path, bool replace) {
+    if (g_launch.syncPath.text && g_launch.syncPath.text[0] != '\0' && !replace) return;
+    if (path == nullptr || path[0] == '\0') return;
+    AssignGrowableString(&g_launch.syncPath, path);
+}
+
+void SetConfigFilePath(const char* path) { AssignGrowableString(&g_launch.configFilePath, path); }
+
+namespace {
+
+enum ValueKind { NoValue, NextItemRequired, NextItemOptional };
+
+enum OptionEffect {
+    ClassPathOption,
+    VerbatimVmOption,
+    JreVersionOption,
+    PublicJreOption,
+    CryptOption,
+    DpiOption,
+    SplashOption,
+    TranslatedVmOption,
+    ConfigFileOption,
+    InitialHeapPercentOption,
+    InitialHeapSizeOption,
+    MaxHeapPercentOption,
+    MaxHeapSizeOption,
+    SyncDirectoryOption,
+};
+
+struct OptionRow {
+    const char* text;
+    bool prefix;
+    ValueKind value;
+    OptionEffect effect;
+    const char* vmOption;  // the translated switch, for TranslatedVmOption
+};
+
+// Tested in this order; the first row that matches decides.
+const OptionRow kOptionTable[] = {
+    {"-classpath", false, NextItemRequired, ClassPathOption, nullptr},
+    {"-cp", false, NextItemRequired, ClassPathOption, nullptr},
+    {"--module-path=", true, NoValue, VerbatimVmOption, nullptr},
+    {"--add-modules=", true, NoValue, VerbatimVmOption, nullptr},
+    {"--list-modules", false, NoValue, VerbatimVmOption, nullptr},
+    {"-jreversion", false, NextItemRequired, JreVersionOption, nullptr},
+    {"-jre", false, NextItemRequired, JreVersionOption, nullptr},
+    {"-publicJRE", false, NoValue, PublicJreOption, nullptr},
+    {"-crypt", false, NoValue, CryptOption, nullptr},
+    {"-enableDPIScaling", false, NoValue, DpiOption, nullptr},
+    {"-dpi", false, NoValue, DpiOption, nullptr},
+    {"-splash:", true, NoValue, SplashOption, nullptr},
+    {"-verbose", false, NoValue, TranslatedVmOption, "-verbose"},
+    {"-verbosegc", false, NoValue, TranslatedVmOption, "-verbose:gc"},
+    {"-verbose:gc", false, NoValue, TranslatedVmOption, "-verbose:gc"},
+    {"-t", false, NoValue, TranslatedVmOption, "-Xt"},
+    {"-Xt", false, NoValue, TranslatedVmOption, "-Xt"},
+    {"-tm", false, NoValue, TranslatedVmOption, "-Xtm"},
+    {"-Xtm", false, NoValue, TranslatedVmOption, "-Xtm"},
+    {"-debug", false, NoValue, TranslatedVmOption, "-Xdebug"},
+    {"-Xdebug", false, NoValue, TranslatedVmOption, "-Xdebug"},
+    {"-noclassgc", false, NoValue, TranslatedVmOption, "-Xnoclassgc"},
+    {"-Xnoclassgc", false, NoValue, TranslatedVmOption, "-Xnoclassgc"},
+    {"-verifyall", false, NoValue, TranslatedVmOption, "-Xverify:all"},
+    {"-Xverify:all", false, NoValue, TranslatedVmOption, "-Xverify:all"},
+    {"-verify", false, NoValue, TranslatedVmOption, "-Xverify:all"},
+    {"-verifyremote", false, NoValue, TranslatedVmOption, "-Xverify:remote"},
+    {"-Xverify:remote", false, NoValue, TranslatedVmOption, "-Xverify:remote"},
+    {"-noverify", false, NoValue, TranslatedVmOption, "-Xverify:none"},
+    {"-Xverify:none", false, NoValue, TranslatedVmOption, "-Xverify:none"},
+    {"-D", true, NoValue, VerbatimVmOption, nullptr},
+    {"-configfile", false, NextItemOptional, ConfigFileOption, nullptr},
+    {"-initialHeapPercent", false, NextItemOptional, InitialHeapPercentOption, nullptr},
+    {"-initialHeapSize", false, NextItemOptional, InitialHeapSizeOption, nullptr},
+    {"-maxHeapPercent", false, NextItemOptional, MaxHeapPercentOption, nullptr},
+    {"-maxHeapSize", false, NextItemOptional, MaxHeapSizeOption, nullptr},
+    {"-syncdirectory", false, NextItemOptional, SyncDirectoryOption, nullptr},
+};
+
+const OptionRow* MatchOption(const char* item) {
+    for (const OptionRow& row : kOptionTable) {
+        bool matches = row.prefix ? strncmp(item, row.text, strlen(row.text)) == 0 : strcmp(item, row.text) == 0;
+        if (matches) return &row;
+    }
+    return nullptr;
+}
+
+void ApplyOption(const OptionRow& row, char* item, const char* value) {
+    switch (row.effect) {
+        case ClassPathOption: AppendClassPath(value); break;
+        case VerbatimVmOption: AddVmOption(item, nullptr); break;
+        case JreVersionOption: g_launch.jreVersion = CopyText(value); break;
+        case PublicJreOption: g_launch.usePublicJre = true; break;
+        case CryptOption: g_launch.cryptEnabled = true; break;
+        case DpiOption: g_launch.dpiScaling = true; break;
+        case SplashOption: g_launch.splashOption = item + strlen(row.text); break;
+        case TranslatedVmOption: AddVmOption(row.vmOption, nullptr); break;
+        case ConfigFileOption: SetConfigFilePath(value); break;
+        case InitialHeapPercentOption:
+            g_launch.initialHeapPercent = ParseDecimal(value);
+            g_launch.heapOptionGiven = true;
+            break;
+        case InitialHeapSizeOption:
+            g_launch.initialHeapSize = ParseDecimal(value);
+            g_launch.heapOptionGiven = true;
+            break;
+        case MaxHeapPercentOption:
+            g_launch.maxHeapPercent = ParseDecimal(value);
+            g_launch.heapOptionGiven = true;
+            break;
+        case MaxHeapSizeOption:
+            g_launch.maxHeapSize = ParseDecimal(value);
+            g_launch.heapOptionGiven = true;
+            break;
+        case SyncDirectoryOption: SetSyncPath(value, true); break;
+    }
+}
+
+}  // namespace
+
+bool ParseLauncherOptions(int* count, char*** items, int* status) {
+    *status = 1;
+    int inputCount = *count;
+    char** input = *items;
+    char** output = static_cast<char**>(AllocOrExit(sizeof(char*) * (inputCount > 0 ? inputCount : 1)));
+    int outputCount = 0;
+
+    for (int i = 0; i < inputCount; i++) {
+        char* item = input[i];
+        const OptionRow* row = MatchOption(item);
+        if (row == nullptr) {
+            printf("Option not recognized, is it an argument?(%s)\n", item);
+            output[outputCount++] = item;
+            continue;
+        }
+        const char* value = nullptr;
+        if (row->value != NoValue) {
+            if (i + 1 >= inputCount) {
+                if (row->effect == ClassPathOption) {
+                    fprintf(stderr, "%s requires class path specification\n", item);
+                    return false;
+                }
+                if (row->effect == JreVersionOption) {
+                    fprintf(stderr, "%s requires a version specification\n", item);
+                    return false;
+                }
+                // A trailing option whose value is missing has nothing to act on: it is ignored
+                // with a warning instead of reading past the list.
+                fprintf(stderr, "%s requires a value; ignored\n", item);
+                continue;
+            }
+            value = input[++i];
+        }
+        ApplyOption(*row, item, value);
+    }
+
+    if (!g_launch.heapOptionGiven && strcmp(GetProcessorArchName(), "amd64") == 0) {
+        printf("There are %d total MB of physical memory.\n",
+               static_cast<int>(QueryTotalPhysicalMemory() / 1048576));
+    }
+    *count = outputCount;
+    *items = output;
+    return true;
+}

@@ -1,0 +1,11 @@
+// -Xms and -Xmx from percentages of available physical memory, or from sizes in megabytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+void ApplyHeapSizing();
+void AddHeapOption(char* buffer, size_t bufferSize, int sizeMb, int percent, uint64_t availableBytes,
+                   const char* prefix);
+// The megabytes AddHeapOption would put after the prefix; 0 or less means no option.
+int HeapOptionMegabytes(int sizeMb, int percent, uint64_t availableBytes, const char* archName);

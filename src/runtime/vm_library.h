@@ -1,0 +1,13 @@
+// Choosing bin\{type}\jvm.dll under the runtime home, loading it and binding its JNI entry points.
+#pragma once
+
+#include <cstddef>
+
+#include "../launcher/launch_state.h"
+
+bool FindVmLibrary(const char* home, const char* vmType, char* path, size_t size);
+bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints);
+
+// The runtime's bin folder, two levels above jvm.dll: the VM library's own dependencies live there.
+// False (folder empty) when the path has no such two levels or does not fit.
+bool GetVmDependencyFolder(const char* vmLibraryPath, char* folder, size_t size);

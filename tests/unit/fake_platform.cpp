@@ -1,0 +1,77 @@
+#include "fake_platform.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "cache/cache_folder.h"
+#include "config/config_file.h"
+#include "config/resources.h"
+#include "launcher/diagnostics.h"
+#include "launcher/launch_state.h"
+
+FakePlatform g_fake;
+
+void ResetFakePlatformAndState() {
+    g_fake = FakePlatform();
+    ResetLaunchState();
+    InitLaunchStateStrings();
+}
+
+void SetFakeResource(const char* typeName, unsigned number, const std::string& bytes) {
+    g_fake.resources[std::string(typeName) + "/" + std::to_string(number)] = bytes;
+}
+
+int ReportFatal(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    g_fake.fatalTexts.push_back(text);
+    return 1;
+}
+
+void PrintLastError() { g_fake.printLastErrorCalls++; }
+
+const char* GetProcessorArchName() { return g_fake.archName.c_str(); }
+
+bool IsWow64() { return false; }
+
+void SetDpiAwareness(bool dpiScaling) {
+    g_fake.dpiAwarenessCalled = true;
+    g_fake.dpiAwarenessFlag = dpiScaling;
+}
+
+uint64_t QueryTotalPhysicalMemory() { return g_fake.totalPhysical; }
+uint64_t QueryAvailablePhysicalMemory() { return g_fake.availablePhysical; }
+
+const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, unsigned long* lastError) {
+    auto found = g_fake.resources.find(std::string(resource.typeName) + "/" + std::to_string(resource.numericName));
+    if (found == g_fake.resources.end()) {
+        *size = 0;
+        if (lastError) *lastError = g_fake.resourceLookupError;
+        return nullptr;
+    }
+    *size = found->second.size();
+    return found->second.data();
+}
+
+void GetExePath(char* buffer, size_t size) { snprintf(buffer, size, "%s", g_fake.exePath.c_str()); }
+
+const char* GetCacheFolder() { return g_fake.cacheFolder.c_str(); }
+
+unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const char* path) {
+    auto found = g_fake.profile.find(std::string(path) + "|" + key);
+    const std::string value = found == g_fake.profile.end() ? "" : found->second;
+    if (size == 0) return 0;
+    size_t copied = value.size() < size - 1 ? value.size() : size - 1;
+    memcpy(buffer, value.data(), copied);
+    buffer[copied] = '\0';
+    return static_cast<unsigned>(copied);
+}
+
+bool MakeAbsolutePath(const char* path, char* absolutePath, unsigned size) {
+    int written = snprintf(absolutePath, size, "%s", path);
+    return written >= 0 && static_cast<unsigned>(written) < size;
+}
