@@ -1,0 +1,133 @@
+#include "runtime_home.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "../cache/cache_folder.h"
+#include "../config/resources.h"
+#include "../launcher/diagnostics.h"
+#include "../launcher/launch_state.h"
+#include "../launcher/vm_options.h"
+
+static const size_t kPathBufferSize = 1024;
+static const size_t kVersionBufferSize = 1024;
+
+static const char* const kMakerKeys[] = {
+    "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment",
+    "SOFTWARE\\Zentorix Ltd.\\Java Runtime Environment",
+};
+
+struct PublicRuntimeKey {
+    const char* keyPath;
+    const char* foundMessage;
+};
+
+static const PublicRuntimeKey kPublicKeys[] = {
+    {"Software\\JavaSoft\\JDK", "Using public JDK from %s\n"},
+    {"Software\\JavaSoft\\JRE", "Using public JRE from %s\n"},
+    {"Software\\JavaSoft\\Java Runtime Environment", "Using public JRE from %s\n"},
+};
+
+// Forms "{home}{suffix}" and asks whether it exists; a path too long for the buffer does not.
+static bool HomeHasFile(const char* home, const char* suffix) {
+    char path[kPathBufferSize];
+    int written = snprintf(path, sizeof path, "%s%s", home, suffix);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof path) return false;
+    return PathExists(path);
+}
+
+// A runtime directly in home, or in its jre subfolder (then home gets "\jre").
+static bool UsePrivateRuntime(char* home, size_t size) {
+    if (HomeHasFile(home, "\\bin\\java.dll")) return true;
+    if (!HomeHasFile(home, "\\jre\\bin\\java.dll")) return false;
+    size_t length = strlen(home);
+    int written = snprintf(home + length, size - length, "\\jre");
+    if (written < 0 || static_cast<size_t>(written) >= size - length) {
+        home[length] = '\0';  // no room to name the subfolder: not usable
+        return false;
+    }
+    return true;
+}
+
+bool GetApplicationHome(char* home, size_t size) {
+    if (size == 0) return true;
+    const char* syncPath = g_launch.syncPath.text;
+    if (syncPath != nullptr && strlen(syncPath) > 3) {
+        snprintf(home, size, "%s", syncPath);
+        return true;
+    }
+    GetExePath(home, size);
+    char* lastSeparator = strrchr(home, '\\');
+    if (lastSeparator != nullptr) *lastSeparator = '\0';
+    return true;
+}
+
+bool FindRuntimeHome(char* home, size_t size) {
+    if (size == 0) return false;
+    GetApplicationHome(home, size);
+    if (UsePrivateRuntime(home, size)) return true;
+    for (const char* key : kMakerKeys) {
+        if (GetJREHome(home, size, key)) return true;
+    }
+    if (g_launch.usePublicJre) {
+        for (const PublicRuntimeKey& key : kPublicKeys) {
+            if (GetJREHome(home, size, key.keyPath)) {
+                printf(key.foundMessage, home);
+                return true;
+            }
+        }
+    }
+    ReportFatal("Error: could not find java.dll\n");
+    return false;
+}
+
+bool FindSyncRuntimeHome(char* home, size_t size) {
+    if (size == 0) return false;
+    char* baseName = GetExeBaseName();
+    int written = snprintf(home, size, "%s\\%s\\sync", GetCacheFolder(), baseName != nullptr ? baseName : "");
+    free(baseName);
+    if (written >= 0 && static_cast<size_t>(written) < size && UsePrivateRuntime(home, size)) return true;
+    return FindRuntimeHome(home, size);
+}
+
+static char* CopyText(const char* text) {
+    size_t length = strlen(text);
+    char* copy = static_cast<char*>(AllocOrExit(length + 1));
+    memcpy(copy, text, length + 1);
+    return copy;
+}
+
+bool GetJREHome(char* home, size_t size, const char* keyPath) {
+    RegistryKey key = OpenRegistryKey(nullptr, keyPath);
+    if (key == nullptr) {
+        fprintf(stderr, "GetJREHome(): Warning: could not open registry key '%s'\n", keyPath);
+        return false;
+    }
+    char version[kVersionBufferSize];
+    if (!ReadRegistryString(key, "CurrentVersion", version, sizeof version)) {
+        fprintf(stderr, "Failed reading value of registry key:\n\t%s\\CurrentVersion\n", keyPath);
+        CloseRegistryKey(key);
+        return false;
+    }
+    if (g_launch.jreVersion == nullptr) {
+        g_launch.jreVersion = CopyText(version);
+    } else if (strcmp(version, g_launch.jreVersion) != 0) {
+        // The required version wins over the key's current one; its subkey is looked for next.
+        fprintf(stderr, "Registry key '%s\\CurrentVersion' has value '%s', but '%s' is required.\n", keyPath, version,
+                g_launch.jreVersion);
+    }
+    RegistryKey versionKey = OpenRegistryKey(key, g_launch.jreVersion);
+    if (versionKey == nullptr) {
+        fprintf(stderr, "GetJREHome(): Warning: could not open registry key '%s\\%s'\n", keyPath, g_launch.jreVersion);
+        CloseRegistryKey(key);
+        return false;
+    }
+    bool found = ReadRegistryString(versionKey, "JavaHome", home, size);
+    if (!found) {
+        fprintf(stderr, "Failed reading value of registry key:\n\t%s\\%s\\JavaHome\n", keyPath, g_launch.jreVersion);
+    }
+    CloseRegistryKey(versionKey);
+    CloseRegistryKey(key);
+    return found;
+}

@@ -1,0 +1,72 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "vm_library.h"
+
+static const size_t kPathBufferSize = 1024;
+
+// Resolved at run time: older systems lack it, and the import would keep the launcher from starting there.
+typedef void*(WINAPI* AddDllDirectoryFn)(const wchar_t* folder);
+
+static bool IsAbsolutePath(const char* path) {
+    bool drive = path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    bool share = path[0] == '\\' && path[1] == '\\';
+    return drive || share;
+}
+
+// The VM library imports DLLs that ship in the runtime's bin folder, which Windows does not search
+// when jvm.dll is loaded by its full path. That folder is added to the search for this load only;
+// KnownDLLs always come from the system folder, so the runtime cannot replace those.
+static HMODULE LoadWithRuntimeFolders(const char* path) {
+    char binFolder[kPathBufferSize];
+    bool haveBinFolder = GetVmDependencyFolder(path, binFolder, sizeof binFolder);
+
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    AddDllDirectoryFn addDllDirectory =
+        kernel != nullptr ? reinterpret_cast<AddDllDirectoryFn>(
+                                reinterpret_cast<void*>(GetProcAddress(kernel, "AddDllDirectory")))
+                          : nullptr;
+    if (haveBinFolder && addDllDirectory != nullptr && IsAbsolutePath(binFolder)) {
+        wchar_t wideFolder[kPathBufferSize];
+        if (MultiByteToWideChar(CP_ACP, 0, binFolder, -1, wideFolder, static_cast<int>(kPathBufferSize)) > 0 &&
+            addDllDirectory(wideFolder) != nullptr) {
+            HMODULE module =
+                LoadLibraryExA(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+            // Only a system that does not know the search flags gets the older way below.
+            if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+        }
+    }
+
+    if (haveBinFolder) SetDllDirectoryA(binFolder);
+    HMODULE module = IsAbsolutePath(path) ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                                          : LoadLibraryA(path);
+    DWORD loadError = GetLastError();
+    if (haveBinFolder) SetDllDirectoryA(nullptr);
+    SetLastError(loadError);
+    return module;
+}
+
+template <typename Fn>
+static Fn LookUp(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints) {
+    HMODULE module = LoadWithRuntimeFolders(path);
+    g_launch.vmLibrary = module;
+    if (module == nullptr) {
+        fprintf(stderr, "Error loading: %s\n", path);
+        return false;
+    }
+    entryPoints->createJavaVm = LookUp<CreateJavaVmFn>(module, "JNI_CreateJavaVM");
+    entryPoints->getDefaultJavaVmInitArgs = LookUp<GetDefaultJavaVmInitArgsFn>(module, "JNI_GetDefaultJavaVMInitArgs");
+    entryPoints->getCreatedJavaVms = LookUp<GetCreatedJavaVmsFn>(module, "JNI_GetCreatedJavaVMs");
+    if (entryPoints->createJavaVm == nullptr || entryPoints->getDefaultJavaVmInitArgs == nullptr ||
+        entryPoints->getCreatedJavaVms == nullptr) {
+        // The library stays loaded, like every library of the launch.
+        fprintf(stderr, "Error: can't find JNI interfaces in: %s\n", path);
+        return false;
+    }
+    return true;
+}
