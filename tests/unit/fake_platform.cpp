@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cache/cache_folder.h"
@@ -74,4 +75,69 @@ unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const ch
 bool MakeAbsolutePath(const char* path, char* absolutePath, unsigned size) {
     int written = snprintf(absolutePath, size, "%s", path);
     return written >= 0 && static_cast<unsigned>(written) < size;
+}
+
+// ---- Runtime discovery and embedded-jar cache edges ----
+
+#include "runtime/jvm_config.h"
+#include "runtime/runtime_home.h"
+
+FakeRuntimeAndCache g_fakeRuntime;
+
+void ResetFakeRuntimeAndCache() {
+    ResetFakePlatformAndState();
+    g_fakeRuntime = FakeRuntimeAndCache();
+    ForgetCacheFileName();
+    ReleaseKnownVmTable();
+}
+
+bool PathExists(const char* path) { return g_fakeRuntime.existingPaths.count(path) > 0; }
+
+// A fake key handle is a heap copy of its full path.
+RegistryKey OpenRegistryKey(RegistryKey parent, const char* keyPath) {
+    std::string full = parent != nullptr ? *static_cast<std::string*>(parent) + "\\" + keyPath : keyPath;
+    if (g_fakeRuntime.registryStrings.count(full) == 0) return nullptr;
+    g_fakeRuntime.openRegistryKeys++;
+    return new std::string(full);
+}
+
+void CloseRegistryKey(RegistryKey key) {
+    if (key == nullptr) return;
+    g_fakeRuntime.openRegistryKeys--;
+    delete static_cast<std::string*>(key);
+}
+
+bool ReadRegistryString(RegistryKey key, const char* valueName, char* buffer, size_t size) {
+    const std::string& path = *static_cast<std::string*>(key);
+    if (g_fakeRuntime.registryOtherTypes.count(path + "|" + valueName) > 0) return false;
+    const auto& values = g_fakeRuntime.registryStrings[path];
+    auto found = values.find(valueName);
+    if (found == values.end() || found->second.size() + 1 >= size) return false;
+    memcpy(buffer, found->second.c_str(), found->second.size() + 1);
+    return true;
+}
+
+char* Md5HexDigest(const void* bytes, size_t length) {
+    g_fakeRuntime.md5Calls++;
+    if (!g_fakeRuntime.systemMd5Available) return nullptr;
+    unsigned char digest[16];
+    ComputeMd5(bytes, length, digest);
+    char* text = static_cast<char*>(malloc(33));
+    FormatDigestText(digest, text);
+    return text;
+}
+
+void RemoveStaleCacheFiles(const char* pathToKeep) { g_fakeRuntime.staleCleanups.push_back(pathToKeep); }
+
+bool ProbeCacheFile(const char* path) { return g_fakeRuntime.existingPaths.count(path) > 0; }
+
+bool WriteCacheFile(const char* path, const void* bytes, size_t size) {
+    if (g_fakeRuntime.writeFails) {
+        PrintLastError();
+        fprintf(stderr, "Unable to write cache buffer\n");
+        return false;
+    }
+    g_fakeRuntime.writtenFiles[path] = std::string(static_cast<const char*>(bytes), size);
+    g_fakeRuntime.existingPaths.insert(path);
+    return true;
 }

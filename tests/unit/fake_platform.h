@@ -29,3 +29,27 @@ extern FakePlatform g_fake;
 void ResetFakePlatformAndState();
 
 void SetFakeResource(const char* typeName, unsigned number, const std::string& bytes);
+
+// Stand-ins for the edges of runtime discovery (file status, registry) and of the embedded-jar cache.
+#include <set>
+
+struct FakeRuntimeAndCache {
+    // Paths for which the file status query succeeds.
+    std::set<std::string> existingPaths;
+    // Registry under HKEY_LOCAL_MACHINE: key path -> value name -> REG_SZ text.
+    std::map<std::string, std::map<std::string, std::string>> registryStrings;
+    // Values present with another type than REG_SZ ("key path|value name").
+    std::set<std::string> registryOtherTypes;
+    int openRegistryKeys = 0;
+    // Md5HexDigest: the system routines, or none when unavailable.
+    bool systemMd5Available = true;
+    int md5Calls = 0;
+    std::vector<std::string> staleCleanups;  // the path kept by each RemoveStaleCacheFiles
+    std::map<std::string, std::string> writtenFiles;
+    bool writeFails = false;
+};
+
+extern FakeRuntimeAndCache g_fakeRuntime;
+
+// Resets the runtime and cache fakes, the cache file name, and everything ResetFakePlatformAndState resets.
+void ResetFakeRuntimeAndCache();

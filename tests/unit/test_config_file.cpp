@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "fake_platform.h"
 #include "launcher/launch_state.h"
 #include "launcher/options.h"
+#include "launcher/vm_options.h"
 
 namespace {
 
@@ -105,9 +108,14 @@ TEST_F(ConfigFileTest, ResourcePathIsUsedWithoutOption) {
     EXPECT_FALSE(ReadConfigFile());
     EXPECT_EQ("Unable to load CONFIG-PATH Resource (Resource not found)<1813>\n",
               testing::internal::GetCapturedStderr());
-    SetFakeResource("CONFIG-PATH", 9000, path);
-    Set("mainclass", "com.example.Main");
+    // The resource's '/' become '\\', so name the file relative to the current folder.
+    char previous[4096];
+    ASSERT_NE(nullptr, getcwd(previous, sizeof previous));
+    ASSERT_EQ(0, chdir(testing::TempDir().c_str()));
+    SetFakeResource("CONFIG-PATH", 9000, "launcher-config-test.ini");
+    g_fake.profile["launcher-config-test.ini|mainclass"] = "com.example.Main";
     EXPECT_TRUE(ReadConfigFile());
+    ASSERT_EQ(0, chdir(previous));
     EXPECT_STREQ("com.example.Main", g_launch.mainClassName);
 }
 

@@ -40,7 +40,9 @@ class OptionsTest : public ::testing::Test {
         out = testing::internal::GetCapturedStdout();
         err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(expectSuccess, ok);
-        if (!ok) EXPECT_EQ(1, status);
+        if (!ok) {
+            EXPECT_EQ(1, status);
+        }
         return std::vector<std::string>(items, items + count);
     }
 
