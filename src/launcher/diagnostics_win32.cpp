@@ -5,6 +5,7 @@
 
 #include "diagnostics.h"
 #include "proc_address.h"
+#include "system_library.h"
 
 int ReportFatal(const char* format, ...) {
     char text[1024];
@@ -52,11 +53,10 @@ const char* GetProcessorArchName() {
 void SetDpiAwareness(bool dpiScaling) {
     typedef BOOL(WINAPI * SetProcessDpiAwareFn)();
     typedef HRESULT(WINAPI * SetProcessDpiAwarenessFn)(int);
-    // Only from the system folder: a DLL of the same name beside the exe must never be loaded.
-    HMODULE user32 = LoadLibraryExA("User32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE user32 = LoadSystemLibrary("User32.dll");
     SetProcessDpiAwareFn setProcessDpiAware =
         user32 ? GetProcAs<SetProcessDpiAwareFn>(user32, "SetProcessDPIAware") : nullptr;
-    HMODULE shcore = LoadLibraryExA("SHCore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE shcore = LoadSystemLibrary("SHCore.dll");
     SetProcessDpiAwarenessFn setProcessDpiAwareness =
         shcore ? GetProcAs<SetProcessDpiAwarenessFn>(shcore, "SetProcessDpiAwareness")
                : nullptr;
