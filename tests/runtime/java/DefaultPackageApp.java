@@ -1,0 +1,6 @@
+/** Entry point in the unnamed package. */
+public class DefaultPackageApp {
+    public static void main(String[] args) {
+        System.out.println("DefaultPackageApp");
+    }
+}
