@@ -97,15 +97,10 @@ std::string ResName::display() const {
 int compare_names(const ResName& a, const ResName& b) {
     if (a.is_string != b.is_string) return a.is_string ? -1 : 1;
     if (!a.is_string) return a.id == b.id ? 0 : (a.id < b.id ? -1 : 1);
-    int c = compare_upper(a.text, b.text);
-    if (c != 0) return c;
-    return a.text == b.text ? 0 : (a.text < b.text ? -1 : 1);
+    return compare_upper(a.text, b.text);
 }
 
-bool same_name(const ResName& a, const ResName& b) {
-    if (a.is_string != b.is_string) return false;
-    return a.is_string ? compare_upper(a.text, b.text) == 0 : a.id == b.id;
-}
+bool same_name(const ResName& a, const ResName& b) { return compare_names(a, b) == 0; }
 
 bool PeInfo::rva_to_offset(uint32_t rva, uint32_t size, size_t file_size, size_t& offset) const {
     for (const Section& s : sections) {

@@ -23,8 +23,8 @@ struct ResName {
 };
 
 // Windows order inside a resource directory: string names first, compared by their upper-case
-// UTF-16 code units, then numbers ascending. Names equal but for case are ordered by their exact
-// code units so that the order is total.
+// UTF-16 code units, then numbers ascending. Names that differ only in case are equal, as they
+// are to FindResource: they share one directory entry.
 int compare_names(const ResName& a, const ResName& b);
 // Equal as Windows looks names up (strings case-insensitively).
 bool same_name(const ResName& a, const ResName& b);

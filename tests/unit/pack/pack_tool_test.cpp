@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "md5.h"
+#include "pack_tool.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace packtest;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(FILE* f) {
+    std::string s;
+    rewind(f);
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+Outcome run(const std::vector<std::string>& args, const std::string& default_launcher = "/nonexistent/launcher.exe") {
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    Outcome r;
+    if (out == nullptr || err == nullptr) {
+        ADD_FAILURE() << "tmpfile failed";
+        return r;
+    }
+    r.status = qpack::run_pack_tool(args, default_launcher, out, err);
+    r.out = slurp(out);
+    r.err = slurp(err);
+    return r;
+}
+
+// --show output as "TYPE NAME" -> rest of the line.
+std::map<std::string, std::string> show(const std::string& exe) {
+    Outcome r = run({"--show", exe});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> lines;
+    std::istringstream in(r.out);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t lang = line.find(" lang=");
+        EXPECT_NE(lang, std::string::npos) << line;
+        if (lang != std::string::npos) lines[line.substr(0, lang)] = line.substr(lang + 1);
+    }
+    return lines;
+}
+
+class PackTool : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string launcher = fixture("checker_stripped.exe");
+    std::string out = dir.path("App.exe");
+
+    std::string file(const std::string& name, const Bytes& content) {
+        write_bytes(dir.path(name), content);
+        return dir.path(name);
+    }
+    Outcome pack(std::vector<std::string> extra) {
+        std::vector<std::string> args = {"--launcher", launcher, "--out", out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args);
+    }
+    std::optional<Bytes> packed(const std::string& type, uint16_t id) {
+        return find_like_windows(read_bytes(out), type, "#" + std::to_string(id), 1033);
+    }
+    // Nothing but the files the test made itself: no output, no temporary left over.
+    void expect_no_output(const std::vector<std::string>& inputs = {}) {
+        for (const std::string& name : dir.entries()) {
+            bool input = false;
+            for (const std::string& i : inputs) input = input || i == name;
+            EXPECT_TRUE(input) << "left behind: " << name;
+        }
+    }
+};
+
+const Bytes kPng = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+
+TEST_F(PackTool, PacksEveryLaunchResource) {
+    Bytes jar(12345);
+    for (size_t i = 0; i < jar.size(); ++i) jar[i] = uint8_t(i * 7 + 3);
+    std::string jar_path = file("app.jar", jar), png_path = file("splash.png", kPng);
+    Outcome r = pack({"--classes", jar_path, "--main-class", "com.example.Main", "--class-path", "lib/a.jar;lib/b.jar",
+                  "--jar-path", "app.jar", "--vm-options", "-Xmx512m -Dq=\"1\"", "--config-path", "cfg/app.cfg",
+                  "--sync-path", "\\\\server\\share", "--init-heap-percent", "10", "--max-heap-percent=90",
+                  "--splash", png_path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(packed("CLASSES", 1000), jar);
+    EXPECT_EQ(packed("MD5-SUM", 6000), text(qpack::md5_hex(jar.data(), jar.size()), false));
+    EXPECT_EQ(packed("MAIN-CLASS", 3000), text("com.example.Main"));
+    EXPECT_EQ(packed("CLASS-PATH", 4000), text("lib/a.jar;lib/b.jar"));
+    EXPECT_EQ(packed("JAR-PATH", 4500), text("app.jar"));
+    EXPECT_EQ(packed("VM-OPTIONS", 5000), text("-Xmx512m -Dq=\"1\""));
+    EXPECT_EQ(packed("CONFIG-PATH", 9000), text("cfg/app.cfg"));
+    EXPECT_EQ(packed("SYNC-PATH", 10000), text("\\\\server\\share"));
+    EXPECT_EQ(packed("VM-INIT-HEAP-PERC", 11000), text("10"));
+    EXPECT_EQ(packed("VM-MAX-HEAP-PERC", 11100), text("90"));
+    EXPECT_EQ(packed("VM-SPLASH", 20000), kPng);
+    EXPECT_EQ(find_like_windows(read_bytes(out), "#24", "#1", 1033), read_bytes(source_fixture("fixture.manifest")));
+
+    std::map<std::string, std::string> lines = show(out);
+    EXPECT_EQ(lines["MAIN-CLASS 3000"], "lang=1033 size=17 text=\"com.example.Main\"");
+    EXPECT_EQ(lines["VM-OPTIONS 5000"], "lang=1033 size=17 text=\"-Xmx512m -Dq=\\\"1\\\"\"");
+    EXPECT_EQ(lines["CLASSES 1000"], "lang=1033 size=12345 md5=" + qpack::md5_hex(jar.data(), jar.size()));
+    EXPECT_EQ(lines["MD5-SUM 6000"], "lang=1033 size=32 text=\"" + qpack::md5_hex(jar.data(), jar.size()) + "\"");
+    EXPECT_EQ(lines["VM-SPLASH 20000"], "lang=1033 size=16 md5=" + qpack::md5_hex(kPng.data(), kPng.size()));
+    EXPECT_EQ(lines["24/1"], "lang=1033 size=" + std::to_string(read_bytes(source_fixture("fixture.manifest")).size()) + " (manifest)");
+    EXPECT_EQ(lines.size(), 15u);  // 11 launch resources, manifest, string table, ZETA, RCDATA
+}
+
+TEST_F(PackTool, Md5OptionOverridesTheDigest) {
+    std::string jar_path = file("app.jar", text("jar", false));
+    ASSERT_EQ(pack({"--classes", jar_path, "--md5", "0123abc"}).status, 0);
+    EXPECT_EQ(packed("MD5-SUM", 6000), text("0123abc", false));
+    EXPECT_EQ(packed("CLASSES", 1000), text("jar", false));
+}
+
+TEST_F(PackTool, RepackReplacesValues) {
+    ASSERT_EQ(pack({"--main-class", "first.Main", "--vm-options", "-Xmx1g"}).status, 0);
+    launcher = dir.path("first.exe");
+    ASSERT_EQ(rename(out.c_str(), launcher.c_str()), 0);
+    ASSERT_EQ(pack({"--main-class", "second.Main"}).status, 0);
+    EXPECT_EQ(packed("MAIN-CLASS", 3000), text("second.Main"));
+    EXPECT_EQ(packed("VM-OPTIONS", 5000), text("-Xmx1g"));
+    // Writing over an existing output replaces it.
+    ASSERT_EQ(pack({"--main-class", "third.Main"}).status, 0);
+    EXPECT_EQ(packed("MAIN-CLASS", 3000), text("third.Main"));
+    expect_no_output({"first.exe", "App.exe"});
+}
+
+TEST_F(PackTool, TextLimits) {
+    struct Limited {
+        const char* option;
+        const char* type;
+        uint16_t id;
+    } limited[] = {{"--main-class", "MAIN-CLASS", 3000}, {"--jar-path", "JAR-PATH", 4500},
+                   {"--vm-options", "VM-OPTIONS", 5000}, {"--config-path", "CONFIG-PATH", 9000},
+                   {"--sync-path", "SYNC-PATH", 10000}};
+    for (const Limited& o : limited) {
+        Outcome ok = pack({o.option, std::string(1022, 'x')});
+        EXPECT_EQ(ok.status, 0) << o.option << ": " << ok.err;
+        EXPECT_EQ(packed(o.type, o.id), text(std::string(1022, 'x'))) << o.type;
+        Outcome bad = pack({o.option, std::string(1023, 'y')});
+        EXPECT_EQ(bad.status, 1) << o.option;
+        EXPECT_EQ(bad.err, "quorvia-pack: " + std::string(o.type) +
+                               " text is 1024 bytes with its terminator; the limit is 1023\n");
+        EXPECT_EQ(packed(o.type, o.id), text(std::string(1022, 'x'))) << "output left as it was";
+    }
+    Outcome long_path = pack({"--class-path", std::string(5000, 'c')});
+    EXPECT_EQ(long_path.status, 0) << long_path.err;
+    EXPECT_EQ(packed("CLASS-PATH", 4000), text(std::string(5000, 'c')));
+}
+
+TEST_F(PackTool, RawTextStoresBytesVerbatim) {
+    Bytes inner = {'a', 0, 'b'};
+    std::string f1023 = file("t1023", Bytes(1023, 'm')), f1024 = file("t1024", Bytes(1024, 'm')),
+                f_inner = file("inner", inner);
+    ASSERT_EQ(pack({"--raw-text", "MAIN-CLASS=3000:" + f1023, "--raw-text", "VM-OPTIONS=5000:" + f1024,
+                    "--raw-text=SYNC-PATH=10000:" + f_inner, "--raw-text", "24=1:" + f_inner})
+                  .status,
+              0);
+    EXPECT_EQ(packed("MAIN-CLASS", 3000), Bytes(1023, 'm'));
+    EXPECT_EQ(packed("VM-OPTIONS", 5000), Bytes(1024, 'm'));
+    EXPECT_EQ(packed("SYNC-PATH", 10000), inner);
+    EXPECT_EQ(packed("#24", 1), inner) << "numeric types replace too";
+    EXPECT_EQ(show(out)["SYNC-PATH 10000"], "lang=1033 size=3 text=\"a\"");
+    for (const char* bad : {"MAIN-CLASS", "MAIN-CLASS=:x", "=1:x", "A=70000:x", "A=1:", "A=x1:f"}) {
+        EXPECT_EQ(pack({"--raw-text", bad}).status, 2) << bad;
+    }
+}
+
+TEST_F(PackTool, HeapPercentages) {
+    for (const char* good : {"0", "100", "007"}) {
+        Outcome r = pack({"--init-heap-percent", good, "--max-heap-percent", good});
+        EXPECT_EQ(r.status, 0) << good << r.err;
+    }
+    EXPECT_EQ(packed("VM-INIT-HEAP-PERC", 11000), text("7"));
+    for (const char* bad : {"101", "-1", "abc", "", "1.5", "50%", " 5", "99999999999"}) {
+        Outcome r = pack({"--max-heap-percent", bad});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.err.find("--max-heap-percent must be an integer from 0 to 100"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(PackTool, MissingFilesAreNamed) {
+    std::string missing = dir.path("missing.bin");
+    for (std::vector<std::string> args : {std::vector<std::string>{"--classes", missing},
+                                          std::vector<std::string>{"--splash", missing}}) {
+        Outcome r = pack(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "quorvia-pack: " + missing + ": No such file or directory\n");
+    }
+    launcher = missing;
+    Outcome r = pack({"--main-class", "a.B"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quorvia-pack: " + missing + ": No such file or directory\n");
+    expect_no_output();
+}
+
+TEST_F(PackTool, DefaultLauncherIsBesideTheTool) {
+    Outcome r = run({"--out", out, "--main-class", "a.B"}, launcher);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(packed("MAIN-CLASS", 3000), text("a.B"));
+    Outcome missing = run({"--out", out, "--main-class", "a.B"}, dir.path("launcher.exe"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find(dir.path("launcher.exe")), std::string::npos);
+}
+
+TEST_F(PackTool, SplashMustBePng) {
+    Bytes almost = kPng;
+    almost[1] = 'Q';
+    for (const Bytes& content : {almost, Bytes(kPng.begin(), kPng.begin() + 7), Bytes()}) {
+        std::string path = file("splash.gif", content);
+        Outcome r = pack({"--splash", path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "quorvia-pack: " + path + ": not a PNG image\n");
+    }
+    expect_no_output({"splash.gif"});
+}
+
+TEST_F(PackTool, BadLaunchersLeaveNoOutput) {
+    write_bytes(out, text("previous output", false));
+    Bytes pe32 = read_bytes(launcher);
+    set16(pe32, optional_header_offset(pe32), 0x10B);
+    Bytes signed_exe = read_bytes(launcher);
+    set32(signed_exe, optional_header_offset(signed_exe) + 112 + 32, uint32_t(signed_exe.size()));
+    set32(signed_exe, optional_header_offset(signed_exe) + 112 + 36, 8);
+    Bytes truncated = read_bytes(launcher);
+    truncated.resize(truncated.size() / 2);
+    struct Case {
+        std::string name;
+        Bytes content;
+        std::string message;
+    } cases[] = {{"notes.txt", text("This is not an exe.\n", false), "not a PE32+ executable"},
+                 {"pe32.exe", pe32, "not a PE32+ executable"},
+                 {"signed.exe", signed_exe, "code signature"},
+                 {"truncated.exe", truncated, "truncated"}};
+    for (const Case& c : cases) {
+        launcher = file(c.name, c.content);
+        Outcome r = pack({"--main-class", "a.B"});
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.err.rfind("quorvia-pack: " + launcher + ": ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(read_bytes(out), text("previous output", false));
+        // Listing a signed exe is harmless; the others cannot be read at all.
+        Outcome s = run({"--show", launcher});
+        if (c.name == "signed.exe") {
+            EXPECT_EQ(s.status, 0) << s.err;
+            EXPECT_NE(s.out.find("24/1 lang=1033"), std::string::npos) << s.out;
+        } else {
+            EXPECT_EQ(s.status, 1) << c.name;
+            EXPECT_NE(s.err.find(c.message), std::string::npos) << s.err;
+        }
+    }
+    expect_no_output({"App.exe", "notes.txt", "pe32.exe", "signed.exe", "truncated.exe"});
+}
+
+TEST_F(PackTool, UnwritableOutputIsReported) {
+    out = dir.path("no-such-folder/App.exe");
+    Outcome r = pack({"--main-class", "a.B"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quorvia-pack: " + out + ": No such file or directory\n");
+}
+
+TEST(PackToolUsage, CommandLineErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--main-class", "a.B"}, "missing --out"},
+        {{}, "missing --out"},
+        {{"--out", "x.exe", "--frobnicate", "1"}, "unknown option '--frobnicate'"},
+        {{"--out", "x.exe", "stray"}, "unexpected argument 'stray'"},
+        {{"--out"}, "option --out needs a value"},
+        {{"--out", "x.exe", "--main-class"}, "option --main-class needs a value"},
+        {{"--out", "x.exe", "--main-class", "a", "--main-class", "b"}, "option --main-class given twice"},
+        {{"--show", "x.exe", "--main-class", "a"}, "--show cannot be combined"},
+        {{"--out="}, "option --out needs a non-empty value"},
+    };
+    for (const Case& c : cases) {
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(PackToolUsage, Help) {
+    Outcome r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: quorvia-pack", 0), 0u);
+    for (const char* option : {"--launcher", "--out", "--classes", "--md5", "--main-class", "--class-path",
+                               "--jar-path", "--vm-options", "--config-path", "--sync-path",
+                               "--init-heap-percent", "--max-heap-percent", "--splash", "--show",
+                               "code signature"}) {
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(PackToolUsage, ShowMissingFile) {
+    Outcome r = run({"--show", "/nonexistent/x.exe"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quorvia-pack: /nonexistent/x.exe: No such file or directory\n");
+}
+
+}  // namespace
