@@ -11,3 +11,29 @@ const char* CacheEmbeddedJar();
 
 // Renders 16 digest bytes as 32 upper-case hexadecimal characters plus a terminator.
 void FormatDigestText(const unsigned char digest[16], char text[33]);
+
+// MD5 (RFC 1321) of a byte range, computed here: the digest when the system routines are missing.
+void ComputeMd5(const void* bytes, size_t length, unsigned char digest[16]);
+
+// Forms "{folder}\{base}.{digest}.dat"; false, with buffer emptied, when it would not fit.
+bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const char* baseName,
+                         const char* digestText);
+
+// Forms "{folder}\~{base}.{processId}.tmp": a name outside the "{base}." family, so that the
+// stale cleanup of a launcher starting meanwhile never deletes a file still being written.
+bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const char* baseName,
+                         unsigned long processId);
+
+// Whether a cache directory entry is one of this executable's files: its base name followed by '.',
+// compared without regard to letter case as Windows file names are (App.x is; AppTool.x is not).
+bool IsOwnCacheEntryName(const char* entryName, const char* baseName);
+
+// File edges of the embedded-jar cache.
+// Present when the file opens for reading, or is held by another process.
+bool ProbeCacheFile(const char* path);
+// Writes under a temporary name and moves it into place, so no partial file ever bears the name;
+// a file that another launcher put there meanwhile counts as written. Reports its own failures.
+bool WriteCacheFile(const char* path, const void* bytes, size_t size);
+
+// Lets a later GetCacheFileName form its name again (unit tests only).
+void ForgetCacheFileName();

@@ -7,6 +7,7 @@
 
 #include "../config/resources.h"
 #include "../launcher/diagnostics.h"
+#include "../launcher/proc_address.h"
 #include "cache_folder.h"
 
 static const size_t kCachePathSize = 260;
@@ -86,20 +87,15 @@ static HMODULE LoadSystemLibrary(const char* name) {
     return LoadLibraryA(path);
 }
 
-template <typename Fn>
-static Fn LookUp(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 char* Md5HexDigest(const void* bytes, size_t length) {
     HMODULE library = LoadSystemLibrary("cryptdll.Dll");
     if (library == nullptr) {
         fprintf(stderr, "Unable to find crypto lib\n");
         return nullptr;
     }
-    Md5InitFn md5Init = LookUp<Md5InitFn>(library, "MD5Init");
-    Md5UpdateFn md5Update = LookUp<Md5UpdateFn>(library, "MD5Update");
-    Md5FinalFn md5Final = LookUp<Md5FinalFn>(library, "MD5Final");
+    Md5InitFn md5Init = GetProcAs<Md5InitFn>(library, "MD5Init");
+    Md5UpdateFn md5Update = GetProcAs<Md5UpdateFn>(library, "MD5Update");
+    Md5FinalFn md5Final = GetProcAs<Md5FinalFn>(library, "MD5Final");
     if (md5Init == nullptr || md5Update == nullptr || md5Final == nullptr) {
         FreeLibrary(library);
         return nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "../launcher/proc_address.h"
 #include "vm_library.h"
 
 static const size_t kPathBufferSize = 1024;
@@ -47,11 +48,6 @@ static HMODULE LoadWithRuntimeFolders(const char* path) {
     return module;
 }
 
-template <typename Fn>
-static Fn LookUp(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints) {
     HMODULE module = LoadWithRuntimeFolders(path);
     g_launch.vmLibrary = module;
@@ -59,9 +55,10 @@ bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints) {
         fprintf(stderr, "Error loading: %s\n", path);
         return false;
     }
-    entryPoints->createJavaVm = LookUp<CreateJavaVmFn>(module, "JNI_CreateJavaVM");
-    entryPoints->getDefaultJavaVmInitArgs = LookUp<GetDefaultJavaVmInitArgsFn>(module, "JNI_GetDefaultJavaVMInitArgs");
-    entryPoints->getCreatedJavaVms = LookUp<GetCreatedJavaVmsFn>(module, "JNI_GetCreatedJavaVMs");
+    entryPoints->createJavaVm = GetProcAs<CreateJavaVmFn>(module, "JNI_CreateJavaVM");
+    entryPoints->getDefaultJavaVmInitArgs =
+        GetProcAs<GetDefaultJavaVmInitArgsFn>(module, "JNI_GetDefaultJavaVMInitArgs");
+    entryPoints->getCreatedJavaVms = GetProcAs<GetCreatedJavaVmsFn>(module, "JNI_GetCreatedJavaVMs");
     if (entryPoints->createJavaVm == nullptr || entryPoints->getDefaultJavaVmInitArgs == nullptr ||
         entryPoints->getCreatedJavaVms == nullptr) {
         // The library stays loaded, like every library of the launch.
