@@ -103,7 +103,7 @@ OptionError ParseXX(const std::string& option, ParsedOptions* out) {
     for (const Flag& f : kFlags) {
         if (name == f.name) flag = &f;
     }
-    if (!flag) return Error(OptionOutcome::Invalid, "Unrecognized VM option '" + body + "'");
+    if (!flag) return Error(OptionOutcome::Invalid, "Unrecognized VM option '" + (sign ? name : body) + "'");
     if (flag->type == FlagType::Bool) {
         if (!sign) return Error(OptionOutcome::Invalid, "Missing +/- setting for VM option '" + name + "'");
         const bool on = sign == '+';
