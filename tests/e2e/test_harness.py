@@ -1,0 +1,263 @@
+"""Self-tests of the Wine harness, driven by the helper probe.exe (not by the launcher)."""
+
+import os
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+import harness
+from harness import Wine, cp1252_decode, cp1252_encode
+
+PROBE = harness.helper_exe("probe")
+
+
+@pytest.fixture
+def probe():
+    # Only these self-tests skip on a missing artifact; launcher tests use harness.require().
+    if not PROBE.exists() or not harness.helper_exe("run-status").exists():
+        pytest.skip(f"e2e helpers not built in {PROBE.parent}")
+    return PROBE
+
+
+def hx(data) -> str:
+    return (data if isinstance(data, bytes) else data.encode()).hex()
+
+
+def report(result) -> dict:
+    """probe's "key value" lines: {key: [values...]} in order."""
+    out = {}
+    for line in result.stdout_text.splitlines():
+        key, _, value = line.partition(" ")
+        out.setdefault(key, []).append(value)
+    return out
+
+
+def test_full_32bit_exit_status(wine, probe):
+    for status in (4294967295, 3000000000, 0, 1, 256):
+        r = wine.run(probe, ["--exit", str(status)])
+        assert r.status == status, r
+    assert wine.run(probe, ["--exit", "4294967295"]).status_signed == -1
+
+
+def test_stdout_and_stderr_separate_and_exact(wine, probe):
+    out = b"first\r\nsecond\n\x00\x80\xff no newline"
+    err = b"to stderr\n\xe9\r\n"
+    r = wine.run(probe, ["--out", hx(out), "--err", hx(err), "--out", hx(b"+tail")])
+    assert r.stdout == out + b"+tail"
+    assert r.stderr == err
+    assert r.stderr_text == "to stderr\n\u00e9\r\n"
+    assert r.stdout_text.endswith("\u20ac\u00ff no newline+tail")
+    assert r.boxes == []
+
+
+def test_fatal_box_captured_and_pressed(wine, probe):
+    r = wine.run(probe, ["--box", hx("Could not start the application.\n"), "--exit", "3"])
+    assert r.fatal_boxes == [("Fatal Error", "Could not start the application.\n")]
+    # MessageBoxA returned IDOK (1): the OK button was pressed, not the window closed.
+    assert report(r)["box-result"] == ["1"]
+    assert r.status == 3
+
+
+def test_two_boxes_in_order_then_exit(wine, probe):
+    r = wine.run(probe, ["--box", hx("one\n"), "--box-caption", "Other", hx("two"),
+                         "--box", hx("three \xe9\n"), "--exit", "9"])
+    assert [(b.caption, b.text) for b in r.boxes] == [("Fatal Error", "one\n"), ("Other", "two"),
+                                                      ("Fatal Error", "three \xe9\n")]
+    assert r.fatal_boxes == [("Fatal Error", "one\n"), ("Fatal Error", "three \xe9\n")]
+    assert report(r)["box-result"] == ["1", "1", "1"]
+    assert r.status == 9
+
+
+def test_unpressed_box_blocks_until_timeout(wine, probe):
+    with pytest.raises(harness.RunTimeout) as info:
+        wine.run(probe, ["--box", hx("stuck\n"), "--exit", "5"], fatal_box=False, timeout=3)
+    result = info.value.result
+    assert result is not None and result.status != 5
+    assert [(b.caption, b.text, b.pressed) for b in result.boxes] == [("Fatal Error", "stuck\n", False)]
+
+
+def test_argument_bytes_arrive_exactly(wine, probe):
+    high = bytes(range(0x80, 0x100))
+    args = [b"--args", b"--", high, b"", b"a b", b'say "hi"', b"end\\", b"trail\\\\", b"\\\\srv\\x y\\",
+            "caf\u00e9".encode("cp1252"), b""]
+    r = wine.run(probe, args)
+    seen = report(r)
+    got = [bytes.fromhex(v.split(" ", 1)[1]) if " " in v else b"" for v in seen["arg"]]
+    assert got[1:] == args
+    assert seen["argc"] == [str(len(args) + 1)]
+    # argv[0] is the exe as started, and the raw command line keeps the bytes above 127 as-is.
+    assert got[0] == wine.to_windows(probe).encode()
+    assert high in bytes.fromhex(seen["cmdline"][0])
+
+
+def test_str_arguments_are_sent_as_cp1252(wine, probe):
+    r = wine.run(probe, ["--args", "--", "\u20ac\u00e9\u00ff", "\x81"])
+    got = [bytes.fromhex(v.split(" ", 1)[1]) for v in report(r)["arg"][3:]]
+    assert got == [b"\x80\xe9\xff", b"\x81"]
+
+
+def test_raw_cmdline(wine, probe):
+    r = wine.run(probe, cmdline=b'fake-name.exe --args -- "x y" z\xe9')
+    seen = report(r)
+    assert bytes.fromhex(seen["cmdline"][0]) == b'fake-name.exe --args -- "x y" z\xe9'
+    assert [bytes.fromhex(v.split(" ", 1)[1]) for v in seen["arg"]] == [b"fake-name.exe", b"--args", b"--",
+                                                                        b"x y", b"z\xe9"]
+
+
+def test_env_and_cwd_arrive(wine, probe, tmp_path, monkeypatch):
+    monkeypatch.setenv("E2E_FROM_OUTSIDE", "inherited")
+    cwd = tmp_path / "work dir"
+    cwd.mkdir()
+    r = wine.run(probe, ["--env", "E2E_VALUE", "--env", "E2E_FROM_OUTSIDE", "--env", "E2E_ABSENT", "--env",
+                         "WINEDEBUG", "--cwd"],
+                 env={"E2E_VALUE": "h\u00e9llo w\u00f6rld", "E2E_FROM_OUTSIDE": None}, cwd=cwd)
+    env = report(r)["env"]
+    assert env[0] == "E2E_VALUE " + hx(cp1252_encode("h\u00e9llo w\u00f6rld"))
+    assert env[1] == "E2E_FROM_OUTSIDE unset"
+    assert env[2] == "E2E_ABSENT unset"
+    assert env[3] == "WINEDEBUG " + hx("-all")
+    assert report(r)["cwd"] == [wine.to_windows(cwd)]
+
+
+def test_winedebug_can_be_overridden(wine, probe):
+    r = wine.run(probe, ["--exit", "0"], env={"WINEDEBUG": "+loaddll"})
+    # Wine's trace of the program goes to the program's own stderr, not the runner's.
+    assert b"Loaded" in r.stderr and b"kernel32" in r.stderr.lower()
+    assert r.stdout == b""
+
+
+@pytest.mark.parametrize("side", ["first", "second"])
+def test_prefixes_do_not_share_registry(wine, probe, side):
+    # Whichever of the two runs second must not see the value the other one wrote.
+    key = r"HKCU\Software\QuorviaE2E\Isolation"
+    assert wine.reg_query(key, "Marker") is None
+    wine.reg_add(key, "Marker", side)
+    assert wine.reg_query(key, "Marker") == side
+    wine.reg_add(key, "Count", 7, type="REG_DWORD")
+    assert wine.reg_query(key, "Count") == "0x7"
+    wine.reg_delete(key, "Count")
+    assert wine.reg_query(key, "Count") is None
+    wine.reg_delete(key)
+    assert wine.reg_query(key, "Marker") is None
+
+
+def test_two_live_prefixes_are_independent(wine, probe):
+    other, _, _ = harness.new_wine("independence-peer")
+    try:
+        key = r"HKLM\Software\QuorviaE2E"
+        wine.reg_add(key, "Only", "here")
+        assert wine.reg_query(key, "Only") == "here"
+        assert other.reg_query(key, "Only") is None
+        (wine.drive_c / "ProgramData" / "marker.txt").write_text("x")
+        r = other.run(probe, ["--exists", "C:\\ProgramData\\marker.txt"])
+        assert report(r)["exists"] == ["C:\\ProgramData\\marker.txt 0"]
+        r = wine.run(probe, ["--exists", "C:\\ProgramData\\marker.txt"])
+        assert report(r)["exists"] == ["C:\\ProgramData\\marker.txt 1"]
+    finally:
+        other.close()
+        shutil.rmtree(other.prefix.parent, ignore_errors=True)
+
+
+def test_network_drive_is_remote(wine, probe, tmp_path):
+    share = tmp_path / "share"
+    share.mkdir()
+    shutil.copy(probe, share / "probe.exe")
+    root = wine.map_network_drive("x", share)
+    assert root == "X:\\"
+    r = wine.run("X:\\probe.exe", ["--drive-type", "X:\\", "--drive-type", "C:\\", "--module"])
+    seen = report(r)
+    assert seen["drive-type"] == ["X:\\ 4", "C:\\ 3"]  # DRIVE_REMOTE, DRIVE_FIXED
+    assert seen["module"] == ["X:\\probe.exe"]
+
+
+def test_unc_share_reaches_files(wine, probe, tmp_path):
+    (tmp_path / "app.jar").write_bytes(b"PK")
+    unc = wine.make_unc_share("FileServer", "Apps", tmp_path)
+    assert unc == "\\\\FileServer\\Apps"
+    r = wine.run(probe, ["--exists", unc + "\\app.jar", "--exists", unc + "\\missing.jar"])
+    assert report(r)["exists"] == [unc + "\\app.jar 1", unc + "\\missing.jar 0"]
+
+
+def test_background_start_wait_and_kill(wine, probe):
+    slow = wine.start(probe, ["--sleep", "1500", "--out", hx("done"), "--exit", "7"])
+    assert slow.pid > 0
+    assert not slow.poll()
+    r = slow.wait()
+    assert (r.status, r.stdout) == (7, b"done")
+
+    stuck = wine.start(probe, ["--sleep", "60000", "--exit", "0"])
+    assert stuck.pid > 0
+    started = time.monotonic()
+    stuck.kill()
+    r = stuck.wait(timeout=30)
+    assert r.status != 0
+    assert time.monotonic() - started < 30
+
+
+def test_strace_server_sees_file_opens(wine, probe, tmp_path):
+    marker = tmp_path / "traced-marker.txt"
+    marker.write_text("x")
+    with wine.strace_server() as trace:
+        wine.run(probe, ["--exit", "0"])  # warm-up: the services of the prefix start here
+        trace.mark()
+        wine.run(probe, ["--exists", wine.to_windows(marker)])
+        calls = trace.calls()
+    assert calls, "strace recorded nothing"
+    touched = [c for c in calls if c.path and c.path.endswith("traced-marker.txt")]
+    assert touched, [c.line for c in calls][:50]
+    assert all(c.name in ("openat", "getdents64", "newfstatat", "statx") for c in calls)
+
+
+def test_x11_prefix_draws_to_xvfb(wine_x11, probe, tmp_path):
+    r = wine_x11.run(probe, ["--box", hx("on screen\n")], timeout=60)
+    assert r.fatal_boxes == [("Fatal Error", "on screen\n")]
+    shot = wine_x11.screenshot(tmp_path / "shot.png")
+    size = subprocess.run(["identify", "-format", "%w %h", str(shot)], capture_output=True, text=True, check=True)
+    assert size.stdout.split() == ["1280", "1024"]
+    assert wine_x11.env()["DISPLAY"] == wine_x11.display
+    assert wine_x11.reg_query(r"HKCU\Software\Wine\Drivers", "Graphics") is None
+
+
+def test_warm_probe_run_time(wine, probe, record_property):
+    wine.run(probe, ["--exit", "0"])  # first run of a prefix starts its services
+    times = []
+    for _ in range(5):
+        started = time.monotonic()
+        wine.run(probe, ["--exit", "0"])
+        times.append(time.monotonic() - started)
+    record_property("e2e_warm_probe_s", round(min(times), 3))
+    print(f"\n[e2e] warm probe run: min {min(times):.3f}s max {max(times):.3f}s")
+    assert min(times) < 5, times
+
+
+def test_path_mapping():
+    w = Wine(Path("/srv/pfx"), Path("/srv/work"))
+    assert w.to_windows("/srv/pfx/drive_c/ProgramData/x.txt") == "C:\\ProgramData\\x.txt"
+    assert w.to_windows("/tmp/a b/c.exe") == "Z:\\tmp\\a b\\c.exe"
+    assert w.to_linux("C:\\ProgramData\\x.txt") == Path("/srv/pfx/drive_c/ProgramData/x.txt")
+    assert w.to_linux("z:\\tmp\\c.exe") == Path("/tmp/c.exe")
+    env = w.env({"A": "1", "WINEDEBUG": None})
+    assert env["WINEPREFIX"] == "/srv/pfx" and env["A"] == "1" and "WINEDEBUG" not in env
+    assert "DISPLAY" not in env
+
+
+def test_cp1252_matches_windows():
+    every = bytes(range(256))
+    assert cp1252_encode(cp1252_decode(every)) == every
+    assert cp1252_decode(b"\x80\x81\x9f") == "\u20ac\x81\u0178"
+
+
+def test_pack_options_map_to_flags():
+    args = harness._pack_args(dict(main_class="a.Main", classes=["x.jar", Path("y.jar")], md5=True,
+                                   init_heap_percent=10, splash=None, raw_text=[("CONF", 101, "c.txt")]))
+    assert args == ["--main-class", "a.Main", "--classes", "x.jar", "--classes", "y.jar", "--md5",
+                    "--init-heap-percent", "10", "--raw-text", "CONF=101:c.txt"]
+
+
+def test_require_fails_instead_of_skipping(tmp_path):
+    with pytest.raises(pytest.fail.Exception, match="missing"):
+        harness.require(tmp_path / "nope.exe", "launcher.exe")
+    assert harness.require(tmp_path) == tmp_path
