@@ -1213,11 +1213,14 @@ void ReserveHeap() {
     g_vm.heap = p;
 }
 
+// Private commit of the process. Wine leaves PrivateUsage unset, so the struct is zeroed and the
+// page-file figure (the same commit charge on Windows) is used when PrivateUsage stays 0.
 long long PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX pmc;
+    ZeroMemory(&pmc, sizeof pmc);
     pmc.cb = sizeof pmc;
     if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc)) return -1;
-    return static_cast<long long>(pmc.PrivateUsage);
+    return static_cast<long long>(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
 }
 
 jint Create(JavaVM** pvm, void** penv, void* vargs) {
