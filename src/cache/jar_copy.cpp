@@ -1,0 +1,42 @@
+#include "jar_copy.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cache_folder.h"
+#include "config/resources.h"
+#include "launcher/launch_state.h"
+#include "sync_mirror.h"
+
+static char g_jarCopyPath[kSyncPathSize];
+static char g_resolvedJarPath[kSyncPathSize];
+
+bool FormResolvedJarPath(char* buffer, size_t size, const char* exePath, const char* jarPath) {
+    const char* lastBackslash = strrchr(exePath, '\\');
+    int folderLength = lastBackslash != nullptr ? static_cast<int>(lastBackslash - exePath + 1) : 0;
+    return FormatPathText(buffer, size, "%.*s%s", folderLength, exePath, jarPath != nullptr ? jarPath : "");
+}
+
+const char* CacheJarPath() {
+    char* baseName = GetExeBaseName();
+    bool copyPathFits = FormatPathText(g_jarCopyPath, sizeof g_jarCopyPath, "%s\\%s.dat", GetCacheFolder(), baseName);
+    free(baseName);
+
+    char exePath[kSyncPathSize];
+    GetExePath(exePath, sizeof exePath);
+    // Too long to name: the VM gets no jar from here rather than a cut path naming another file.
+    if (!FormResolvedJarPath(g_resolvedJarPath, sizeof g_resolvedJarPath, exePath, g_launch.jarPath)) {
+        return g_resolvedJarPath;
+    }
+    if (!IsNetworkPath(g_resolvedJarPath)) return g_resolvedJarPath;
+    // Without a copy's name the jar on the network is used in place.
+    if (!copyPathFits) return g_resolvedJarPath;
+
+    FileEntryInfo networkJar;
+    unsigned long error = 0;
+    if (LookUpEntry(g_resolvedJarPath, &networkJar, &error) && networkJar.attributes != kEntryAttributesInvalid) {
+        CopyWhenDifferent(g_resolvedJarPath, g_jarCopyPath, networkJar.sizeLow, networkJar.lastWriteTime);
+    }
+    // Also when the share can't be reached: a copy from an earlier start serves meanwhile.
+    return g_jarCopyPath;
+}
