@@ -72,6 +72,13 @@ __declspec(dllexport) void SplashSetScaleFactor(float scaleFactor) {
     Record("SplashSetScaleFactor", {FloatText(scaleFactor)});
 }
 
+// Size of a buffer that holds the name of fileName's "@2x" variant, terminator included.
+__declspec(dllexport) int SplashGetScaledImgNameMaxPstfixLen(const char* fileName) {
+    const int size = fileName ? static_cast<int>(std::strlen(fileName) + std::strlen("@2x") + 1) : 0;
+    Record("SplashGetScaledImgNameMaxPstfixLen", {Quote(fileName), std::to_string(size)});
+    return size;
+}
+
 // Looks for the "@2x" variant of fileName (inside jarName when given, else as a file) and
 // writes its name to out. Returns 1 when the variant exists and fits, else 0.
 __declspec(dllexport) int SplashGetScaledImageName(const char* jarName, const char* fileName, float* scaleFactor,
