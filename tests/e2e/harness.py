@@ -239,7 +239,7 @@ class RunTimeout(AssertionError):
 
 
 def _parse_result_file(path: Path) -> dict:
-    info = {"pid": 0, "boxes": [], "timeout": False, "exit": None, "error": None}
+    info = {"pid": 0, "boxes": [], "timeout": False, "killed": False, "exit": None, "error": None}
     try:
         lines = path.read_bytes().decode("ascii", "replace").splitlines()
     except FileNotFoundError:
@@ -253,6 +253,8 @@ def _parse_result_file(path: Path) -> dict:
             info["boxes"].append(Box(cp1252_decode(cap), cp1252_decode(txt), parts[3] == "1", cap, txt))
         elif parts[0] == "timeout":
             info["timeout"] = True
+        elif parts[0] == "killed":
+            info["killed"] = True
         elif parts[0] == "exit" and len(parts) == 2:
             info["exit"] = int(parts[1])
         elif parts[0] == "error":
@@ -263,7 +265,9 @@ def _parse_result_file(path: Path) -> dict:
 class Running:
     """A program started in the background by Wine.start()."""
 
-    def __init__(self, wine: "Wine", proc: subprocess.Popen, run_dir: Path, exe: str, timeout: float):
+    def __init__(self, wine: "Wine", proc: subprocess.Popen, run_dir: Path, exe: str, timeout: float,
+                 traced: bool = False):
+        self._traced = traced
         self._wine = wine
         self._proc = proc
         self._dir = run_dir
@@ -292,13 +296,31 @@ class Running:
         return self._proc.poll() is not None
 
     def kill(self) -> None:
-        if self.poll():
-            return
-        self._wine.wine(["taskkill", "/F", "/T", "/PID", str(self.pid)], check=False, timeout=30)
+        """Terminates the program (status 1); its children are left to the prefix teardown."""
+        (self._dir / "kill").write_bytes(b"")
 
     def _runner_log(self) -> str:
         log = self._dir / "runner.log"
         return log.read_bytes().decode("utf-8", "replace") if log.exists() else ""
+
+    def _wait_proc(self, limit: float) -> None:
+        if not self._traced:
+            self._proc.wait(timeout=limit)
+            return
+        # strace stays while any traced descendant lives: detach it once the runner is done.
+        deadline = time.monotonic() + limit
+        done_at = None
+        while self._proc.poll() is None:
+            now = time.monotonic()
+            if now > deadline:
+                raise subprocess.TimeoutExpired(self._proc.args, limit)
+            if done_at is None and _parse_result_file(self._dir / "result.txt")["exit"] is not None:
+                done_at = now
+            if done_at is not None and now - done_at > 3:
+                self._proc.terminate()
+                self._proc.wait(30)
+                return
+            time.sleep(0.05)
 
     def wait(self, timeout: Optional[float] = None) -> Result:
         if self._result is not None:
@@ -306,7 +328,7 @@ class Running:
         # run-status enforces the program's own timeout; this one is a backstop for Wine itself.
         limit = self._timeout + 30 if timeout is None else timeout
         try:
-            self._proc.wait(timeout=limit)
+            self._wait_proc(limit)
         except subprocess.TimeoutExpired:
             if timeout is not None and timeout < self._timeout:
                 raise  # the caller asked for a short wait; the program goes on running
@@ -339,16 +361,20 @@ class Running:
 # strace of the wineserver
 
 
+TRACED_CALLS = "openat,getdents64,newfstatat,statx"
+
+
 @dataclasses.dataclass
 class Syscall:
     pid: int
+    time: float
     name: str
     path: Optional[str]
     result: str
     line: str
 
 
-_STRACE_LINE = re.compile(r"^(\d+)\s+(\w+)\((.*)\)\s+=\s+(.*)$")
+_STRACE_LINE = re.compile(r"^(\d+)\s+(?:(\d+\.\d+)\s+)?(\w+)\((.*)\)\s+=\s+(.*)$")
 _QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
 _FD_PATH = re.compile(r"^\d+<(.*)>")
 
@@ -360,7 +386,7 @@ def parse_strace(text: str) -> List[Syscall]:
         m = _STRACE_LINE.match(line)
         if not m:
             continue
-        pid, name, args, res = m.groups()
+        pid, stamp, name, args, res = m.groups()
         path = None
         if name == "getdents64":
             fd = _FD_PATH.match(args)
@@ -373,25 +399,25 @@ def parse_strace(text: str) -> List[Syscall]:
                 fd = _FD_PATH.match(args)
                 if fd:
                     path = fd.group(1).rstrip("/") + "/" + path
-        calls.append(Syscall(int(pid), name, path, res, line))
+        calls.append(Syscall(int(pid), float(stamp or 0), name, path, res, line))
     return calls
 
 
 class FileTrace:
-    def __init__(self, path: Path):
-        self.path = path
-        self._offset = 0
+    """strace output of Wine processes. strace buffers its file: read calls() after the traced
+    programs have ended (for strace_server, after the with block)."""
 
-    def _text(self) -> str:
-        data = self.path.read_bytes() if self.path.exists() else b""
-        return data[self._offset:].decode("utf-8", "replace")
+    def __init__(self, path: Path):
+        self.path = Path(path)
+        self._since = 0.0
 
     def mark(self) -> None:
-        """Forgets everything traced so far (e.g. after a warm-up run)."""
-        self._offset = self.path.stat().st_size if self.path.exists() else 0
+        """Forgets what was traced so far (e.g. after a warm-up run)."""
+        self._since = time.time()
 
     def calls(self) -> List[Syscall]:
-        return parse_strace(self._text())
+        text = self.path.read_bytes().decode("utf-8", "replace") if self.path.exists() else ""
+        return [c for c in parse_strace(text) if c.time >= self._since]
 
     def paths(self, name: str = "openat") -> List[str]:
         return [c.path for c in self.calls() if c.name == name and c.path is not None]
@@ -659,6 +685,26 @@ class Wine:
         _run_captured([WINESERVER, "-k"], self.env(), timeout=60)
         _run_captured([WINESERVER, "-w"], self.env(), timeout=60)
 
+    def server_dir(self) -> Optional[Path]:
+        """Wine's socket folder of this prefix's server (its name depends on the prefix inode)."""
+        try:
+            tmp = (self.prefix / "wineserver").read_text().strip()
+            st = self.prefix.stat()
+        except OSError:
+            return None
+        return Path("/tmp") / tmp / f"server-{st.st_dev:x}-{st.st_ino:x}"
+
+    def _wait_for_server(self, proc: subprocess.Popen, timeout: float = 30) -> None:
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            d = self.server_dir()
+            if d is not None and (d / "socket").exists():
+                return
+            if proc.poll() is not None:
+                raise HarnessError(f"traced wineserver exited at once ({proc.returncode})")
+            time.sleep(0.02)
+        raise HarnessError("traced wineserver did not open its socket")
+
     def restart_server(self) -> None:
         self.stop_server()
         self.start_server()
@@ -668,6 +714,9 @@ class Wine:
 
     def close(self) -> None:
         self.stop_server()
+        d = self.server_dir()
+        if d is not None:
+            shutil.rmtree(d, ignore_errors=True)
         for child in self._children:
             if child._proc.poll() is None:
                 child._proc.kill()
@@ -684,7 +733,8 @@ class Wine:
 
     def start(self, exe: PathLike, args: Iterable[Arg] = (), env: Optional[dict] = None,
               cwd: Optional[PathLike] = None, timeout: float = 600, fatal_box: bool = True,
-              cmdline: Optional[Arg] = None, stdin: Optional[PathLike] = None) -> Running:
+              cmdline: Optional[Arg] = None, stdin: Optional[PathLike] = None,
+              strace_to: Optional[PathLike] = None) -> Running:
         runner = require(helper_exe("run-status"), "e2e helper run-status.exe")
         self._runs += 1
         run_dir = self.work / f"run-{self._runs:03d}"
@@ -698,25 +748,38 @@ class Wine:
             lines.append(f"cwd {_to_bytes(self._win(cwd)).hex()}")
         if stdin is not None:
             lines.append(f"stdin {_to_bytes(self._win(stdin)).hex()}")
+        for name, value in (env or {}).items():
+            if value is None:
+                lines.append(f"unset {_to_bytes(name).hex()}")
+            else:
+                value = str(value) if isinstance(value, int) else value
+                lines.append(f"env {(_to_bytes(name) + b'=' + _to_bytes(value)).hex()}")
+        lines.append(f"killfile {_to_bytes(self.to_windows(run_dir / 'kill')).hex()}")
         for key, name in (("stdout", "stdout"), ("stderr", "stderr"), ("result", "result.txt")):
             lines.append(f"{key} {_to_bytes(self.to_windows(run_dir / name)).hex()}")
         lines.append(f"timeout_ms {int(timeout * 1000)}")
         lines.append(f"press {1 if fatal_box else 0}")
         spec = run_dir / "spec.txt"
         spec.write_text("\n".join(lines) + "\n")
+        cmd = [WINE, str(runner), self.to_windows(spec)]
+        if strace_to is not None:
+            # The first program of a server forks Wine's lasting services; do that untraced.
+            self.wine(["cmd", "/c", "rem"], timeout=120)
+            cmd = ["strace", "-f", "-y", "-ttt", "-e", f"trace={TRACED_CALLS}", "-o", str(strace_to)] + cmd
         # Files, not pipes: Wine's service processes may inherit and keep the runner's outputs.
         with open(run_dir / "runner.log", "wb") as log:
-            proc = subprocess.Popen([WINE, str(runner), self.to_windows(spec)], env=self.env(env),
-                                    stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-        running = Running(self, proc, run_dir, exe_win, timeout)
+            proc = subprocess.Popen(cmd, env=self.env(), stdin=subprocess.DEVNULL, stdout=log,
+                                    stderr=subprocess.STDOUT)
+        running = Running(self, proc, run_dir, exe_win, timeout, traced=strace_to is not None)
         self._children.append(running)
         return running
 
     def run(self, exe: PathLike, args: Iterable[Arg] = (), env: Optional[dict] = None,
             cwd: Optional[PathLike] = None, timeout: float = 60, fatal_box: bool = True,
-            cmdline: Optional[Arg] = None, stdin: Optional[PathLike] = None) -> Result:
+            cmdline: Optional[Arg] = None, stdin: Optional[PathLike] = None,
+            strace_to: Optional[PathLike] = None) -> Result:
         return self.start(exe, args, env=env, cwd=cwd, timeout=timeout, fatal_box=fatal_box,
-                          cmdline=cmdline, stdin=stdin).wait()
+                          cmdline=cmdline, stdin=stdin, strace_to=strace_to).wait()
 
     # -- registry --
 
@@ -768,10 +831,12 @@ class Wine:
         out = self.work / f"server-strace-{self._runs:03d}-{time.monotonic_ns()}.txt"
         self.stop_server()
         proc = subprocess.Popen(
-            ["strace", "-f", "-y", "-e", "trace=openat,getdents64,newfstatat,statx", "-o", str(out),
+            ["strace", "-f", "-y", "-ttt", "-e", f"trace={TRACED_CALLS}", "-o", str(out),
              WINESERVER, "-f", "-p"],
             env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
+            # A client that came before the socket would start an untraced server of its own.
+            self._wait_for_server(proc)
             yield FileTrace(out)
         finally:
             self.stop_server()

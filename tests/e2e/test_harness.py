@@ -23,7 +23,7 @@ def probe():
 
 
 def hx(data) -> str:
-    return (data if isinstance(data, bytes) else data.encode()).hex()
+    return (data if isinstance(data, bytes) else cp1252_encode(data)).hex()
 
 
 def report(result) -> dict:
@@ -122,11 +122,19 @@ def test_env_and_cwd_arrive(wine, probe, tmp_path, monkeypatch):
     assert report(r)["cwd"] == [wine.to_windows(cwd)]
 
 
-def test_winedebug_can_be_overridden(wine, probe):
-    r = wine.run(probe, ["--exit", "0"], env={"WINEDEBUG": "+loaddll"})
-    # Wine's trace of the program goes to the program's own stderr, not the runner's.
-    assert b"Loaded" in r.stderr and b"kernel32" in r.stderr.lower()
-    assert r.stdout == b""
+def test_winedebug_applies_to_the_program_only(wine, probe):
+    r = wine.run(probe, ["--err", hx("own stderr\n")], env={"WINEDEBUG": "+loaddll"})
+    # Wine's trace goes to the run's Wine log; the program's stderr stays exactly its own.
+    assert r.stderr == b"own stderr\n"
+    assert "probe.exe" in r.runner_log and "kernel32" in r.runner_log.lower()
+    assert "run-status.exe" not in r.runner_log
+    quiet = wine.run(probe, ["--exit", "0"])
+    assert "loaddll" not in quiet.runner_log
+
+
+def test_environment_bytes_arrive_exactly(wine, probe):
+    r = wine.run(probe, ["--env", "E2E_BYTES"], env={"E2E_BYTES": b"\x80\x81 \xe9\xff=x"})
+    assert report(r)["env"] == ["E2E_BYTES " + hx(b"\x80\x81 \xe9\xff=x")]
 
 
 @pytest.mark.parametrize("side", ["first", "second"])
@@ -193,22 +201,27 @@ def test_background_start_wait_and_kill(wine, probe):
     started = time.monotonic()
     stuck.kill()
     r = stuck.wait(timeout=30)
-    assert r.status != 0
+    assert r.status == 1
     assert time.monotonic() - started < 30
 
 
-def test_strace_server_sees_file_opens(wine, probe, tmp_path):
-    marker = tmp_path / "traced-marker.txt"
-    marker.write_text("x")
+def test_strace_sees_file_operations(wine, probe, tmp_path):
+    traced = tmp_path / "traced-marker.exe"
+    shutil.copy(probe, traced)
     with wine.strace_server() as trace:
         wine.run(probe, ["--exit", "0"])  # warm-up: the services of the prefix start here
         trace.mark()
-        wine.run(probe, ["--exists", wine.to_windows(marker)])
-        calls = trace.calls()
-    assert calls, "strace recorded nothing"
-    touched = [c for c in calls if c.path and c.path.endswith("traced-marker.txt")]
-    assert touched, [c.line for c in calls][:50]
-    assert all(c.name in ("openat", "getdents64", "newfstatat", "statx") for c in calls)
+        wine.run(traced, ["--exit", "0"])
+    server_paths = trace.paths("openat")
+    # The server opens the image being started; the warm-up's probe.exe was before the mark.
+    assert any(p.endswith("/traced-marker.exe") for p in server_paths), server_paths[:40]
+    assert not any(p.endswith("/probe.exe") for p in server_paths)
+
+    # Existence checks happen in the program's own process: trace the client side for those.
+    client = harness.FileTrace(tmp_path / "client.txt")
+    wine.run(probe, ["--exists", wine.to_windows(tmp_path / "absent.jar")], strace_to=client.path)
+    stats = [c for c in client.calls() if c.path and c.path.endswith("/absent.jar")]
+    assert stats and all(c.name in ("openat", "newfstatat", "statx") for c in stats)
 
 
 def test_x11_prefix_draws_to_xvfb(wine_x11, probe, tmp_path):

@@ -13,6 +13,9 @@
 //   result PATH       report file, written as events happen:
 //                       "pid N", "box CAPTIONHEX TEXTHEX PRESSED", "timeout", "exit N",
 //                       "error WHAT CODE"
+//   env NAME=VALUE    set for the child (repeated; bytes reach GetEnvironmentVariableA as-is)
+//   unset NAME        removed from the child's environment (repeated)
+//   killfile PATH     when this file appears, terminate the child with status 1 ("killed")
 //   timeout_ms N      optional (decimal): terminate the child after N ms
 //   press 0|1         optional (decimal, default 1): press OK/Cancel on the child's dialogs
 // Only dialogs (class #32770) of the child and its descendants are touched.
@@ -30,7 +33,8 @@ namespace {
 
 struct Spec {
     std::string exe, cmdline, cwd, stdin_path, stdout_path, stderr_path, result_path;
-    std::vector<std::string> args;
+    std::vector<std::string> args, env_set, env_unset;
+    std::string killfile;
     bool has_cmdline = false;
     DWORD timeout_ms = INFINITE;
     bool press = true;
@@ -92,6 +96,9 @@ bool parse_spec(const std::string& text, Spec& spec) {
         if (key == "exe") spec.exe = value;
         else if (key == "arg") spec.args.push_back(value);
         else if (key == "cmdline") { spec.cmdline = value; spec.has_cmdline = true; }
+        else if (key == "env") spec.env_set.push_back(value);
+        else if (key == "unset") spec.env_unset.push_back(value);
+        else if (key == "killfile") spec.killfile = value;
         else if (key == "cwd") spec.cwd = value;
         else if (key == "stdin") spec.stdin_path = value;
         else if (key == "stdout") spec.stdout_path = value;
@@ -137,6 +144,8 @@ HANDLE open_inheritable(const std::string& path, bool write) {
 
 struct Watcher {
     DWORD child_pid = 0;
+    HANDLE child = nullptr;
+    std::string killfile;
     bool press = true;
     HANDLE stop = nullptr;
     std::vector<HWND> seen;
@@ -206,6 +215,11 @@ DWORD WINAPI watch(LPVOID param) {
         found.clear();
         EnumWindows(collect_dialogs, reinterpret_cast<LPARAM>(&found));
         for (HWND h : found) handle_dialog(w, h);
+        if (!w.killfile.empty() && GetFileAttributesA(w.killfile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            report("killed");
+            TerminateProcess(w.child, 1);
+            w.killfile.clear();
+        }
     } while (WaitForSingleObject(w.stop, 15) == WAIT_TIMEOUT);
     return 0;
 }
@@ -240,6 +254,15 @@ int main(int argc, char** argv) {
             append_quoted(cmd, a);
         }
     }
+    // The child inherits this process's environment, edited here so that the runner itself
+    // keeps its own (e.g. WINEDEBUG applies to the child only).
+    for (const auto& entry : spec.env_set) {
+        size_t eq = entry.find('=', 1);
+        if (eq == std::string::npos) continue;
+        SetEnvironmentVariableA(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str());
+    }
+    for (const auto& name : spec.env_unset) SetEnvironmentVariableA(name.c_str(), nullptr);
+
     std::vector<char> cmd_buf(cmd.begin(), cmd.end());
     cmd_buf.push_back('\0');
 
@@ -269,6 +292,8 @@ int main(int argc, char** argv) {
 
     Watcher w;
     w.child_pid = pi.dwProcessId;
+    w.child = pi.hProcess;
+    w.killfile = spec.killfile;
     w.press = spec.press;
     w.family.assign(1, pi.dwProcessId);
     w.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
