@@ -451,7 +451,9 @@ int ScenarioMain() {
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
     Options o;
-    o.Add("-Djava.class.path=" + Narrow(AppsDir()) + "\\does-not-exist.jar;" + AppJar());
+    const std::wstring jarCopy = g_workDir + L"\\copy.jar";
+    CopyFileW(Widen(AppJar()).c_str(), jarCopy.c_str(), FALSE);
+    o.Add("-Djava.class.path=" + Narrow(AppsDir()) + "\\does-not-exist.jar;" + Narrow(jarCopy));
     o.Add("-Dfile.encoding=UTF-8");
     o.Add("-Dquorvia.flag");
     o.Add("-Xmx64m");
@@ -474,6 +476,10 @@ int ScenarioMain() {
 
     jclass app = env->FindClass("com/example/App");
     Check(app != nullptr && !env->ExceptionCheck(), "FindClass finds com/example/App in a deflated jar after a missing entry");
+    Check(!DeleteFileW(jarCopy.c_str()), "a jar in use cannot be deleted, as with Java's open zip files");
+    JavaVM* vmAgain = nullptr;
+    JNIEnv* envAgain = nullptr;
+    Check(Create(lib, Options(), &vmAgain, &envAgain) == JNI_EEXIST && !vmAgain, "a second JNI_CreateJavaVM gives JNI_EEXIST");
     jmethodID mainId = env->GetStaticMethodID(app, "main", "([Ljava/lang/String;)V");
     Check(mainId != nullptr, "GetStaticMethodID finds static main");
     // UTF-8 with a 2-byte char, a lone 0xFF and a truncated 3-byte sequence.
@@ -828,7 +834,8 @@ void CheckMainScenario() {
             Check(options->items[3].Str("hex") == u"2d586d7836346d", "option bytes recorded as hex");
         }
         const Value* cp = create->Get("classpath");
-        Check(cp && cp->items.size() == 2 && cp->items[1].s == U16(AppJar().c_str()), "class path split on ';'");
+        Check(cp && cp->items.size() == 2 && cp->items[1].s == U16((Narrow(g_workDir) + "\\copy.jar").c_str()),
+              "class path split on ';'");
         Check(create->Str("charset") == u"UTF-8", "file.encoding=UTF-8 selects UTF-8");
         Check(create->Num("xmx") == 64.0 * 1024 * 1024 && create->Num("xms") == 8.0 * 1024 * 1024, "heap sizes parsed");
         Check(create->Num("version") == JNI_VERSION_1_2 && create->Num("result") == 0, "version and result recorded");
