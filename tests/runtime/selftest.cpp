@@ -987,6 +987,7 @@ typedef void (*SplashSetFileJarNameFn)(const char*, const char*);
 typedef void (*SplashSetScaleFactorFn)(float);
 typedef int (*SplashGetScaledImageNameFn)(const char*, const char*, float*, char*, size_t);
 typedef void (*SplashVoid)(void);
+typedef int (*SplashMaxLenFn)(const char*);
 
 template <typename T>
 T Proc(HMODULE m, const char* name) {
@@ -1020,6 +1021,8 @@ int ScenarioSplash() {
           "scaled name found next to the image");
     Check(scaled(nullptr, "logo.png", &factor, out, 5) == 0, "too small output buffer refused");
     Check(scaled(nullptr, "none.png", &factor, out, sizeof out) == 0, "no @2x variant: 0");
+    Check(Proc<SplashMaxLenFn>(m, "SplashGetScaledImgNameMaxPstfixLen")("logo.png") == 12,
+          "buffer size for the scaled name includes \"@2x\" and the terminator");
     Proc<SplashVoid>(m, "SplashUpdate")();
     Proc<SplashVoid>(m, "SplashClose")();
     return 0;
@@ -1029,7 +1032,7 @@ void CheckSplashScenario() {
     ChildResult r = RunChild("splash");
     Check(r.exitCode == 0, "child exited 0");
     auto calls = Events(r.trace, "splash");
-    Check(calls.size() == 11, "11 splash calls recorded (got " + std::to_string(calls.size()) + ")");
+    Check(calls.size() == 12, "12 splash calls recorded (got " + std::to_string(calls.size()) + ")");
     if (calls.size() >= 2) {
         const Value* args = calls[1]->Get("args");
         Check(calls[1]->Str("call") == u"SplashLoadFile" && args && args->items.size() == 1 && args->items[0].s == u"logo.png",
