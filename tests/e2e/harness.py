@@ -18,16 +18,23 @@ Wine object
     .env(extra=None) -> dict  Environment for a Wine process of this prefix (WINEPREFIX and
                               WINEDEBUG=-all always set; extra overrides; a None value removes).
     .run(exe, args=(), env=None, cwd=None, timeout=60, fatal_box=True, cmdline=None,
-         stdin=None) -> Result
+         stdin=None, strace_to=None) -> Result
         exe: Linux path (str/Path) or Windows path str ("C:\\..", "Z:\\..", "X:\\.."). args: str
         (sent as cp1252) or bytes (sent as is); empty strings arrive as empty arguments.
+        env: {name: str | bytes | None} set (None: removed) for the program only, on top of the
+        harness environment; bytes reach GetEnvironmentVariableA unchanged. WINEDEBUG given here
+        traces the program only; Wine writes that trace to Result.runner_log, not to .stderr.
+        cwd: Linux or Windows path. stdin: file for the program's stdin (default NUL).
+        strace_to: file for `strace -f` of the client side (the program's own process), read
+        with FileTrace(path).calls().
         cmdline: raw command line (str/bytes) used instead of exe + args (exe is still the image
         started). fatal_box=True presses OK on every message box of the process and its children;
         False leaves them up (the run then hits its timeout). Raises RunTimeout (with the output
         so far) when the process is still running after `timeout` seconds; it is then killed.
     .start(same arguments, timeout=600) -> Running   background process
         Running.wait(timeout=None) -> Result, .poll() -> bool (finished?), .pid (Windows pid),
-        .boxes() -> boxes seen so far, .kill() (terminates the Windows process tree).
+        .boxes() -> boxes seen so far, .kill() (terminates the program with status 1; its own
+        children live on until the test's teardown kills the prefix's wineserver).
     .wine(args, env=None, timeout=60, check=True) -> subprocess.CompletedProcess
         `wine ARGS...` in this prefix (e.g. ['reg', 'query', ...]).
     .reg_add(key, value, data, type='REG_SZ')   value None = the key's default value; data int
@@ -39,9 +46,11 @@ Wine object
     .make_unc_share(server, share, linux_dir) -> "\\\\server\\share"
     .restart_server()                           wineserver -k, then a fresh persistent one.
     .strace_server() -> context manager yielding FileTrace; runs the wineserver under strace
-        while inside (the real open() calls of Windows programs happen there). FileTrace.calls()
-        returns parsed Syscall(pid, name, path, result, line) of openat/getdents64/newfstatat/
-        statx, .paths(name='openat') their paths; .mark() forgets what was traced so far.
+        while inside (the real open() and directory listings of Windows programs happen there;
+        existence checks such as GetFileAttributesA happen in the program: use strace_to).
+        FileTrace.calls() -> [Syscall(pid, time, name, path, result, line)] of openat/getdents64/
+        newfstatat/statx; .paths(name='openat'); .mark() forgets what was traced so far. strace
+        buffers its file: read the calls after the with block (or after the traced run).
     .screenshot(path)                           wine_x11 only: ImageMagick import of the root.
 
 Result
@@ -50,7 +59,8 @@ Result
     .stdout_text, .stderr_text   the same decoded as cp1252 (Windows ANSI text)
     .boxes          [Box(caption, text, pressed)] for every dialog shown, in order
     .fatal_boxes    [(caption, text)] of the "Fatal Error" boxes, text with its trailing "\\n"
-    .pid, .duration (seconds, wall clock of the whole run), .runner_log (run-status's own output)
+    .pid, .duration (seconds, wall clock of the whole run)
+    .runner_log     Wine's output for the run (the program's WINEDEBUG channels land here)
 
 Module helpers
     build_dir(), windows_build_dir(), repo_root()        from env BUILD_DIR / WINDOWS_BUILD_DIR
@@ -130,6 +140,11 @@ def test_runtime_dir() -> Path:
 
 def test_app(jar_name: str) -> Path:
     return windows_build_dir() / "test-apps" / jar_name
+
+
+# Not tests, even when imported by name into a test module.
+test_runtime_dir.__test__ = False  # type: ignore[attr-defined]
+test_app.__test__ = False  # type: ignore[attr-defined]
 
 
 def pack_tool() -> Path:
