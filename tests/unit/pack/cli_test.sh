@@ -4,9 +4,9 @@
 # when the Windows build has made it. Exit 77 (skipped) without Wine.
 #   cli_test.sh QUORVIA_PACK FIXTURE_DIR WINDOWS_BUILD_DIR
 set -u
-pack=$1
-fixtures=$2
-windows_build=$3
+pack=$(realpath -m "$1")
+fixtures=$(realpath -m "$2")
+windows_build=$(realpath -m "$3")
 
 if ! command -v wine >/dev/null 2>&1; then
   echo "wine not found; skipping"
@@ -14,7 +14,7 @@ if ! command -v wine >/dev/null 2>&1; then
 fi
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'wineserver -w 2>/dev/null; rm -rf "$work"' EXIT
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$work" || exit 1
@@ -75,6 +75,10 @@ for layout in checker checker_stripped checker_last; do
     --missing MAIN-CLASS 3000 1031 "${expected[@]}"
 done
 
+# The checker can fail: the unpacked exe has no CLASSES and still has the German MAIN-CLASS.
+check "checker catches a missing resource" bash -c "! wine '$fixtures/checker.exe' CLASSES 1000 1033 app.jar"
+check "checker catches a resource left in" bash -c "! wine '$fixtures/checker.exe' --missing MAIN-CLASS 3000 1031"
+
 check "show lists the text" bash -c "'$pack' --show checker-packed.exe | grep -qx 'MAIN-CLASS 3000 lang=1033 size=17 text=\"com.example.Main\"'"
 check "repack keeps the size" bash -c "'$pack' --launcher checker-packed.exe --out again.exe ${pack_args[*]@Q} &&
   cmp checker-packed.exe again.exe"
@@ -101,6 +105,10 @@ if [ -f "$windows_build/quorvia-pack.exe" ]; then
   check "windows tool packs" wine "$windows_build/quorvia-pack.exe" --launcher "$fixtures/checker.exe" \
     --out win-packed.exe "${pack_args[@]}"
   check "windows and native output identical" cmp win-packed.exe checker-packed.exe
+  # Over an existing file, which on Windows needs MoveFileEx rather than rename.
+  check "windows tool replaces its output" wine "$windows_build/quorvia-pack.exe" --launcher win-packed.exe \
+    --out win-packed.exe --main-class replaced.Main
+  check "replaced output readable" bash -c "'$pack' --show win-packed.exe | grep -q 'text=\"replaced.Main\"'"
 fi
 
 echo "$passed passed, $failed failed"
