@@ -94,6 +94,64 @@ static void TearDown(JavaVM* vm) {
     g_launch.syncPath = GrowableString{nullptr, 0};
 }
 
+int RunApplication(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char** argv) {
+    if (g_launch.debugEnabled) PrintDebugInfo(argc, argv);
+
+    int status = 1;
+    jclass mainClass = FindClassOrReport(env, g_launch.mainClassName);
+    if (mainClass == nullptr) {
+        TearDown(vm);
+        return status;
+    }
+
+    jmethodID initSingleApplication =
+        env->GetStaticMethodID(mainClass, "initSingleApplication", "([Ljava/lang/String;)V");
+    if (initSingleApplication != nullptr) {
+        if (!instanceIsFirst) {
+            ForwardToRunningInstance(g_launch.mainClassName, argc, argv);
+            TearDown(vm);
+            return status;
+        }
+        StartInstanceListener(g_launch.mainClassName);
+    } else {
+        env->ExceptionClear();
+    }
+
+    jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
+    if (mainMethod == nullptr) {
+        if (env->ExceptionOccurred() != nullptr) {
+            env->ExceptionDescribe();
+        } else {
+            ReportFatal("No main method found in specified class.\n");
+        }
+        TearDown(vm);
+        return status;
+    }
+
+    jobjectArray arguments = MakeJavaStringArray(env, argv, argc);
+    if (arguments == nullptr) {
+        env->ExceptionDescribe();
+        TearDown(vm);
+        return status;
+    }
+
+    CloseLauncherSplash();
+    env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
+    if (env->ExceptionOccurred() != nullptr) {
+        env->ExceptionDescribe();
+        TearDown(vm);
+        return status;
+    }
+    if (vm->DetachCurrentThread() != JNI_OK) {
+        fprintf(stderr, "Could not detach main thread.\n");
+        TearDown(vm);
+        return status;
+    }
+    status = g_launch.appExitCode;
+    TearDown(vm);
+    return status;
+}
+
 int RunLauncher(int argc, char** argv) {
     PrintBanner();
     if (getenv("_JAVA_LAUNCHER_DEBUG") != nullptr) g_launch.debugEnabled = true;
@@ -177,59 +235,5 @@ int RunLauncher(int argc, char** argv) {
         ReportFatal("Could not create the Java virtual machine.\n");
         return 1;
     }
-    if (g_launch.debugEnabled) PrintDebugInfo(argc, argv);
-
-    status = 1;
-    jclass mainClass = FindClassOrReport(env, g_launch.mainClassName);
-    if (mainClass == nullptr) {
-        TearDown(vm);
-        return status;
-    }
-
-    jmethodID initSingleApplication =
-        env->GetStaticMethodID(mainClass, "initSingleApplication", "([Ljava/lang/String;)V");
-    if (initSingleApplication != nullptr) {
-        if (!instanceIsFirst) {
-            ForwardToRunningInstance(g_launch.mainClassName, argc, argv);
-            TearDown(vm);
-            return status;
-        }
-        StartInstanceListener(g_launch.mainClassName);
-    } else {
-        env->ExceptionClear();
-    }
-
-    jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
-    if (mainMethod == nullptr) {
-        if (env->ExceptionOccurred() != nullptr) {
-            env->ExceptionDescribe();
-        } else {
-            ReportFatal("No main method found in specified class.\n");
-        }
-        TearDown(vm);
-        return status;
-    }
-
-    jobjectArray arguments = MakeJavaStringArray(env, argv, argc);
-    if (arguments == nullptr) {
-        env->ExceptionDescribe();
-        TearDown(vm);
-        return status;
-    }
-
-    CloseLauncherSplash();
-    env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
-    if (env->ExceptionOccurred() != nullptr) {
-        env->ExceptionDescribe();
-        TearDown(vm);
-        return status;
-    }
-    if (vm->DetachCurrentThread() != JNI_OK) {
-        fprintf(stderr, "Could not detach main thread.\n");
-        TearDown(vm);
-        return status;
-    }
-    status = g_launch.appExitCode;
-    TearDown(vm);
-    return status;
+    return RunApplication(vm, env, instanceIsFirst, argc, argv);
 }
