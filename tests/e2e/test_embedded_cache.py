@@ -1,0 +1,132 @@
+"""The embedded jar under Wine: its cache file in the hidden machine-wide cache folder, named by
+its digest text, the stale cleanup, warm starts that leave the jar resource and the MD5 library
+alone, and several first starts at once on an empty cache."""
+
+import hashlib
+
+import harness
+from harness import make_app, require
+
+
+def out(result):
+    return result.stdout_text.replace("\r\n", "\n")
+
+
+def err(result):
+    return result.stderr_text.replace("\r\n", "\n")
+
+
+def reached_main(result):
+    return "test runtime: main com.example.App\n" in out(result)
+
+
+def jar_bytes():
+    return require(harness.test_app("app.jar")).read_bytes()
+
+
+def app(tmp_path, name, **options):
+    return make_app(tmp_path, name=name, runtime=True, classes=require(harness.test_app("app.jar")),
+                    main_class="com.example.App", **options)
+
+
+def cache_dir(wine):
+    return wine.drive_c / "ProgramData" / ".quorvia" / "cache"
+
+
+def loaded_modules(result):
+    return [line.replace("\\\\", "\\").lower() for line in result.runner_log.splitlines() if "Loaded" in line]
+
+
+def is_hidden(wine, windows_path):
+    listing = wine.wine(["attrib", windows_path]).stdout.decode("utf-8", "replace")
+    flags = listing.split(windows_path[:3])[0]
+    return "H" in flags
+
+
+def test_first_start_writes_the_jar_under_its_digest_in_hidden_folders(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name)
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    assert result.status == 0
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    cached = cache_dir(wine) / f"{unique_name}.{digest}.dat"
+    assert cached.read_bytes() == jar_bytes()
+    assert "GetClassFrom REsource '#1000'\n" in out(result)
+    assert is_hidden(wine, "C:\\ProgramData\\.quorvia")
+    assert is_hidden(wine, "C:\\ProgramData\\.quorvia\\cache")
+    assert not is_hidden(wine, f"C:\\ProgramData\\.quorvia\\cache\\{unique_name}.{digest}.dat")
+    # Nothing but the cache file is left behind.
+    assert sorted(p.name for p in cache_dir(wine).iterdir()) == [cached.name]
+
+
+def test_warm_start_loads_neither_the_jar_nor_the_md5_library(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name)
+    first = wine.run(exe, cwd=tmp_path, env={"WINEDEBUG": "+loaddll"})
+    assert reached_main(first), first
+    assert any("cryptdll.dll" in line for line in loaded_modules(first)), "the first start hashes the jar"
+    warm = wine.run(exe, cwd=tmp_path, env={"WINEDEBUG": "+loaddll"})
+    assert reached_main(warm), warm
+    assert "GetClassFrom REsource" not in out(warm)
+    assert not any("cryptdll.dll" in line for line in loaded_modules(warm)), warm.runner_log
+
+
+def test_existing_file_of_the_name_is_used_unchanged(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name)
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    cache = cache_dir(wine)
+    cache.mkdir(parents=True)
+    planted = cache / f"{unique_name}.{digest}.dat"
+    planted.write_bytes(b"short")
+    result = wine.run(exe, cwd=tmp_path)
+    # Not a jar: the VM finds no class in it, which shows that this file went on the class path.
+    assert "ClassNotFoundException: com.example.App" in out(result) + err(result), result
+    assert result.fatal_boxes == []
+    assert planted.read_bytes() == b"short"
+
+
+def test_md5_text_names_the_file_even_when_it_is_not_the_jars_digest(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name, md5="0123456789ABCDEF0123456789ABCDEF")
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    assert (cache_dir(wine) / f"{unique_name}.0123456789ABCDEF0123456789ABCDEF.dat").read_bytes() == jar_bytes()
+
+
+def test_digest_text_too_long_for_a_name_falls_back_to_the_jars_digest(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name, md5="E" * 300)
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    assert (cache_dir(wine) / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
+    assert "Could not save cache" not in str(result.boxes)
+
+
+def test_stale_cleanup_spares_other_launchers_and_folders(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name)
+    cache = cache_dir(wine)
+    cache.mkdir(parents=True)
+    (cache / f"{unique_name}.OLD.dat").write_bytes(b"old")
+    (cache / f"{unique_name}.dat").write_bytes(b"jar copy")
+    (cache / f"{unique_name.lower()}.OTHER.dat").write_bytes(b"case")
+    (cache / f"{unique_name}Tool.ABC.dat").write_bytes(b"another launcher")
+    (cache / f"{unique_name}Tool.dat").write_bytes(b"another launcher")
+    (cache / unique_name).mkdir()
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    left = sorted(p.name for p in cache.iterdir())
+    assert left == sorted([unique_name, f"{unique_name}.{digest}.dat", f"{unique_name}Tool.ABC.dat",
+                           f"{unique_name}Tool.dat"])
+
+
+def test_eight_first_starts_at_once_all_reach_main(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name)
+    running = [wine.start(exe, cwd=tmp_path, timeout=180) for _ in range(8)]
+    results = [r.wait() for r in running]
+    for result in results:
+        assert reached_main(result), result
+        assert result.status == 0
+        assert result.fatal_boxes == []
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    cache = cache_dir(wine)
+    assert sorted(p.name for p in cache.iterdir()) == [f"{unique_name}.{digest}.dat"]
+    assert (cache / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
