@@ -1,6 +1,13 @@
 // Telling a first start from a later one, forwarding a later start's arguments, and the listener.
 #pragma once
 
+// True for the first instance of mainClassName in this logon session, false when one is running.
 bool CheckSingleInstance(const char* mainClassName);
-void ForwardToRunningInstance(const char* mainClassName, int argc, char** argv);
-void StartInstanceListener(const char* mainClassName);
+
+// Sends the arguments to the running instance's listener window and raises that instance; false when
+// no listener window exists (then nothing is sent).
+bool ForwardToRunningInstance(const char* mainClassName, int argc, char** argv);
+
+// Starts the listener thread and its hidden window of class mainClassName; false when the thread
+// could not be created. mainClassName must stay valid and unchanged for the life of the process.
+bool StartInstanceListener(const char* mainClassName);
