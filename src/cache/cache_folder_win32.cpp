@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +7,7 @@
 #include "../config/resources.h"
 #include "../launcher/diagnostics.h"
 #include "../launcher/proc_address.h"
+#include "../launcher/system_library.h"
 #include "cache_folder.h"
 
 static const size_t kCachePathSize = 260;
@@ -30,7 +30,7 @@ static void CreateHiddenLevel(const char* appData, const char* suffix) {
 const char* GetCacheFolder() {
     if (g_cacheFolder[0] != '\0') return g_cacheFolder;
     char appData[MAX_PATH];
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, appData))) FailWithoutAppData();
+    if (!SystemGetCommonAppDataFolder(appData)) FailWithoutAppData();
     CreateHiddenLevel(appData, "\\.quorvia");
     CreateHiddenLevel(appData, "\\.quorvia\\cache");
     return g_cacheFolder;
@@ -73,19 +73,6 @@ struct MD5_CTX {
 typedef void(WINAPI* Md5InitFn)(MD5_CTX* context);
 typedef void(WINAPI* Md5UpdateFn)(MD5_CTX* context, const unsigned char* input, unsigned int length);
 typedef void(WINAPI* Md5FinalFn)(MD5_CTX* context);
-
-// System libraries come from the system folder only, never from beside the executable.
-static HMODULE LoadSystemLibrary(const char* name) {
-    HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
-    // A system without the search flags: name the file in the system folder.
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, sizeof path);
-    if (length == 0 || length >= sizeof path) return nullptr;
-    int written = snprintf(path + length, sizeof path - length, "\\%s", name);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof path - length) return nullptr;
-    return LoadLibraryA(path);
-}
 
 char* Md5HexDigest(const void* bytes, size_t length) {
     HMODULE library = LoadSystemLibrary("cryptdll.Dll");

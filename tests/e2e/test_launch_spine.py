@@ -145,5 +145,6 @@ def test_planted_system_dlls_beside_the_exe_are_never_loaded(wine, tmp_path, uni
                       env={"QUORVIA_PLANTED_MARKER": wine.to_windows(marker), "WINEDEBUG": "+loaddll"})
     assert result.status == 4294967295
     assert not marker.exists(), marker.read_text()
-    loaded = [line for line in err(result).splitlines() if "Loaded" in line and "native" in line]
+    loaded = [line for line in result.runner_log.splitlines() if "Loaded" in line and "native" in line]
+    assert loaded, "the loader trace shows at least the exe itself"
     assert all(unique_name in line for line in loaded), loaded
