@@ -1,0 +1,414 @@
+"""The sync folder mirror under Wine: a source on a UNC share mirrored into the cache's sync
+directory, compared file by file (content and last-write time); the libs jars on the class path;
+refreshes, deletions, a runtime carried in the mirror, a later instance, a share that drops halfway,
+links in the mirror, over-long paths, and the cost of an unchanged tree."""
+
+import os
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+import harness
+from harness import make_app, require
+from runtime_trace import traced_env
+
+KEY1 = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
+NO_RUNTIME_BOXES = [
+    ("Fatal Error", "Error: could not find java.dll\n"),
+    ("Fatal Error", "Error: could not find Java 2 Runtime Environment ((null)).\n"),
+]
+BASE_TIME_NS = 1_600_000_000 * 10**9  # whole seconds: what the file system and Windows both keep
+
+
+# ---------------------------------------------------------------------------------------------
+# Helpers
+
+
+def out(result):
+    return result.stdout_text.replace("\r\n", "\n")
+
+
+def write_tree(root: Path, files: dict, folders=()):
+    """Writes files {relative posix path: bytes} with distinct fixed last-write times."""
+    for i, (rel, data) in enumerate(sorted(files.items())):
+        path = root / rel
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        stamp = BASE_TIME_NS + i * 10**9
+        os.utime(path, ns=(stamp, stamp))
+    for rel in folders:
+        (root / rel).mkdir(parents=True, exist_ok=True)
+
+
+def tree(root: Path):
+    """{relative path: None for a folder, (bytes, mtime_ns) for a file}, links not followed."""
+    found = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        base = Path(dirpath)
+        for name in dirnames:
+            found[(base / name).relative_to(root).as_posix()] = None
+        for name in filenames:
+            path = base / name
+            found[path.relative_to(root).as_posix()] = (path.read_bytes(), path.stat().st_mtime_ns)
+    return found
+
+
+def assert_mirror_equals(source: Path, mirror: Path):
+    want, got = tree(source), tree(mirror)
+    assert sorted(got) == sorted(want), f"mirror entries differ from the source's"
+    for rel, entry in want.items():
+        if entry is None:
+            assert got[rel] is None, rel
+            continue
+        data, mtime = entry
+        assert got[rel][0] == data, f"content of {rel}"
+        # Windows keeps 100 ns; the copy carries the source's time as the listing reports it.
+        assert got[rel][1] == mtime // 100 * 100, f"last-write time of {rel}"
+
+
+def sample_files():
+    app_jar = require(harness.test_app("app.jar")).read_bytes()
+    return {
+        "app.properties": b"name=sample\n",
+        "libs/app.jar": app_jar,
+        "libs/b-extra.jar": app_jar,
+        "libs/a.tar.jar": app_jar,
+        "libs/NOTES.JAR": b"upper-case suffix: copied, not on the class path",
+        "libs/readme.txt": b"not a jar",
+        "libs/ext/plugin.jar": app_jar,
+        "conf/deep/er/settings.xml": b"<settings/>",
+        ".hidden": b"a dot file is hidden under Wine",
+    }
+
+
+WIN_HELPER_CPP = r"""
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+// "list PATTERN": the names FindFirstFileA/FindNextFileA give, one a line, in their order.
+// "splash": whether a window of the launcher splash's class exists, waiting up to 20 s for it.
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "list") == 0) {
+        WIN32_FIND_DATAA d;
+        HANDLE h = FindFirstFileA(argv[2], &d);
+        if (h == INVALID_HANDLE_VALUE) return 1;
+        do printf("%s\n", d.cFileName); while (FindNextFileA(h, &d));
+        FindClose(h);
+        return 0;
+    }
+    for (int i = 0; i < 400; i++) {
+        HWND w = FindWindowA("SplashWindowClass", NULL);
+        if (w) { printf("splash %d\n", IsWindowVisible(w) ? 1 : 0); return 0; }
+        Sleep(50);
+    }
+    printf("no splash\n");
+    return 0;
+}
+"""
+
+
+@pytest.fixture(scope="session")
+def win_helper(tmp_path_factory):
+    """A small Windows program of this module's own, built here: the harness has no folder lister
+    nor window finder."""
+    folder = tmp_path_factory.mktemp("sync-helper")
+    source = folder / "sync_helper.cpp"
+    source.write_text(WIN_HELPER_CPP)
+    exe = folder / "sync_helper.exe"
+    subprocess.run(["x86_64-w64-mingw32-g++-posix", "-O1", "-static", str(source), "-o", str(exe)],
+                   check=True, capture_output=True, timeout=300)
+    return exe
+
+
+def windows_listing(wine, helper, folder_win):
+    """Names in a folder as Windows lists them (Wine sorts them, as NTFS does), without . and .."""
+    result = wine.run(helper, ["list", folder_win + "\\*"])
+    return [n for n in result.stdout_text.replace("\r\n", "\n").split("\n") if n and n not in (".", "..")]
+
+
+class SyncApp:
+    """A packed exe whose SYNC-PATH names \\\\srv\\share\\app, a share of tmp_path/share."""
+
+    def __init__(self, wine, tmp_path: Path, name: str, files=None, folders=(), runtime="registry"):
+        self.wine = wine
+        self.name = name
+        self.share_dir = tmp_path / "share"
+        self.source = self.share_dir / "app"
+        self.source.mkdir(parents=True)
+        write_tree(self.source, sample_files() if files is None else files, folders)
+        self.unc = wine.make_unc_share("srv", "share", self.share_dir) + "\\app"
+        if runtime == "registry":
+            shutil.copytree(require(harness.test_runtime_dir()), wine.drive_c / "rt")
+            wine.reg_add("HKLM\\" + KEY1, "CurrentVersion", "1.8")
+            wine.reg_add("HKLM\\" + KEY1 + "\\1.8", "JavaHome", "C:\\rt")
+        elif runtime == "mirror":
+            shutil.copytree(require(harness.test_runtime_dir()), self.source / "jre")
+        self.exe = make_app(tmp_path / "exe", name=name, runtime=False, sync_path=self.unc,
+                            main_class="com.example.App")
+        self.tmp_path = tmp_path
+        self.cache = wine.drive_c / "ProgramData" / ".quorvia" / "cache"
+        self.sync = self.cache / name / "sync"
+        self.sync_win = f"C:\\ProgramData\\.quorvia\\cache\\{name}\\sync"
+        self.runs = 0
+
+    def run(self, env=None, **kwargs):
+        self.runs += 1
+        trace_env, trace = traced_env(self.wine, self.tmp_path / f"trace{self.runs}")
+        (self.tmp_path / f"trace{self.runs}").mkdir()
+        trace_env.update(env or {})
+        result = self.wine.run(self.exe, cwd=self.tmp_path, env=trace_env, **kwargs)
+        return result, trace
+
+    def start(self, env=None, **kwargs):
+        self.runs += 1
+        trace_env, trace = traced_env(self.wine, self.tmp_path / f"trace{self.runs}")
+        (self.tmp_path / f"trace{self.runs}").mkdir()
+        trace_env.update(env or {})
+        return self.wine.start(self.exe, cwd=self.tmp_path, env=trace_env, **kwargs), trace
+
+    def mirror_jar(self, name):
+        return f"{self.sync_win}\\.\\libs\\{name}"
+
+    def class_path(self, trace):
+        return trace.one("create")["classpath"]
+
+
+# ---------------------------------------------------------------------------------------------
+# First start, refreshes, deletions
+
+
+def test_first_start_mirrors_the_whole_tree_and_puts_the_libs_jars_on_the_class_path(wine, tmp_path, unique_name,
+                                                                                     win_helper):
+    app = SyncApp(wine, tmp_path, unique_name, folders=["empty"])
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert "test runtime: main com.example.App\n" in out(result)
+    assert_mirror_equals(app.source, app.sync)
+    jars = [n for n in windows_listing(wine, win_helper, app.sync_win + "\\libs") if n.endswith(".jar")]
+    assert sorted(jars) == ["a.tar.jar", "app.jar", "b-extra.jar"]
+    # In the order in which the mirror's libs folder lists them; nothing from libs\ext, no .JAR.
+    assert app.class_path(trace) == [""] + [app.mirror_jar(name) for name in jars]
+
+
+def test_runtime_carried_in_the_mirror_is_the_runtime_home(wine, tmp_path, unique_name):
+    files = {"libs/app.jar": require(harness.test_app("app.jar")).read_bytes()}
+    app = SyncApp(wine, tmp_path, unique_name, files=files, runtime="mirror")
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert_mirror_equals(app.source, app.sync)
+    loaded = trace.events("load")
+    assert any(e["dll"] == "server" and e["path"].lower() == (app.sync_win + "\\jre\\bin\\server\\jvm.dll").lower()
+               for e in loaded), loaded
+
+
+def test_unchanged_tree_copies_nothing(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    before = tree(app.sync)
+    # Contents changed behind the mirror's back stay: only size and time are compared.
+    (app.sync / "app.properties").write_bytes(b"name=SAMPLE\n")
+    os.utime(app.sync / "app.properties", ns=(before["app.properties"][1],) * 2)
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert (app.sync / "app.properties").read_bytes() == b"name=SAMPLE\n"
+
+
+def test_changed_size_or_time_either_way_is_copied_again(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    src = app.source
+    (src / "app.properties").write_bytes(b"name=sample, longer now\n")      # size
+    os.utime(src / "app.properties", ns=(BASE_TIME_NS,) * 2)
+    os.utime(src / "libs/readme.txt", ns=(BASE_TIME_NS + 500 * 10**9,) * 2)  # later
+    (src / "conf/deep/er/settings.xml").write_bytes(b"<SETTINGS/>")          # same size,
+    os.utime(src / "conf/deep/er/settings.xml", ns=(BASE_TIME_NS - 10**9,) * 2)  # earlier
+    (src / ".hidden").write_bytes(b"A DOT FILE IS HIDDEN UNDER WINE")          # same size and time
+    hidden_time = (app.sync / ".hidden").stat().st_mtime_ns
+    os.utime(src / ".hidden", ns=(hidden_time,) * 2)
+    result, _ = app.run()
+    assert result.status == 0, result
+    assert (app.sync / ".hidden").read_bytes() == b"a dot file is hidden under Wine"
+    (app.sync / ".hidden").write_bytes((src / ".hidden").read_bytes())
+    os.utime(app.sync / ".hidden", ns=(hidden_time,) * 2)
+    assert_mirror_equals(app.source, app.sync)
+
+
+def test_removed_file_and_folder_leave_the_mirror(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    assert (app.sync / "conf/deep/er/settings.xml").exists()
+    shutil.rmtree(app.source / "conf")
+    (app.source / "libs/b-extra.jar").unlink()
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert_mirror_equals(app.source, app.sync)
+    assert app.mirror_jar("b-extra.jar") not in app.class_path(trace)
+
+
+def test_libs_folder_in_another_case_puts_no_jar_on_the_class_path(wine, tmp_path, unique_name):
+    files = {"Libs/app.jar": require(harness.test_app("app.jar")).read_bytes()}
+    app = SyncApp(wine, tmp_path, unique_name, files=files)
+    result, trace = app.run()
+    assert_mirror_equals(app.source, app.sync)
+    assert app.class_path(trace) == [""]
+    assert result.status == 1  # the main class is nowhere on the class path
+
+
+# ---------------------------------------------------------------------------------------------
+# Unreachable source, later instance
+
+
+def test_unreachable_source_first_instance_appends_nothing_and_keeps_the_mirror(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    before = tree(app.sync)
+    (wine.prefix / "dosdevices" / "unc" / "srv" / "share").unlink()  # the share is gone
+    result, trace = app.run()
+    assert tree(app.sync) == before
+    assert app.class_path(trace) == [""]
+    assert result.status == 1
+
+
+def test_later_instance_reads_the_existing_libs_folder_while_the_source_is_gone(wine, tmp_path, unique_name,
+                                                                                win_helper):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    gate = tmp_path / "release-first"
+    first, _ = app.start(env={"QUORVIA_TEST_MAIN": f"wait-file:{wine.to_windows(gate)}"}, timeout=120)
+    try:
+        deadline = time.monotonic() + 60
+        while not (tmp_path / f"trace{app.runs}" / "trace.jsonl").exists() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        (wine.prefix / "dosdevices" / "unc" / "srv" / "share").unlink()
+        before = tree(app.sync)
+        second, trace = app.run()
+        assert second.status == 0, second
+        jars = [n for n in windows_listing(wine, win_helper, app.sync_win + "\\libs") if n.endswith(".jar")]
+        # Through the libs folder without the ".", in the folder's own order.
+        assert app.class_path(trace) == [""] + [f"{app.sync_win}\\libs\\{name}" for name in jars]
+        assert tree(app.sync) == before
+    finally:
+        gate.write_text("go")
+        first.wait()
+
+
+# ---------------------------------------------------------------------------------------------
+# Mends: a share lost halfway, links, long paths
+
+
+@pytest.fixture
+def gated_server(wine):
+    """Runs the wineserver under strace, stalling its open of one file for a few seconds."""
+    holder = {}
+
+    def start(linux_path: Path, stall_s: float, log: Path):
+        wine.stop_server()
+        holder["proc"] = subprocess.Popen(
+            ["strace", "-f", "-o", str(log), "-e", "trace=openat",
+             "-e", f"inject=openat:delay_enter={int(stall_s * 1e6)}", "-P", str(linux_path),
+             harness.WINESERVER, "-f", "-p"],
+            env=wine.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wine._wait_for_server(holder["proc"])
+
+    yield start
+    if "proc" in holder:
+        wine.stop_server()
+        try:
+            holder["proc"].wait(30)
+        except subprocess.TimeoutExpired:
+            holder["proc"].kill()
+            holder["proc"].wait()
+        wine.start_server()
+
+
+def test_share_dropping_halfway_does_not_empty_the_mirror(wine, tmp_path, unique_name, gated_server):
+    app = SyncApp(wine, tmp_path, unique_name)
+    (app.source / "gate.txt").write_bytes(b"old")
+    app.run()
+    before = tree(app.sync)
+    (app.source / "gate.txt").write_bytes(b"new!")  # copied again: the stall happens inside that copy
+    log = tmp_path / "gate-strace.txt"
+    gated_server(app.source / "gate.txt", 6, log)
+    running, trace = app.start(timeout=180)
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline and not (log.exists() and "gate.txt" in log.read_text(errors="replace")):
+        time.sleep(0.05)
+    assert "gate.txt" in log.read_text(errors="replace"), "the mirror never opened gate.txt"
+    (wine.prefix / "dosdevices" / "unc" / "srv" / "share").unlink()  # the share drops mid-mirror
+    running.wait()
+    after = tree(app.sync)
+    assert after["gate.txt"][0] == b"new!"
+    del before["gate.txt"], after["gate.txt"]
+    assert after == before, "entries were deleted although the source only became unreachable"
+
+
+def test_vanished_folder_holding_a_link_keeps_what_the_link_points_to(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    precious = tmp_path / "precious"
+    write_tree(precious, {"keep.txt": b"keep me", "sub/also.txt": b"and me"})
+    (app.sync / "old").mkdir()
+    (app.sync / "old" / "file.txt").write_bytes(b"vanished")
+    os.symlink(precious, app.sync / "old" / "link")
+    os.symlink(precious, app.sync / "gone-link")
+    result, _ = app.run()
+    assert result.status == 0, result
+    assert tree(precious) == {"keep.txt": (b"keep me", BASE_TIME_NS), "sub": None,
+                              "sub/also.txt": (b"and me", BASE_TIME_NS + 10**9)}
+    # Wine cannot remove a directory link (RemoveDirectoryA answers "not empty"); Windows can. Either
+    # way the walk stopped at the link instead of going through it.
+    assert not (app.sync / "old" / "file.txt").exists() or (app.sync / "old" / "link").is_symlink()
+
+
+def test_entries_whose_paths_would_not_fit_are_skipped_and_the_rest_is_mirrored(wine, tmp_path, unique_name):
+    # \\srv\share\app\.\NAME fits in 259 characters; the mirror's C:\ProgramData\...\sync\.\NAME does not.
+    mirror_prefix = len(f"C:\\ProgramData\\.quorvia\\cache\\{unique_name}\\sync\\.\\")
+    name_len = 259 - mirror_prefix + 1
+    assert len("\\\\srv\\share\\app\\.\\") + name_len <= 259 and name_len <= 255
+    long_file, long_folder = "f" * name_len, "d" * name_len
+    files = dict(sample_files())
+    files[long_file] = b"too long for the mirror"
+    files[f"{long_folder}/x.txt"] = b"below a folder too long for the mirror"
+    files["zz-after.txt"] = b"mirrored"
+    app = SyncApp(wine, tmp_path, unique_name, files=files)
+    result, trace = app.run()
+    assert result.status == 0, result
+    want = tree(app.source)
+    for rel in (long_file, long_folder, f"{long_folder}/x.txt"):
+        del want[rel]
+    got = tree(app.sync)
+    assert sorted(got) == sorted(want)
+    assert got["zz-after.txt"][0] == b"mirrored"
+    assert app.mirror_jar("app.jar") in app.class_path(trace)
+
+
+# ---------------------------------------------------------------------------------------------
+# No runtime anywhere
+
+
+def test_no_runtime_anywhere_shows_the_splash_refreshes_the_mirror_then_ends_with_status_2(
+        wine, tmp_path, unique_name, win_helper):
+    app = SyncApp(wine, tmp_path, unique_name, runtime=None)
+    app.exe = make_app(tmp_path / "exe", name=unique_name, runtime=False, sync_path=app.unc,
+                       main_class="com.example.App", splash=harness.repo_root() / "tests/e2e/data/splash/splash.png")
+    # First the boxes are left up: while the first one waits, the splash is there and the mirror done.
+    running, _ = app.start(fatal_box=False, timeout=120)
+    try:
+        deadline = time.monotonic() + 60
+        while not running.boxes() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        assert [(b.caption, b.text) for b in running.boxes()] == NO_RUNTIME_BOXES[:1]
+        probe = wine.run(win_helper, ["splash"])
+        assert probe.stdout_text.strip() == "splash 1"
+        assert_mirror_equals(app.source, app.sync)
+    finally:
+        running.kill()
+    shutil.rmtree(app.sync)
+    result, trace = app.run()
+    assert result.status == 2, result
+    assert result.fatal_boxes == NO_RUNTIME_BOXES
+    assert_mirror_equals(app.source, app.sync)
+    assert trace.records() == []  # no VM library was ever loaded
