@@ -1,0 +1,279 @@
+#!/usr/bin/env python3
+"""Runs one scenario of hotspot_driver in its own process and judges what it printed.
+
+Usage: check_hotspot.py --driver D --libjvm L --classes C SCENARIO
+Exit status 0 when every check of the scenario holds; otherwise the failed checks are listed.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+
+TIMEOUT_SECONDS = 90
+
+CAFE_UTF8_CODES = "63 61 66 e9"
+
+
+class Outcome:
+    def __init__(self, scenario, returncode, stdout, stderr):
+        self.scenario = scenario
+        self.returncode = returncode
+        # One character per byte, so that bytes above 127 are compared exactly.
+        self.out = stdout.decode("latin-1")
+        self.err = stderr.decode("latin-1")
+        self.lines = self.out.splitlines()
+        self.failures = []
+
+    def check(self, condition, text):
+        if not condition:
+            self.failures.append(text)
+
+    def has_line(self, line):
+        self.check(line in self.lines, "missing line: %r" % line)
+
+    def lacks_line_starting(self, prefix):
+        found = [line for line in self.lines if line.startswith(prefix)]
+        self.check(not found, "unexpected line(s): %r" % found)
+
+    def lines_starting(self, prefix):
+        return [line for line in self.lines if line.startswith(prefix)]
+
+    def in_order(self, *wanted):
+        """Each wanted line appears, and after the one before it."""
+        position = -1
+        for line in wanted:
+            try:
+                position = self.lines.index(line, position + 1)
+            except ValueError:
+                self.failures.append("line %r missing or out of order (wanted order %r)" % (line, wanted))
+                return
+
+    def status(self, code):
+        self.check(self.returncode == code, "exit status %r, wanted %r" % (self.returncode, code))
+
+    def stderr_has(self, text):
+        self.check(text in self.err, "standard error lacks %r" % text)
+
+
+def common(o):
+    """What holds in every scenario: no JNI misuse reported by -Xcheck:jni, no step outside the
+    hand-over reached, nothing written to the debugger output, no VM before creation."""
+    both = o.out + o.err
+    for marker in ("WARNING in native method", "FATAL ERROR in native method", "UNREACHABLE", "DEBUGLOG",
+                   "A fatal error has been detected"):
+        o.check(marker not in both, "output contains %r" % marker)
+    o.has_line("PRE-CREATE created-vm=none")
+    # The option array is released whatever the outcome of creation.
+    o.check(any(line.startswith("CREATE ") and line.endswith(" list-after count=0 capacity=0 options=null")
+                for line in o.lines), "option list not released by CreateVm")
+
+
+def created(o):
+    o.has_line("CREATE ok list-after count=0 capacity=0 options=null")
+    o.has_line("POST-CREATE created-vm=same")
+
+
+def run_line(o, status, listener=0, forwards=0, splash=1, fatal=0):
+    o.has_line("RUN status=%d listener-starts=%d forwards=%d splash-closes=%d fatal=%d"
+               % (status, listener, forwards, splash, fatal))
+
+
+def check_options(o, classes):
+    created(o)
+    given = ["-Xcheck:jni", "-Dq.a=1", "-Dq.dup=first", "-Dq.b=2", "-Dq.dup=second", "-Xmx64m", "-Dq.c=3",
+             "-Dq.d=4", "-Dq.e=5"]
+    o.has_line("OPTIONS count=12 capacity=16")
+    expected_records = ["OPTION %d %s extra=none" % (i, text) for i, text in enumerate(given)]
+    expected_records += ["OPTION 9 -Djava.class.path=%s extra=none" % classes,
+                         "OPTION 10 abort extra=abort-hook", "OPTION 11 exit extra=exit-hook"]
+    o.check(o.lines_starting("OPTION ") == expected_records,
+            "records handed to the VM: %r" % o.lines_starting("OPTION "))
+    # HotSpot lists what it received in order, the class path option aside (it became a property).
+    received = [line[len("VMARG "):] for line in o.lines_starting("VMARG ")]
+    o.check(received == given + ["abort", "exit"], "options as the VM received them: %r" % received)
+    o.has_line("PROP q.dup=second")
+    o.has_line("PROP java.class.path=%s" % classes)
+    run_line(o, 0)
+    o.status(0)
+
+
+def check_exit_hook(o, classes):
+    created(o)
+    # System.exit ends the process from inside main: the driver never reports a status of its own.
+    o.in_order("MAIN exiting 37", "ATEXIT appExitCode=37")
+    o.lacks_line_starting("RUN ")
+    o.status(37)
+
+
+def check_unknown_option(o, classes):
+    o.has_line("CREATE failed list-after count=0 capacity=0 options=null")
+    o.has_line("POST-FAILURE created-vm=none")
+    o.check("Unrecognized option: -Xquorvia-unknown" in o.out + o.err, "no HotSpot message for the option")
+    o.lacks_line_starting("MAIN ")
+    o.lacks_line_starting("RUN ")
+    o.status(1)
+
+
+def check_args_class_found(o, classes):
+    created(o)
+    o.in_order("MAIN hs.app.Args count=1 thread=main", "ARG 0 [78]",
+               "RUN status=0 listener-starts=0 forwards=0 splash-closes=1 fatal=0")
+    o.status(0)
+
+
+def check_default_package(o, classes):
+    created(o)
+    o.in_order("MAIN DefaultHello count=2", "RUN status=0 listener-starts=0 forwards=0 splash-closes=1 fatal=0")
+    o.status(0)
+
+
+def check_class_missing(o, classes):
+    created(o)
+    o.stderr_has('Exception in thread "main" java.lang.NoClassDefFoundError: hs/app/Missing')
+    o.lacks_line_starting("MAIN ")
+    # Described, not shown in a box; main not reached, so the splash was never closed.
+    run_line(o, 1, splash=0)
+    o.status(1)
+
+
+def check_main_missing(o, classes, class_slashed):
+    created(o)
+    o.stderr_has('Exception in thread "main" java.lang.NoSuchMethodError: ')
+    o.stderr_has("L%s;.main([Ljava/lang/String;)V" % class_slashed)
+    o.check("UNEXPECTED" not in o.out, "a method other than static main(String[]) was called")
+    run_line(o, 1, splash=0)
+    o.status(1)
+
+
+def check_args(o, charset, expected):
+    created(o)
+    o.in_order("Main-Class is 'hs.app.Args'", "App's (5)", "    argv[ 0] = 'plain'", "    argv[ 1] = ''",
+               "    argv[ 2] = 'caf\xc3\xa9'", "    argv[ 3] = '\xe2\x82\xac\xf0\x9f\x98\x80'",
+               "    argv[ 4] = '\xff'", "CHARSET " + charset, "MAIN hs.app.Args count=5 thread=main")
+    want = ["ARG %d [%s]" % (i, codes) for i, codes in enumerate(expected)]
+    o.check(o.lines_starting("ARG ") == want, "arguments as main saw them: %r" % o.lines_starting("ARG "))
+    run_line(o, 0)
+    o.status(0)
+
+
+def check_args_utf8(o, classes):
+    # Invalid UTF-8 (a lone 0xff) becomes U+FFFD.
+    check_args(o, "UTF-8", ["70 6c 61 69 6e", "", CAFE_UTF8_CODES, "20ac 1f600", "fffd"])
+
+
+def check_args_latin1(o, classes):
+    check_args(o, "ISO-8859-1", ["70 6c 61 69 6e", "", "63 61 66 c3 a9", "e2 82 ac f0 9f 98 80", "ff"])
+
+
+def check_args_none(o, classes):
+    created(o)
+    o.has_line("MAIN hs.app.Args count=0 thread=main")
+    o.lacks_line_starting("ARG ")
+    run_line(o, 0)
+    o.status(0)
+
+
+def check_main_throws(o, classes):
+    created(o)
+    o.has_line("MAIN throwing")
+    o.stderr_has('Exception in thread "main" java.lang.IllegalStateException: boom from main')
+    o.stderr_has("at hs.app.Throws.main(Throws.java:")
+    run_line(o, 1)
+    o.status(1)
+
+
+def check_non_daemon_thread(o, classes):
+    created(o)
+    # The worker sees that the thread which ran main is no Java thread any more (it detached) and
+    # that DestroyJavaVM attached itself afresh; the driver's status comes only after the worker.
+    o.in_order("MAIN returning", "WORKER main-alive=false destroy-thread=true", "WORKER done",
+               "RUN status=0 listener-starts=0 forwards=0 splash-closes=1 fatal=0")
+    o.status(0)
+
+
+def check_forward_during_main(o, classes):
+    created(o)
+    o.in_order("EDGE StartInstanceListener hs.app.Single", "MAIN Single count=1",
+               "LISTENER before-delivery env=detached", "Callback!!!",
+               "INIT count=3 main-running=true on-main-thread=false daemon=false",
+               "INIT ARG 0 [66 77 64 2d 6f 6e 65]", "INIT ARG 1 []", "INIT ARG 2 [%s]" % CAFE_UTF8_CODES,
+               "LISTENER after-delivery env=detached")
+    o.in_order("INIT ARG 2 [%s]" % CAFE_UTF8_CODES, "MAIN delivered=true",
+               "RUN status=0 listener-starts=1 forwards=0 splash-closes=1 fatal=0")
+    o.status(0)
+
+
+def check_second_instance(o, classes):
+    created(o)
+    o.in_order("EDGE ForwardToRunningInstance hs.app.Single count=3",
+               "RUN status=1 listener-starts=0 forwards=1 splash-closes=0 fatal=0",
+               "FORWARDED 0 [to-forward]", "FORWARDED 1 []", "FORWARDED 2 [caf\xc3\xa9]")
+    o.lacks_line_starting("MAIN ")
+    o.status(1)
+
+
+CHECKS = {
+    "options": check_options,
+    "exit_hook": check_exit_hook,
+    "unknown_option": check_unknown_option,
+    "class_dotted": check_args_class_found,
+    "class_slashed": check_args_class_found,
+    "class_default_package": check_default_package,
+    "class_missing": check_class_missing,
+    "main_missing": lambda o, c: check_main_missing(o, c, "hs/app/NoMain"),
+    "main_not_static": lambda o, c: check_main_missing(o, c, "hs/app/InstanceMain"),
+    "args_utf8": check_args_utf8,
+    "args_latin1": check_args_latin1,
+    "args_none": check_args_none,
+    "main_throws": check_main_throws,
+    "non_daemon_thread": check_non_daemon_thread,
+    "forward_during_main": check_forward_during_main,
+    "second_instance": check_second_instance,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--driver", required=True)
+    parser.add_argument("--libjvm", required=True)
+    parser.add_argument("--classes", required=True)
+    parser.add_argument("--list", action="store_true", help="print the scenario names and stop")
+    parser.add_argument("scenario", nargs="?")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(CHECKS))
+        return 0
+    if args.scenario not in CHECKS:
+        parser.error("unknown scenario %r" % args.scenario)
+
+    with tempfile.TemporaryDirectory(prefix="hotspot-") as work:
+        env = dict(os.environ)
+        # Options from the environment would reach the VM beside the launcher's own.
+        for name in ("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS"):
+            env.pop(name, None)
+        try:
+            done = subprocess.run([args.driver, args.libjvm, args.classes, work, args.scenario],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=work,
+                                  timeout=TIMEOUT_SECONDS)
+        except subprocess.TimeoutExpired as expired:
+            sys.stdout.write((expired.stdout or b"").decode("utf-8", "replace"))
+            sys.stdout.write((expired.stderr or b"").decode("utf-8", "replace"))
+            print("FAIL %s: no end after %d s (a thread still attached keeps DestroyJavaVM waiting?)"
+                  % (args.scenario, TIMEOUT_SECONDS))
+            return 1
+
+    outcome = Outcome(args.scenario, done.returncode, done.stdout, done.stderr)
+    common(outcome)
+    CHECKS[args.scenario](outcome, args.classes)
+    if outcome.failures:
+        print("--- stdout\n" + outcome.out + "--- stderr\n" + outcome.err + "---")
+        for failure in outcome.failures:
+            print("FAIL %s: %s" % (args.scenario, failure))
+        return 1
+    print("PASS %s" % args.scenario)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,6 @@
+// A main class in the unnamed package.
+public class DefaultHello {
+    public static void main(String[] args) {
+        System.out.println("MAIN DefaultHello count=" + args.length);
+    }
+}
