@@ -89,7 +89,7 @@ WIN_HELPER_CPP = r"""
 #include <stdio.h>
 #include <string.h>
 // "list PATTERN": the names FindFirstFileA/FindNextFileA give, one a line, in their order.
-// "splash": whether a window of the launcher splash's class exists, waiting up to 20 s for it.
+// "splash": whether a visible window of the launcher splash's class exists, waiting up to 20 s.
 int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "list") == 0) {
         WIN32_FIND_DATAA d;
@@ -100,8 +100,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (int i = 0; i < 400; i++) {
-        HWND w = FindWindowA("SplashWindowClass", NULL);
-        if (w) { printf("splash %d\n", IsWindowVisible(w) ? 1 : 0); return 0; }
+        HWND w = NULL;
+        while ((w = FindWindowExA(NULL, w, "SplashWindowClass", NULL)) != NULL) {
+            if (IsWindowVisible(w)) { printf("splash 1\n"); return 0; }
+        }
         Sleep(50);
     }
     printf("no splash\n");
@@ -301,14 +303,14 @@ def test_later_instance_reads_the_existing_libs_folder_while_the_source_is_gone(
 
 @pytest.fixture
 def gated_server(wine):
-    """Runs the wineserver under strace, stalling its open of one file for a few seconds."""
+    """Runs the wineserver under strace, stalling it for a few seconds right after it opened one file."""
     holder = {}
 
     def start(linux_path: Path, stall_s: float, log: Path):
         wine.stop_server()
         holder["proc"] = subprocess.Popen(
             ["strace", "-f", "-o", str(log), "-e", "trace=openat",
-             "-e", f"inject=openat:delay_enter={int(stall_s * 1e6)}", "-P", str(linux_path),
+             "-e", f"inject=openat:delay_exit={int(stall_s * 1e6)}", "-P", str(linux_path),
              harness.WINESERVER, "-f", "-p"],
             env=wine.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wine._wait_for_server(holder["proc"])
@@ -331,12 +333,14 @@ def test_share_dropping_halfway_does_not_empty_the_mirror(wine, tmp_path, unique
     before = tree(app.sync)
     (app.source / "gate.txt").write_bytes(b"new!")  # copied again: the stall happens inside that copy
     log = tmp_path / "gate-strace.txt"
-    gated_server(app.source / "gate.txt", 6, log)
+    # strace matches the path as the wineserver names it: through the prefix's share link.
+    gated_server(wine.prefix / "dosdevices" / "unc" / "srv" / "share" / "app" / "gate.txt", 6, log)
     running, trace = app.start(timeout=180)
     deadline = time.monotonic() + 120
     while time.monotonic() < deadline and not (log.exists() and "gate.txt" in log.read_text(errors="replace")):
         time.sleep(0.05)
     assert "gate.txt" in log.read_text(errors="replace"), "the mirror never opened gate.txt"
+    time.sleep(0.5)  # strace shows the call as it enters; let the open itself complete
     (wine.prefix / "dosdevices" / "unc" / "srv" / "share").unlink()  # the share drops mid-mirror
     running.wait()
     after = tree(app.sync)
@@ -389,26 +393,33 @@ def test_entries_whose_paths_would_not_fit_are_skipped_and_the_rest_is_mirrored(
 # No runtime anywhere
 
 
-def test_no_runtime_anywhere_shows_the_splash_refreshes_the_mirror_then_ends_with_status_2(
-        wine, tmp_path, unique_name, win_helper):
+def no_runtime_app(wine, tmp_path, unique_name):
     app = SyncApp(wine, tmp_path, unique_name, runtime=None)
     app.exe = make_app(tmp_path / "exe", name=unique_name, runtime=False, sync_path=app.unc,
                        main_class="com.example.App", splash=harness.repo_root() / "tests/e2e/data/splash/splash.png")
-    # First the boxes are left up: while the first one waits, the splash is there and the mirror done.
+    return app
+
+
+def test_no_runtime_anywhere_refreshes_the_mirror_then_ends_with_status_2(wine, tmp_path, unique_name):
+    app = no_runtime_app(wine, tmp_path, unique_name)
+    result, trace = app.run()
+    assert result.status == 2, result
+    assert result.fatal_boxes == NO_RUNTIME_BOXES
+    assert_mirror_equals(app.source, app.sync)
+    assert trace.records() == []  # no VM library was ever loaded
+
+
+def test_no_runtime_anywhere_shows_the_splash_while_the_runtime_is_searched(wine, tmp_path, unique_name, win_helper):
+    app = no_runtime_app(wine, tmp_path, unique_name)
+    # The boxes are left up: while the first one waits, the splash is up and the mirror done.
     running, _ = app.start(fatal_box=False, timeout=120)
     try:
         deadline = time.monotonic() + 60
         while not running.boxes() and time.monotonic() < deadline:
             time.sleep(0.1)
         assert [(b.caption, b.text) for b in running.boxes()] == NO_RUNTIME_BOXES[:1]
+        assert_mirror_equals(app.source, app.sync)
         probe = wine.run(win_helper, ["splash"])
         assert probe.stdout_text.strip() == "splash 1"
-        assert_mirror_equals(app.source, app.sync)
     finally:
         running.kill()
-    shutil.rmtree(app.sync)
-    result, trace = app.run()
-    assert result.status == 2, result
-    assert result.fatal_boxes == NO_RUNTIME_BOXES
-    assert_mirror_equals(app.source, app.sync)
-    assert trace.records() == []  # no VM library was ever loaded
