@@ -4,6 +4,7 @@ refreshes, deletions, a runtime carried in the mirror, a later instance, a share
 links in the mirror, over-long paths, and the cost of an unchanged tree."""
 
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -423,3 +424,45 @@ def test_no_runtime_anywhere_shows_the_splash_while_the_runtime_is_searched(wine
         assert probe.stdout_text.strip() == "splash 1"
     finally:
         running.kill()
+
+
+# ---------------------------------------------------------------------------------------------
+# Cost of an unchanged tree, counted in the wineserver (where every open of a Windows program is)
+
+_OPENAT = re.compile(r'^\d+\s+(?:[\d.]+\s+)?openat\(AT_FDCWD<[^>]*>, "([^"]*)", ([A-Z_|]+)[^)]*\)\s+=\s+(\S+)')
+
+
+def server_opens(trace_path: Path):
+    """(relative path as the server names it, flags) of every successful openat, from the raw lines:
+    absolute or relative to the server's folder, always through the prefix's dosdevices links."""
+    opens = []
+    for line in trace_path.read_text(errors="replace").splitlines():
+        m = _OPENAT.match(line)
+        if m and not m.group(3).startswith("-1"):
+            opens.append((m.group(1), m.group(2)))
+    return opens
+
+
+def test_unchanged_tree_costs_one_listing_per_folder_one_open_per_file_one_lookup_per_entry(wine, tmp_path,
+                                                                                          unique_name):
+    files = {f"d{d}/f{i}.txt": b"x" * i for d in range(3) for i in range(4)}
+    files.update({"top.txt": b"top", "d0/sub/deep.txt": b"deep"})
+    app = SyncApp(wine, tmp_path, unique_name, files=files, runtime=None)  # no VM: only the mirror opens files
+    assert app.run()[0].status == 2
+    with wine.strace_server() as trace:
+        result, _ = app.run()
+    assert result.status == 2
+    opens = server_opens(trace.path)
+    source = [(p, f) for p, f in opens if "unc/srv/share/app/" in p]
+    mirror = [(p, f) for p, f in opens if f"/.quorvia/cache/{unique_name}/sync" in p]
+    folders = 1 + 3 + 1                     # root, d0..d2, d0/sub
+    file_count = len(files)
+    entries = file_count + folders - 1     # every mirror entry but the root itself
+    assert all("O_WRONLY" not in f and "O_RDWR" not in f and "O_CREAT" not in f for _, f in source + mirror)
+    assert [p for p, _ in source if not p.endswith("/")] == [], "no source file is opened: its content is not read"
+    # One listing per source folder, and one lookup per mirror entry (the server opens its folder).
+    assert len(source) == folders + entries
+    mirror_folders = [p for p, _ in mirror if p.endswith("/")]
+    mirror_files = [p for p, _ in mirror if not p.endswith("/")]
+    assert len(mirror_folders) == folders
+    assert len(mirror_files) == file_count and len(set(mirror_files)) == file_count
