@@ -410,7 +410,9 @@ def test_no_runtime_anywhere_refreshes_the_mirror_then_ends_with_status_2(wine, 
     assert trace.records() == []  # no VM library was ever loaded
 
 
-def test_no_runtime_anywhere_shows_the_splash_while_the_runtime_is_searched(wine, tmp_path, unique_name, win_helper):
+def test_no_runtime_anywhere_shows_the_splash_while_the_runtime_is_searched(wine_x11, tmp_path, unique_name,
+                                                                          win_helper):
+    wine = wine_x11  # a layered window needs a real display driver
     app = no_runtime_app(wine, tmp_path, unique_name)
     # The boxes are left up: while the first one waits, the splash is up and the mirror done.
     running, _ = app.start(fatal_box=False, timeout=120)
