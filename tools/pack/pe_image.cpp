@@ -202,6 +202,11 @@ bool parse_pe(const Bytes& file, PeInfo& info, std::string& error) {
             error = "truncated file (section " + s.name + " extends past its end)";
             return false;
         }
+        // Raw data inside the headers would have the rewrite move or overwrite the headers.
+        if (s.raw_size > 0 && s.raw_pointer < info.size_of_headers) {
+            error = "malformed section table (section " + s.name + " lies inside the headers)";
+            return false;
+        }
         uint64_t end = uint64_t(s.virtual_address) + std::max(s.virtual_size, s.raw_size);
         if (s.virtual_address < previous_end || end > 0xFFFFFFFFu) {
             error = "malformed section table (section " + s.name + " overlaps or is out of order)";
