@@ -185,6 +185,11 @@ bool parse_pe(const Bytes& file, PeInfo& info, std::string& error) {
         error = "truncated section table";
         return false;
     }
+    // The headers must cover the section table: the rewrite places section data after them.
+    if (info.size_of_headers < info.section_table_offset + kSectionHeaderSize * nsections) {
+        error = "malformed optional header (headers end before the section table)";
+        return false;
+    }
     uint64_t previous_end = 0;
     for (uint16_t i = 0; i < nsections; ++i) {
         Section s;
