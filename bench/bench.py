@@ -1,0 +1,392 @@
+"""Launcher cost benchmarks: each figure measured side by side with its floor in one run.
+
+Usage: python3 bench/bench.py --build BUILD_DIR [--out FILE.json] [--runs N] [--only NAMES]
+(bench/run.sh builds first and then calls this). Prints a table and writes the figures as JSON.
+
+Rows
+  startup     whole-process wall time of a packaged exe whose application returns at once (warm
+              cache, embedded jar), against a GUI exe that returns at once; medians, interleaved.
+  warm_work   file opens, listings and bytes read in the cache folder by a warm start before the
+              VM is created (strace of the wineserver and of the program), against the least a
+              warm start can do: one listing, one open, no bytes read, jar and MD5 library untouched.
+  first_start time to hash and write a 64 MiB embedded jar (first start less warm start), against
+              md5sum plus cp of the same bytes on the same disk.
+  mirror      sync mirror of 10,000 files in 200 folders (see mirror rows; skipped when the
+              mirror is not built yet).
+  size/memory launcher.exe on disk; private bytes when JNI_CreateJavaVM is reached, against a
+              program that only loads the VM library and calls it.
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import importlib.util
+import json
+import os
+import random
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import zipfile
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[1]
+MiB = 1024 * 1024
+
+
+def load_module(name: str, path: Path):
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    sys.modules[name] = module
+    spec.loader.exec_module(module)
+    return module
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+# ---------------------------------------------------------------------------------------------
+# Running Windows programs directly under the prefix's warm server
+
+
+class Bench:
+    def __init__(self, harness, wine, build: Path, work: Path):
+        self.h = harness
+        self.wine = wine
+        self.build = build
+        self.work = work
+        self.floor_gui = build / "bench" / "floor_gui.exe"
+        self.floor_vm = build / "bench" / "floor_vm.exe"
+
+    def run(self, exe: Path, args=(), env=None, cwd=None, strace_client=None, timeout=300):
+        """Wall time of `wine EXE` from fork to exit; output goes to files, not pipes, since
+        Wine's service processes may inherit them."""
+        cmd = [self.h.WINE, str(exe), *args]
+        if strace_client:
+            cmd = ["strace", "-f", "-y", "-ttt", "-s", "64",
+                   "-e", "trace=openat,getdents64,read,pread64,readv,preadv,write,pwrite64",
+                   "-o", str(strace_client)] + cmd
+        out = self.work / "last.stdout"
+        err = self.work / "last.stderr"
+        with open(out, "wb") as o, open(err, "wb") as e:
+            started = time.perf_counter()
+            proc = subprocess.run(cmd, env=self.wine.env(env), cwd=cwd or exe.parent,
+                                  stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=timeout)
+            elapsed = time.perf_counter() - started
+        return proc.returncode, elapsed, out.read_bytes(), err.read_bytes()
+
+    def trace_env(self, path: Path):
+        if path.exists():
+            path.unlink()
+        return {"QUORVIA_TEST_TRACE": self.wine.to_windows(path)}
+
+    def events(self, path: Path):
+        if not path.exists():
+            return []
+        return [json.loads(l) for l in path.read_text("utf-8", "replace").splitlines() if l.strip()]
+
+    def cache_dir(self) -> Path:
+        return self.wine.drive_c / "ProgramData" / ".quorvia" / "cache"
+
+    def app(self, folder: Path, name: str, jar: Path) -> Path:
+        return self.h.make_app(folder, name=name, runtime=True, classes=jar, main_class="com.example.App")
+
+
+# ---------------------------------------------------------------------------------------------
+# Rows
+
+
+def bench_startup(b: Bench, runs: int) -> dict:
+    folder = b.work / "startup"
+    exe = b.app(folder, "BenchStart", b.h.test_app("app.jar"))
+    rc, _, out, _ = b.run(exe)  # first start fills the cache
+    if rc != 0 or b"main com.example.App" not in out:
+        raise RuntimeError(f"packaged app did not reach main ({rc}): {out[-500:]!r}")
+    for _ in range(3):  # warm both images and Wine's services
+        b.run(b.floor_gui)
+        b.run(exe)
+    launcher, floor = [], []
+    for i in range(runs):
+        # Interleaved, alternating which goes first, so that drifting load hits both alike.
+        order = [(exe, launcher), (b.floor_gui, floor)]
+        for program, into in (order if i % 2 == 0 else order[::-1]):
+            rc, seconds, _, _ = b.run(program)
+            if rc != 0:
+                raise RuntimeError(f"{program.name} exited with {rc}")
+            into.append(seconds * 1000)
+    ml, mf = median(launcher), median(floor)
+    return {"launcher_ms": ml, "floor_ms": mf, "ratio": ml / mf, "difference_ms": ml - mf,
+            "runs": runs, "launcher_all_ms": launcher, "floor_all_ms": floor,
+            "target": "difference <= 10 ms", "met": (ml - mf) <= 10.0}
+
+
+_CLIENT_LINE = re.compile(r"^(\d+)\s+(\d+\.\d+)\s+(\w+)\((\d+)<([^>]*)>(.*)\)\s+=\s+(-?\d+)")
+
+
+def _client_calls(path: Path):
+    """(time, name, fd path, rest, result) of fd-based calls in a `strace -y -ttt` file."""
+    calls = []
+    for line in path.read_text("utf-8", "replace").splitlines():
+        m = _CLIENT_LINE.match(line)
+        if m:
+            calls.append((float(m.group(2)), m.group(3), m.group(5), m.group(6), int(m.group(7))))
+    return calls
+
+
+def bench_warm_work(b: Bench) -> dict:
+    folder = b.work / "warmwork"
+    exe = b.app(folder, "BenchWarm", b.h.test_app("app.jar"))
+    rc, _, out, _ = b.run(exe)
+    if rc != 0:
+        raise RuntimeError(f"first start failed ({rc})")
+    cache = str(b.cache_dir().resolve())
+    cache_link = str(b.wine.prefix / "dosdevices" / "c:") + "/ProgramData/.quorvia/cache"
+    trace_file = folder / "trace.jsonl"
+    client = folder / "client-strace.txt"
+    with b.wine.strace_server() as server:
+        b.run(b.floor_gui)  # a new server's first program starts Wine's services; not counted
+        server.mark()
+        rc, _, out, _ = b.run(exe, env=b.trace_env(trace_file), strace_client=client)
+    if rc != 0:
+        raise RuntimeError(f"traced warm start failed ({rc})")
+    # The VM is created at the moment the test runtime writes its "create" event.
+    boundary = None
+    for t, name, fdpath, rest, res in _client_calls(client):
+        if name in ("write", "pwrite64") and fdpath.endswith("trace.jsonl") and '\\"event\\":\\"create\\"' in rest:
+            boundary = t
+            break
+    if boundary is None:
+        raise RuntimeError("no create event seen in the client trace")
+
+    def in_cache(p):
+        return p is not None and (p.startswith(cache) or p.startswith(cache_link))
+
+    srv = [c for c in server.calls() if c.time < boundary and c.name == "openat" and in_cache(c.path)]
+    # The server opens a folder to list it (FindFirstFileA) and a file to open it; it opens nothing
+    # else in the cache folder on a warm start.
+    is_dir = [c.path.rstrip("/") in (cache, cache_link) for c in srv]
+    dir_opens = [c for c, d in zip(srv, is_dir) if d]
+    file_opens = [c for c, d in zip(srv, is_dir) if not d]
+    cli = [c for c in _client_calls(client) if c[0] < boundary]
+    getdents = [c for c in cli if c[1] == "getdents64" and in_cache(c[2])]
+    read_bytes = sum(c[4] for c in cli if c[1] in ("read", "pread64", "readv", "preadv")
+                     and in_cache(c[2]) and c[4] > 0)
+    client_text = client.read_text("utf-8", "replace")
+    md5_loaded = any("cryptdll" in line.lower() and "openat" in line and float(line.split()[1]) < boundary
+                     for line in client_text.splitlines() if len(line.split()) > 1 and
+                     re.match(r"\d+\.\d+$", line.split()[1]))
+    classes_loaded = b"GetClassFrom REsource" in out
+    listings = len(dir_opens)
+    result = {
+        "file_opens": len(file_opens), "listings": listings, "bytes_read": read_bytes,
+        "getdents64_calls": len(getdents),
+        "classes_resource_loaded": classes_loaded, "md5_library_loaded": md5_loaded,
+        "file_open_paths": [c.path for c in file_opens], "listing_lines": [c.line for c in dir_opens],
+        "floor": {"file_opens": 1, "listings": 1, "bytes_read": 0,
+                  "classes_resource_loaded": False, "md5_library_loaded": False},
+    }
+    result["met"] = (result["file_opens"] == 1 and listings == 1 and read_bytes == 0
+                     and not classes_loaded and not md5_loaded)
+    result["target"] = "1 listing, 1 open, 0 bytes, no CLASSES, no MD5 library"
+    return result
+
+
+def make_big_jar(source_jar: Path, out: Path, size: int) -> Path:
+    """The test app's classes plus one stored entry of random bytes, to `size` bytes in all."""
+    rng = random.Random(64)
+    with zipfile.ZipFile(source_jar) as src, zipfile.ZipFile(out, "w") as dst:
+        for info in src.infolist():
+            dst.writestr(info, src.read(info.filename))
+        pad = size - source_jar.stat().st_size - 200
+        dst.writestr(zipfile.ZipInfo("bench/pad.bin"), rng.randbytes(pad), compress_type=zipfile.ZIP_STORED)
+    return out
+
+
+def bench_first_start(b: Bench, runs: int) -> dict:
+    folder = b.work / "firststart"
+    folder.mkdir(parents=True, exist_ok=True)
+    jar = make_big_jar(b.h.test_app("app.jar"), folder / "big.jar", 64 * MiB)
+    exe = b.app(folder, "BenchBig", jar)
+    digest = hashlib.md5(jar.read_bytes()).hexdigest().upper()
+    cached = b.cache_dir() / f"BenchBig.{digest}.dat"
+    trace_file = folder / "trace.jsonl"
+    first_wall, warm_wall, first_tick, warm_tick = [], [], [], []
+
+    def ticks():
+        ev = b.events(trace_file)
+        load = next(e["tick"] for e in ev if e.get("event") == "load" and e.get("dll") in ("server", "client"))
+        create = next(e["tick"] for e in ev if e.get("event") == "create")
+        return create - load
+
+    b.run(exe)  # page in the image once
+    for _ in range(runs):
+        if cached.exists():
+            cached.unlink()
+        rc, seconds, out, _ = b.run(exe, env=b.trace_env(trace_file))
+        if rc != 0 or not cached.exists() or cached.stat().st_size != jar.stat().st_size:
+            raise RuntimeError(f"first start did not write the cache file ({rc}): {out[-300:]!r}")
+        first_wall.append(seconds * 1000)
+        first_tick.append(ticks())
+        rc, seconds, _, _ = b.run(exe, env=b.trace_env(trace_file))
+        warm_wall.append(seconds * 1000)
+        warm_tick.append(ticks())
+
+    floor_dest = b.cache_dir() / "floor-copy.dat"
+    floor, floor_sync = [], []
+    for _ in range(runs):
+        for sync, into in ((False, floor), (True, floor_sync)):
+            if floor_dest.exists():
+                floor_dest.unlink()
+            started = time.perf_counter()
+            subprocess.run(["md5sum", str(jar)], check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(["cp", str(jar), str(floor_dest)], check=True)
+            if sync:
+                subprocess.run(["sync", str(floor_dest)], check=True)
+            into.append((time.perf_counter() - started) * 1000)
+    if floor_dest.exists():
+        floor_dest.unlink()
+    cost_tick = median(first_tick) - median(warm_tick)
+    cost_wall = median(first_wall) - median(warm_wall)
+    mf = median(floor)
+    return {"launcher_ms": cost_tick, "launcher_wall_difference_ms": cost_wall,
+            "first_wall_ms": median(first_wall), "warm_wall_ms": median(warm_wall),
+            "first_load_to_create_ms": median(first_tick), "warm_load_to_create_ms": median(warm_tick),
+            "floor_ms": mf, "floor_with_sync_ms": median(floor_sync), "ratio": cost_tick / mf,
+            "difference_ms": cost_tick - mf, "runs": runs, "jar_bytes": jar.stat().st_size,
+            "target": "ratio <= 1.5", "met": cost_tick / mf <= 1.5}
+
+
+def bench_size_memory(b: Bench) -> dict:
+    launcher = b.h.launcher_exe()
+    folder = b.work / "memory"
+    exe = b.app(folder, "BenchMem", b.h.test_app("app.jar"))
+    b.run(exe)
+    trace_file = folder / "trace.jsonl"
+    launcher_bytes, floor_bytes = [], []
+    jvm = folder / "jre" / "bin" / "server" / "jvm.dll"
+    for _ in range(5):
+        b.run(exe, env=b.trace_env(trace_file))
+        launcher_bytes.append(next(e["private_bytes"] for e in b.events(trace_file) if e.get("event") == "create"))
+        b.run(b.floor_vm, args=[b.wine.to_windows(jvm), b.wine.to_windows(jvm.parent.parent)], env=b.trace_env(trace_file))
+        floor_bytes.append(next(e["private_bytes"] for e in b.events(trace_file) if e.get("event") == "create"))
+    size = launcher.stat().st_size
+    ml, mf = median(launcher_bytes), median(floor_bytes)
+    return {
+        "size": {"launcher_bytes": size, "floor_bytes": b.floor_gui.stat().st_size,
+                 "target": "< 300 KB (307200 bytes)", "met": size < 300 * 1024},
+        "memory": {"launcher_private_bytes": ml, "floor_private_bytes": mf, "ratio": ml / mf,
+                   "difference_bytes": ml - mf, "all_launcher": launcher_bytes, "all_floor": floor_bytes},
+    }
+
+
+def bench_mirror(b: Bench, build: Path) -> dict:
+    """Uses the sync mirror's own cost script when it is there; otherwise reports it as not run."""
+    candidates = sorted((REPO / "bench").glob("mirror_cost.py"))
+    if not candidates:
+        return {"skipped": "bench/mirror_cost.py not present"}
+    module = load_module("mirror_cost", candidates[0])
+    return module.measure(b)
+
+
+# ---------------------------------------------------------------------------------------------
+# Table
+
+
+def fmt_ms(v):
+    return "-" if v is None else f"{v:.1f} ms"
+
+
+def table(results: dict) -> str:
+    rows = [("figure", "launcher", "floor", "ratio", "diff", "target", "met")]
+    s = results.get("startup")
+    if s:
+        rows.append(("start-up, whole process (median of %d)" % s["runs"], fmt_ms(s["launcher_ms"]),
+                     fmt_ms(s["floor_ms"]), f"{s['ratio']:.2f}x", fmt_ms(s["difference_ms"]),
+                     s["target"], "yes" if s["met"] else "NO"))
+    w = results.get("warm_work")
+    if w:
+        f = w["floor"]
+        rows.append(("warm start: cache file opens", str(w["file_opens"]), str(f["file_opens"]), "", "", "=", ""))
+        rows.append(("warm start: cache folder listings", str(w["listings"]), str(f["listings"]), "", "", "=", ""))
+        rows.append(("warm start: bytes read in cache", str(w["bytes_read"]), str(f["bytes_read"]), "", "", "=", ""))
+        rows.append(("warm start: CLASSES / MD5 lib loaded",
+                     f"{'yes' if w['classes_resource_loaded'] else 'no'} / {'yes' if w['md5_library_loaded'] else 'no'}",
+                     "no / no", "", "", w["target"], "yes" if w["met"] else "NO"))
+    f = results.get("first_start")
+    if f:
+        rows.append(("first start, 64 MiB jar: hash+write", fmt_ms(f["launcher_ms"]), fmt_ms(f["floor_ms"]),
+                     f"{f['ratio']:.2f}x", fmt_ms(f["difference_ms"]), f["target"], "yes" if f["met"] else "NO"))
+        rows.append(("  (floor md5sum+cp+sync of the file)", "", fmt_ms(f["floor_with_sync_ms"]), "", "", "", ""))
+    m = results.get("mirror")
+    if m:
+        if "skipped" in m:
+            rows.append(("sync mirror", "not run", "", "", "", m["skipped"], ""))
+        for r in m.get("rows", []):
+            rows.append(tuple(r))
+    sm = results.get("size_memory")
+    if sm:
+        z = sm["size"]
+        rows.append(("launcher.exe size", f"{z['launcher_bytes'] / 1024:.1f} KB", f"{z['floor_bytes'] / 1024:.1f} KB",
+                     "", "", z["target"], "yes" if z["met"] else "NO"))
+        mm = sm["memory"]
+        rows.append(("private bytes at JNI_CreateJavaVM", f"{mm['launcher_private_bytes'] / 1024:.0f} KB",
+                     f"{mm['floor_private_bytes'] / 1024:.0f} KB", f"{mm['ratio']:.2f}x",
+                     f"{mm['difference_bytes'] / 1024:.0f} KB", "", ""))
+    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
+    lines = []
+    for n, r in enumerate(rows):
+        lines.append("  ".join(c.ljust(widths[i]) for i, c in enumerate(r)).rstrip())
+        if n == 0:
+            lines.append("  ".join("-" * w for w in widths))
+    return "\n".join(lines)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True, type=Path)
+    parser.add_argument("--out", type=Path)
+    parser.add_argument("--runs", type=int, default=21)
+    parser.add_argument("--first-runs", type=int, default=5)
+    parser.add_argument("--only", default="startup,warm_work,first_start,size_memory,mirror")
+    parser.add_argument("--keep", action="store_true", help="keep the Wine prefix and work files")
+    args = parser.parse_args()
+    build = args.build.resolve()
+    os.environ["BUILD_DIR"] = str(build)
+    harness = load_module("harness", REPO / "tests" / "e2e" / "harness.py")
+    out = args.out or build / "bench" / "results.json"
+    only = set(args.only.split(","))
+
+    wine, _, _ = harness.new_wine("bench")
+    b = Bench(harness, wine, build, wine.work)
+    results = {"when": time.strftime("%Y-%m-%d %H:%M:%S"), "load_before": os.getloadavg(),
+               "wine": harness._wine_version(), "build": str(build)}
+    try:
+        for name, fn in (("startup", lambda: bench_startup(b, args.runs)),
+                         ("warm_work", lambda: bench_warm_work(b)),
+                         ("first_start", lambda: bench_first_start(b, args.first_runs)),
+                         ("size_memory", lambda: bench_size_memory(b)),
+                         ("mirror", lambda: bench_mirror(b, build))):
+            if name in only:
+                started = time.monotonic()
+                results[name] = fn()
+                print(f"[bench] {name} done in {time.monotonic() - started:.0f} s", file=sys.stderr)
+    finally:
+        wine.close()
+        if not args.keep:
+            shutil.rmtree(wine.prefix.parent, ignore_errors=True)
+    results["load_after"] = os.getloadavg()
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.write_text(json.dumps(results, indent=2) + "\n")
+    print(table(results))
+    print(f"\nload average before/after: {results['load_before'][0]:.2f} / {results['load_after'][0]:.2f}"
+          f"; JSON: {out}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
