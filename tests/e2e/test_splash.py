@@ -99,18 +99,32 @@ def mirrored_filler(wine, name):
 
 
 def watch_for_splash(wine, running, name, on_seen=None, poll=0.05):
-    """Polls until the launcher ends. Returns (windows seen first, what on_seen returned); on_seen runs
-    once, as soon as the splash is first seen, and gets the windows and the count of files mirrored."""
-    first, result = [], None
+    """Polls until the launcher ends. Returns (every distinct (width, height, x, y) of a splash window
+    seen, what on_seen returned). on_seen runs once, as soon as a splash window is first seen, with the
+    windows then listed."""
+    seen, result, called = [], None, False
     while not running.poll():
         windows = splash_windows(wine)
-        if windows and not first:
-            first = windows
-            mirrored = mirrored_filler(wine, name)
+        for window in windows:
+            if window[1:] not in seen:
+                seen.append(window[1:])
+        if windows and not called:
+            called = True
             if on_seen is not None:
-                result = on_seen(windows, mirrored)
+                result = on_seen(windows)
         time.sleep(poll)
-    return first, result
+    return seen, result
+
+
+def screenshot_when_drawn(wine, path, left, top, backdrop=(0, 0, 0), timeout=3.0):
+    """A screenshot once the window's top-left pixel differs from the backdrop: Wine maps the window
+    before its first picture arrives. The last screenshot is returned either way."""
+    deadline = time.monotonic() + timeout
+    while True:
+        shot = wine.screenshot(path)
+        if not close_to(pixel(shot, left, top), backdrop) or time.monotonic() > deadline:
+            return shot
+        time.sleep(0.05)
 
 
 def splash_calls(trace):
@@ -131,28 +145,25 @@ def test_resource_png_is_centred_with_its_alpha_and_no_taskbar_button(wine_x11, 
     width, height = image_size(image)
     exe, _ = sync_app(wine, tmp_path, unique_name, splash=image)
     env, trace = traced_env(wine, tmp_path)
+    # Centred in the work area: x = (1280 - 161) / 2 = 559 and y = (1024 - 101) / 2 = 461, truncated.
+    left, top = (SCREEN_W - width) // 2, (SCREEN_H - height) // 2
+    assert (left, top) == (559, 461)
     shots = {}
 
-    def look(windows, mirrored):
-        shots["mirrored"] = mirrored
-        shots["on_black"] = wine.screenshot(tmp_path / "on_black.png")
+    def look(windows):
+        shots["on_black"] = screenshot_when_drawn(wine, tmp_path / "on_black.png", left, top)
         set_root_background(wine, "rgb(40,160,90)", tmp_path)
         shots["on_green"] = wine.screenshot(tmp_path / "on_green.png")
         shots["xprop"] = subprocess.run(["xprop", "-display", wine.display, "-id", windows[0][0]],
                                         capture_output=True, text=True).stdout
         shots["mirrored_after"] = mirrored_filler(wine, unique_name)
-        return windows
 
     running = wine.start(exe, env=env, cwd=tmp_path)
     windows, _ = watch_for_splash(wine, running, unique_name, look)
     result = running.wait(120)
     assert result.status == 0, result
-    assert windows, "no splash window appeared"
-
-    # One window, of the image's size, centred in the work area: x = (1280 - 161) / 2 = 559 (truncated).
-    left, top = (SCREEN_W - width) // 2, (SCREEN_H - height) // 2
-    assert (left, top) == (559, 461)
-    assert [w[1:] for w in windows] == [(width, height, left, top)]
+    # One window at a time, of the image's size, at the centred place.
+    assert windows == [(width, height, left, top)]
     # Both screenshots were taken while the sync folder was still being mirrored.
     assert shots["mirrored_after"] < FILLER_FILES, shots
 
@@ -183,7 +194,7 @@ def test_resource_png_is_centred_with_its_alpha_and_no_taskbar_button(wine_x11, 
     png = image.read_bytes()
     calls = splash_calls(trace)
     assert [call[0] for call in calls] == ["SplashInit", "SplashLoadMemory"]
-    assert calls[1][1][:2] == ["data", str(len(png))]
+    assert calls[1][1][:2] == ["data", len(png)]
     assert calls[1][1][2].lower() == png[:16].hex()
     assert all(call[2] == sync_runtime_bin(unique_name) for call in calls)
     names = trace.names()
@@ -198,14 +209,15 @@ def test_splash_file_beside_the_exe_wins_over_the_resource(wine_x11, tmp_path, u
     width, height = image_size(data("logo.png"))
     left, top = (SCREEN_W - width) // 2, (SCREEN_H - height) // 2
 
-    def look(windows, mirrored):
-        return wine.screenshot(tmp_path / "shot.png"), mirrored_filler(wine, unique_name)
+    def look(windows):
+        shot = screenshot_when_drawn(wine, tmp_path / "shot.png", left, top)
+        return shot, mirrored_filler(wine, unique_name)
 
     running = wine.start(exe, ["-splash:logo.png"], env=env, cwd=tmp_path)
     windows, (shot, mirrored) = watch_for_splash(wine, running, unique_name, look)
     result = running.wait(120)
     assert result.status == 0, result
-    assert [w[1:] for w in windows] == [(width, height, left, top)]
+    assert windows == [(width, height, left, top)]
     assert mirrored < FILLER_FILES
     # The file's green frame with its white centre, not the resource's red and blue.
     assert close_to(pixel(shot, left, top), (30, 200, 120))
@@ -231,7 +243,7 @@ def test_splash_paths_with_a_directory(wine_x11, tmp_path, unique_name, form):
     windows, _ = watch_for_splash(wine, running, unique_name)
     assert running.wait(120).status == 0
     width, height = image_size(data("logo.png"))
-    assert [w[1:] for w in windows] == [(width, height, (SCREEN_W - width) // 2, (SCREEN_H - height) // 2)]
+    assert windows == [(width, height, (SCREEN_W - width) // 2, (SCREEN_H - height) // 2)]
     # The runtime's library gets the value unchanged, with its bin folder current.
     load = [(args, cwd) for call, args, cwd in splash_calls(trace) if call == "SplashLoadFile"]
     assert load == [([value], sync_runtime_bin(unique_name))]
@@ -256,7 +268,7 @@ def test_multi_frame_gif_shows_nothing_and_the_app_starts(wine_x11, tmp_path, un
     running = wine.start(exe, ["-splash:single.gif"], env=env, cwd=tmp_path)
     windows, _ = watch_for_splash(wine, running, unique_name)
     assert running.wait(120).status == 0
-    assert [w[1:3] for w in windows] == [(40, 30)]
+    assert [window[:2] for window in windows] == [(40, 30)]
 
 
 @pytest.mark.parametrize("image", ["corrupt.png", "empty"])
@@ -315,12 +327,12 @@ def test_scaled_variant_is_loaded_and_the_plain_name_is_kept(wine, tmp_path, uni
     scaled = wine.to_windows(tmp_path / "logo@2x.png")
     bin_folder = wine.to_windows(tmp_path / "jre" / "bin")
     calls = splash_calls(trace)
-    size = str(len(plain) + len("@2x") + 1)
+    size = len(plain) + len("@2x") + 1
     assert [(call, args) for call, args, _ in calls] == [
         ("SplashGetScaledImgNameMaxPstfixLen", [plain, size]),
-        ("SplashGetScaledImageName", [None, plain, size, scaled, "1"]),
+        ("SplashGetScaledImageName", [None, plain, size, scaled, 1]),
         ("SplashInit", []),
-        ("SplashSetScaleFactor", ["2.000000"]),
+        ("SplashSetScaleFactor", [2.0]),
         ("SplashLoadFile", [scaled]),
         ("SplashSetFileJarName", [plain, None]),
     ]
@@ -338,7 +350,7 @@ def test_without_a_scaled_variant_the_file_itself_is_loaded(wine, tmp_path, uniq
     assert [(call, args[0] if args else None) for call, args, _ in splash_calls(trace)] == [
         ("SplashGetScaledImgNameMaxPstfixLen", plain), ("SplashGetScaledImageName", None), ("SplashInit", None),
         ("SplashLoadFile", plain), ("SplashSetFileJarName", plain)]
-    assert splash_calls(trace)[1][1][4] == "0"
+    assert splash_calls(trace)[1][1][4] == 0
 
 
 def test_runtime_without_splash_library_goes_on_quietly(wine, tmp_path, unique_name):
@@ -363,6 +375,6 @@ def test_resource_bytes_reach_the_runtime_library(wine, tmp_path, unique_name):
     png = image.read_bytes()
     calls = splash_calls(trace)
     assert [call for call, _, _ in calls] == ["SplashInit", "SplashLoadMemory"]
-    assert calls[1][1][1] == str(len(png))
+    assert calls[1][1][1] == len(png)
     assert calls[1][1][2].lower() == png[:16].hex()
     assert calls[1][2] == wine.to_windows(tmp_path / "jre" / "bin")
