@@ -38,8 +38,9 @@ std::u16string DecodeUtf8(const std::string& s) {
             need = 1;
         } else if (b >= 0xE0 && b <= 0xEF) {
             need = 2;
+            // 0xED with 0xA0..0xBF starts an encoded surrogate: Java's decoder takes it as a
+            // well-formed prefix and rejects the finished sequence as a whole (below).
             if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;
         } else if (b >= 0xF0 && b <= 0xF4) {
             need = 3;
             if (b == 0xF0) lo = 0x90;
@@ -69,6 +70,12 @@ std::u16string DecodeUtf8(const std::string& s) {
             // One replacement for the longest valid prefix, then resume at the offending byte.
             out += u'\uFFFD';
             i += k;
+            continue;
+        }
+        if (cp >= 0xD800 && cp <= 0xDFFF) {
+            // One replacement for all three bytes, as Java 17's String(byte[]) gives.
+            out += u'\uFFFD';
+            i += need + 1;
             continue;
         }
         if (cp >= 0x10000) {

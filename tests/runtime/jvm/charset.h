@@ -19,7 +19,8 @@ bool LookUpCharset(const std::string& javaName, Charset* out);
 // The platform (ANSI) charset, what Java on Windows uses when file.encoding is not given.
 Charset PlatformCharset();
 
-// Malformed input becomes U+FFFD like Java's REPLACE action (maximal-subpart rule for UTF-8).
+// Malformed input becomes U+FFFD like Java's REPLACE action: for UTF-8 the maximal-subpart rule,
+// except that an encoded surrogate (0xED 0xA0..0xBF) is one malformed unit of up to three bytes.
 std::u16string Decode(const std::string& bytes, const Charset& cs);
 
 }  // namespace rt
