@@ -1,6 +1,4 @@
-#include <windows.h>
-#include <shlwapi.h>
-
 #include "jar_copy.h"
+#include "launcher/system_library.h"
 
-bool IsNetworkPath(const char* path) { return PathIsNetworkPathA(path) != FALSE; }
+bool IsNetworkPath(const char* path) { return SystemPathIsNetworkPath(path); }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/proc_address.h"
+#include "launcher/system_library.h"
 #include "splash.h"
 #include "splash_image.h"
 #include "splash_window_win32.h"
@@ -60,6 +62,16 @@ LRESULT CALLBACK SplashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
             break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Reached through the system folder rather than imported: the codecs' own imports would otherwise
+// be looked for beside the exe before the launcher runs.
+static HRESULT ConvertToPremultipliedBgra(IWICBitmapSource* source, IWICBitmapSource** converted) {
+    typedef HRESULT(WINAPI * ConvertFn)(REFWICPixelFormatGUID, IWICBitmapSource*, IWICBitmapSource**);
+    HMODULE codecs = LoadSystemLibrary("windowscodecs.dll");
+    ConvertFn convert = codecs ? GetProcAs<ConvertFn>(codecs, "WICConvertBitmapSource") : nullptr;
+    if (convert == nullptr) return E_NOTIMPL;
+    return convert(GUID_WICPixelFormat32bppPBGRA, source, converted);
 }
 
 static IWICBitmapDecoder* CreatePngDecoder() {
@@ -127,7 +139,7 @@ IWICBitmapSource* DecodeSplashImage(IStream* stream, const char* path) {
     if (SUCCEEDED(decoder->GetFrameCount(&frames)) && frames == 1) {
         IWICBitmapFrameDecode* frame = nullptr;
         if (SUCCEEDED(decoder->GetFrame(0, &frame))) {
-            if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppPBGRA, frame, &converted))) converted = nullptr;
+            if (FAILED(ConvertToPremultipliedBgra(frame, &converted))) converted = nullptr;
             frame->Release();
         }
     }
