@@ -394,8 +394,8 @@ def test_entries_whose_paths_would_not_fit_are_skipped_and_the_rest_is_mirrored(
 # No runtime anywhere
 
 
-def no_runtime_app(wine, tmp_path, unique_name):
-    app = SyncApp(wine, tmp_path, unique_name, runtime=None)
+def no_runtime_app(wine, tmp_path, unique_name, files=None):
+    app = SyncApp(wine, tmp_path, unique_name, files=files, runtime=None)
     app.exe = make_app(tmp_path / "exe", name=unique_name, runtime=False, sync_path=app.unc,
                        main_class="com.example.App", splash=harness.repo_root() / "tests/e2e/data/splash/splash.png")
     return app
@@ -410,22 +410,21 @@ def test_no_runtime_anywhere_refreshes_the_mirror_then_ends_with_status_2(wine, 
     assert trace.records() == []  # no VM library was ever loaded
 
 
-def test_no_runtime_anywhere_shows_the_splash_while_the_runtime_is_searched(wine_x11, tmp_path, unique_name,
-                                                                          win_helper):
+def test_no_runtime_anywhere_shows_the_splash_while_the_mirror_is_refreshed(wine_x11, tmp_path, unique_name,
+                                                                            win_helper):
     wine = wine_x11  # a layered window needs a real display driver
-    app = no_runtime_app(wine, tmp_path, unique_name)
-    # The boxes are left up: while the first one waits, the splash is up and the mirror done.
-    running, _ = app.start(fatal_box=False, timeout=120)
-    try:
-        deadline = time.monotonic() + 60
-        while not running.boxes() and time.monotonic() < deadline:
-            time.sleep(0.1)
-        assert [(b.caption, b.text) for b in running.boxes()] == NO_RUNTIME_BOXES[:1]
-        assert_mirror_equals(app.source, app.sync)
-        probe = wine.run(win_helper, ["splash"])
-        assert probe.stdout_text.strip() == "splash 1"
-    finally:
-        running.kill()
+    # Enough files that mirroring them takes a few seconds, while the splash is up.
+    files = {f"filler/f{i:04}.txt": b"x" for i in range(2000)}
+    app = no_runtime_app(wine, tmp_path, unique_name, files=files)
+    running, _ = app.start(timeout=180)
+    seen = False
+    while not running.poll() and not running.boxes() and not seen:
+        seen = wine.run(win_helper, ["splash"]).stdout_text.strip() == "splash 1"
+    result = running.wait()
+    assert seen, "no splash window while the mirror ran"
+    assert result.fatal_boxes == NO_RUNTIME_BOXES
+    assert result.status == 2
+    assert_mirror_equals(app.source, app.sync)
 
 
 # ---------------------------------------------------------------------------------------------
