@@ -3,17 +3,13 @@
 
 #include <cstddef>
 
+#include "md5.h"
+
 const char* GetCacheFolder();
 const char* GetCacheFileName(const char* digestText);
 void RemoveStaleCacheFiles(const char* pathToKeep);
 char* Md5HexDigest(const void* bytes, size_t length);
 const char* CacheEmbeddedJar();
-
-// Renders 16 digest bytes as 32 upper-case hexadecimal characters plus a terminator.
-void FormatDigestText(const unsigned char digest[16], char text[33]);
-
-// MD5 (RFC 1321) of a byte range, computed here: the digest when the system routines are missing.
-void ComputeMd5(const void* bytes, size_t length, unsigned char digest[16]);
 
 // Forms "{folder}\{base}.{digest}.dat"; false, with buffer emptied, when it would not fit.
 bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const char* baseName,

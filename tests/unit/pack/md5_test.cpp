@@ -28,26 +28,9 @@ TEST(PackMd5, PaddingBoundaries) {
     EXPECT_EQ(hex(std::string(64, 'a')), "014842D480B571495A4A0363793F7367");
 }
 
-TEST(PackMd5, MillionAInUnevenPieces) {
-    qpack::Md5 md5;
-    std::string chunk(997, 'a');
-    size_t left = 1000000;
-    size_t piece = 1;
-    while (left > 0) {
-        size_t n = std::min({left, piece, chunk.size()});
-        md5.update(chunk.data(), n);
-        left -= n;
-        piece = piece * 3 % 1000 + 1;
-    }
-    uint8_t digest[16];
-    md5.finish(digest);
-    std::string out;
-    for (uint8_t b : digest) {
-        char buf[3];
-        snprintf(buf, sizeof buf, "%02X", b);
-        out += buf;
-    }
-    EXPECT_EQ(out, "7707D6AE4E027C70EEA2A935C2296F21");
+TEST(PackMd5, MillionA) {
+    std::string million(1000000, 'a');
+    EXPECT_EQ(hex(million), "7707D6AE4E027C70EEA2A935C2296F21");
 }
 
 }  // namespace
