@@ -3,9 +3,10 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends \
+apt-get install -y -qq \
   cmake ninja-build g++ libgtest-dev \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev \
+  clang libclang-rt-14-dev \
   wine wine64 xvfb x11-utils imagemagick strace \
   python3 python3-pytest python3-pytest-xdist \
   openjdk-17-jdk-headless >/dev/null
