@@ -5,10 +5,7 @@ import hashlib
 
 import harness
 from harness import make_app, require
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
+from launcher_output import out
 
 
 def test_sixteen_first_starts_at_once_with_an_embedded_jar(wine, tmp_path, unique_name):

@@ -6,18 +6,7 @@ import hashlib
 
 import harness
 from harness import make_app, require
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
-
-
-def err(result):
-    return result.stderr_text.replace("\r\n", "\n")
-
-
-def reached_main(result):
-    return "test runtime: main com.example.App\n" in out(result)
+from launcher_output import err, out, reached_main
 
 
 def jar_bytes():

@@ -15,14 +15,7 @@ import pytest
 
 import harness
 from harness import make_app, require
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
-
-
-def err(result):
-    return result.stderr_text.replace("\r\n", "\n")
+from launcher_output import err, out
 
 
 def jar():

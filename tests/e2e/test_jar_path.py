@@ -10,13 +10,10 @@ from pathlib import Path
 import harness
 from harness import make_app, require
 from runtime_trace import traced_env
+from launcher_output import out
 
 KEY1 = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
 T0 = 1_600_000_000 * 10**9
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
 
 
 class JarApp:

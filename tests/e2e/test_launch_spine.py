@@ -7,6 +7,7 @@ import subprocess
 
 import harness
 from harness import make_app, require
+from launcher_output import err, out
 
 BANNER_FIRST = "Quorvia Launcher (Quorvia Ltd.) Version 3.0 (build "
 NO_MAIN_CLASS_ERRORS = (
@@ -20,15 +21,6 @@ NO_RUNTIME_BOXES = [
     ("Fatal Error", "Error: could not find java.dll\n"),
     ("Fatal Error", "Error: could not find Java 2 Runtime Environment ((null)).\n"),
 ]
-
-
-def out(result):
-    """Standard output as the program meant it: the C runtime writes "\n" as "\r\n" in text mode."""
-    return result.stdout_text.replace("\r\n", "\n")
-
-
-def err(result):
-    return result.stderr_text.replace("\r\n", "\n")
 
 
 def bare_launcher(tmp_path, name):

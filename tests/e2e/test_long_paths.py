@@ -7,22 +7,11 @@ import hashlib
 import harness
 from harness import make_app, require
 from runtime_trace import traced_env
+from launcher_output import err, reached_main
 
 # Crash statuses of Windows: access violation, stack buffer overrun (/GS, fortify), heap corruption,
 # stack overflow, illegal instruction, abort().
 CRASH_STATUSES = {0xC0000005, 0xC0000409, 0xC0000374, 0xC00000FD, 0xC000001D, 3}
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
-
-
-def err(result):
-    return result.stderr_text.replace("\r\n", "\n")
-
-
-def reached_main(result):
-    return "test runtime: main com.example.App\n" in out(result)
 
 
 def jar():

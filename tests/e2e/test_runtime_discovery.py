@@ -6,22 +6,11 @@ import shutil
 
 import harness
 from harness import make_app, require
+from launcher_output import err, out, reached_main
 
 KEY1 = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
 KEY2 = "SOFTWARE\\Zentorix Ltd.\\Java Runtime Environment"
 NO_JAVA_DLL = ("Fatal Error", "Error: could not find java.dll\n")
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
-
-
-def err(result):
-    return result.stderr_text.replace("\r\n", "\n")
-
-
-def reached_main(result):
-    return "test runtime: main com.example.App\n" in out(result)
 
 
 def app(tmp_path, name, runtime=True):

@@ -4,10 +4,7 @@ options among the VM-OPTIONS items, the configuration file, then the launch reso
 import harness
 from harness import make_app, require
 from runtime_trace import traced_env
-
-
-def err(result):
-    return result.stderr_text.replace("\r\n", "\n")
+from launcher_output import err
 
 
 def write_config(path, **keys):

@@ -15,15 +15,12 @@ import pytest
 import harness
 from harness import make_app, require
 from runtime_trace import Trace
+from launcher_output import out
 
 SINGLE = "com.example.SingleApp"
 TAG = 0xCAFE
 # Java reads the forwarded bytes with this charset, so bytes above 127 come out as the same code points.
 LATIN1 = "-Dfile.encoding=ISO-8859-1"
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
 
 
 def app_jar():

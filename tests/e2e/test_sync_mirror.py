@@ -15,6 +15,7 @@ import pytest
 import harness
 from harness import make_app, require
 from runtime_trace import traced_env
+from launcher_output import out
 
 KEY1 = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
 NO_RUNTIME_BOXES = [
@@ -26,10 +27,6 @@ BASE_TIME_NS = 1_600_000_000 * 10**9  # whole seconds: what the file system and 
 
 # ---------------------------------------------------------------------------------------------
 # Helpers
-
-
-def out(result):
-    return result.stdout_text.replace("\r\n", "\n")
 
 
 def write_tree(root: Path, files: dict, folders=()):
