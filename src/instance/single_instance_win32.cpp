@@ -25,11 +25,33 @@ static HANDLE g_listenerReady;
 // How long the main thread waits for the listener window before going on to main.
 static const DWORD kListenerReadyTimeoutMs = 10000;
 
+// How long a later start waits for the first one to finish its sync mirror.
+static const DWORD kFirstInstanceWaitMs = 120000;
+
+// Whether this process still owns the instance mutex it created.
+static bool g_holdingInstanceMutex;
+
 bool CheckSingleInstance(const char* mainClassName) {
     // One call both creates and detects, so two starts checking at the same moment cannot both
-    // come out first. A failure to create counts as first.
-    g_instanceMutex = CreateMutexA(nullptr, FALSE, mainClassName);
-    return !(g_instanceMutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS);
+    // come out first. A failure to create counts as first. The first instance owns the mutex until
+    // ReleaseFirstInstanceHold, so that later starts can wait for its mirror.
+    g_instanceMutex = CreateMutexA(nullptr, TRUE, mainClassName);
+    bool first = !(g_instanceMutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS);
+    g_holdingInstanceMutex = first && g_instanceMutex != nullptr;
+    return first;
+}
+
+void ReleaseFirstInstanceHold() {
+    if (!g_holdingInstanceMutex) return;
+    ReleaseMutex(g_instanceMutex);
+    g_holdingInstanceMutex = false;
+}
+
+void WaitForFirstInstance() {
+    if (g_instanceMutex == nullptr || g_holdingInstanceMutex) return;
+    DWORD waited = WaitForSingleObject(g_instanceMutex, kFirstInstanceWaitMs);
+    // An abandoned mutex means the first instance ended while mirroring: read what it left.
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(g_instanceMutex);
 }
 
 void DebugLog(const char* format, ...) {

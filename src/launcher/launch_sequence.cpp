@@ -49,7 +49,9 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
         ShowLauncherSplash(g_launch.splashOption);
         if (instanceIsFirst) {
             MirrorSyncFolder(g_launch.syncPath.text, ".");
+            ReleaseFirstInstanceHold();
         } else {
+            WaitForFirstInstance();
             AddSyncLibsToClassPath();
         }
         found = FindSyncRuntimeHome(home, homeSize);
@@ -184,6 +186,7 @@ int RunLauncher(int argc, char** argv) {
     if (IsEmpty(g_launch.mainClassName)) return -1;
 
     bool instanceIsFirst = CheckSingleInstance(g_launch.mainClassName);
+    if (IsEmpty(g_launch.syncPath.text)) ReleaseFirstInstanceHold();
 
     char home[1024] = "";
     char vmLibraryPath[1024] = "";

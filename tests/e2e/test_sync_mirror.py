@@ -295,6 +295,34 @@ def test_later_instance_reads_the_existing_libs_folder_while_the_source_is_gone(
         first.wait()
 
 
+def test_sixteen_starts_on_an_empty_sync_directory_all_reach_main(wine, tmp_path, unique_name):
+    # Enough files that the first mirror takes a while: later starts must wait for it, not start
+    # the application from a half-copied libs folder.
+    files = sample_files()
+    files.update({f"filler/f{i:04}.txt": b"x" for i in range(800)})
+    app = SyncApp(wine, tmp_path, unique_name, files=files)
+    # Every application stays in main until all sixteen got there, so the first instance is alive
+    # throughout and no later start can become a first instance of its own.
+    gate = tmp_path / "all-in-main"
+    env = {"QUORVIA_TEST_MAIN": f"wait-file:{wine.to_windows(gate)}"}
+    starts = [app.start(env=env, timeout=300) for _ in range(16)]
+    deadline = time.monotonic() + 240
+    while time.monotonic() < deadline and not all(trace.events("main") for _, trace in starts):
+        if any(running.poll() for running, _ in starts):
+            break
+        time.sleep(0.5)
+    gate.write_text("go")
+    results = [(running.wait(), trace) for running, trace in starts]
+    for result, trace in results:
+        assert result.status == 0, result
+        assert trace.one("main")["class"] == "com/example/App"
+    mirrored = [trace for _, trace in results if app.mirror_jar("app.jar") in app.class_path(trace)]
+    readers = [trace for _, trace in results if f"{app.sync_win}\\libs\\app.jar" in app.class_path(trace)]
+    assert len(mirrored) == 1, "exactly one first instance mirrors"
+    assert len(readers) == 15, "every later start reads the finished mirror"
+    assert_mirror_equals(app.source, app.sync)
+
+
 # ---------------------------------------------------------------------------------------------
 # Mends: a share lost halfway, links, long paths
 

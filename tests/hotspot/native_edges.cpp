@@ -103,6 +103,10 @@ void DebugLog(const char* format, ...) {
     abort();
 }
 
+void ReleaseFirstInstanceHold() { Unreachable("ReleaseFirstInstanceHold"); }
+
+void WaitForFirstInstance() { Unreachable("WaitForFirstInstance"); }
+
 bool CheckSingleInstance(const char*) {
     Unreachable("CheckSingleInstance");
     return false;
