@@ -284,13 +284,125 @@ def bench_size_memory(b: Bench) -> dict:
     }
 
 
-def bench_mirror(b: Bench, build: Path) -> dict:
-    """Uses the sync mirror's own cost script when it is there; otherwise reports it as not run."""
-    candidates = sorted((REPO / "bench").glob("mirror_cost.py"))
-    if not candidates:
+RUNTIME_KEY = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
+
+
+def make_tree(root: Path, files: int, folders: int, file_bytes: int, jar: bytes) -> None:
+    rng = random.Random(200)
+    block = rng.randbytes(file_bytes + 4096)
+    per_folder = files // folders
+    for f in range(folders):
+        folder = root / f"dir{f:03d}"
+        folder.mkdir(parents=True)
+        for i in range(per_folder):
+            start = (f * per_folder + i) % 4096
+            (folder / f"file{i:03d}.dat").write_bytes(block[start:start + file_bytes])
+    (root / "libs").mkdir(parents=True, exist_ok=True)
+    (root / "libs" / "app.jar").write_bytes(jar)
+
+
+def bench_mirror(b: Bench, runs: int, files: int = 10000, folders: int = 200, file_bytes: int = 20 * 1024) -> dict:
+    """First mirror, unchanged re-check and 1% changed re-check of a 10,000-file tree, each less a
+    start whose tree holds only the libs jar (the fixed cost of a launch), against its floor. The
+    tree, the listing program and the operation counts come from the sync mirror's own cost script."""
+    script = REPO / "bench" / "mirror_cost.py"
+    if not script.exists():
         return {"skipped": "bench/mirror_cost.py not present"}
-    module = load_module("mirror_cost", candidates[0])
-    return module.measure(b)
+    mc = load_module("mirror_cost", script)
+    wine, h = b.wine, b.h
+    work = b.work / "mirror"
+    share = work / "share"
+    jar = h.test_app("app.jar").read_bytes()
+    make_tree(share / "big", files, folders, file_bytes, jar)
+    make_tree(share / "small", 0, 1, 0, jar)
+    unc = wine.make_unc_share("srv", "share", share)
+    shutil.copytree(h.test_runtime_dir(), wine.drive_c / "rt")
+    wine.reg_add("HKLM\\" + RUNTIME_KEY, "CurrentVersion", "1.8")
+    wine.reg_add("HKLM\\" + RUNTIME_KEY + "\\1.8", "JavaHome", "C:\\rt")
+    exes = {name: h.make_app(work / "exe", name=name, runtime=False, main_class="com.example.App",
+                             sync_path=f"{unc}\\{name.lower()}") for name in ("Big", "Small")}
+    walk_src = work / "walk.cpp"
+    walk_src.write_text(mc.WALK_CPP)
+    walk = work / "walk.exe"
+    subprocess.run(["x86_64-w64-mingw32-g++-posix", "-O1", "-static", "-s", str(walk_src), "-o", str(walk)], check=True)
+    mirror = wine.drive_c / "ProgramData" / ".quorvia" / "cache" / "Big" / "sync"
+    mirror_win = "C:\\ProgramData\\.quorvia\\cache\\Big\\sync"
+    tree_bytes = sum(p.stat().st_size for p in (share / "big").rglob("*") if p.is_file())
+
+    def start(name):
+        rc, seconds, out, _ = b.run(exes[name], timeout=3600)
+        if rc != 0 or b"main com.example.App" not in out:
+            raise RuntimeError(f"sync start {name} failed ({rc}): {out[-300:]!r}")
+        return seconds * 1000
+
+    def timed(cmd):
+        t = time.perf_counter()
+        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+        return (time.perf_counter() - t) * 1000
+
+    start("Small")
+    baseline = [start("Small") for _ in range(runs)]
+    base = median(baseline)
+    # First mirror: the whole tree is copied; floor: a plain recursive copy of the same tree.
+    first = start("Big") - base
+    floor_copy = []
+    for _ in range(runs):
+        dest = work / "plain-copy"
+        shutil.rmtree(dest, ignore_errors=True)
+        floor_copy.append(timed(["cp", "-r", "--preserve=timestamps", str(share / "big"), str(dest)]))
+    shutil.rmtree(work / "plain-copy", ignore_errors=True)
+
+    # Unchanged re-check; floor: one program listing both trees, less the same on two empty folders.
+    unchanged = [start("Big") - base for _ in range(runs)]
+    (work / "e1").mkdir()
+    (work / "e2").mkdir()
+    walk_full = [b.run(walk, [f"{unc}\\big", mirror_win])[1] * 1000 for _ in range(runs)]
+    walk_empty = [b.run(walk, [wine.to_windows(work / "e1"), wine.to_windows(work / "e2")])[1] * 1000
+                  for _ in range(runs)]
+    listing_floor = median(walk_full) - median(walk_empty)
+
+    with wine.strace_server() as trace:
+        b.run(b.floor_gui)
+        trace.mark()
+        start("Big")
+    counts = {f"{k[0]} {k[1]}": v for k, v in sorted(mc.classify(trace.path, "unc/srv/share/big",
+                                                                  "c:/ProgramData/.quorvia/cache/Big/sync").items())}
+
+    # 1% of the files changed (new bytes, new time); floor: the listing plus copying those files.
+    changed_runs, changed_floor = [], []
+    all_files = sorted((share / "big").glob("dir*/*.dat"))
+    for r in range(runs):
+        picked = all_files[r::max(1, len(all_files) // (files // 100))][: files // 100]
+        for p in picked:
+            data = bytearray(p.read_bytes())
+            data[0] ^= 0xFF
+            p.write_bytes(bytes(data))
+        changed_runs.append(start("Big") - base)
+        copy_dest = work / "changed-copy"
+        copy_dest.mkdir()
+        t = time.perf_counter()
+        subprocess.run(["cp", "--preserve=timestamps", "--parents",
+                        *(str(p.relative_to(share / "big")) for p in picked), str(copy_dest)],
+                       check=True, cwd=share / "big")
+        changed_floor.append(listing_floor + (time.perf_counter() - t) * 1000)
+        shutil.rmtree(copy_dest)
+    ok = mirror.exists() and sum(1 for _ in mirror.rglob("*.dat")) == files
+
+    fm, fc = first, median(floor_copy)
+    um, cm, cf = median(unchanged), median(changed_runs), median(changed_floor)
+    rows = [
+        ("sync mirror: first (10,000 files, %.0f MiB)" % (tree_bytes / MiB), fmt_ms(fm), fmt_ms(fc),
+         f"{fm / fc:.2f}x", fmt_ms(fm - fc), "", ""),
+        ("sync mirror: unchanged re-check", fmt_ms(um), fmt_ms(listing_floor), f"{um / listing_floor:.2f}x",
+         fmt_ms(um - listing_floor), "ratio <= 1.5", "yes" if um / listing_floor <= 1.5 else "NO"),
+        ("sync mirror: re-check, 1% changed", fmt_ms(cm), fmt_ms(cf), f"{cm / cf:.2f}x", fmt_ms(cm - cf), "", ""),
+    ]
+    return {"rows": rows, "tree_files": files, "tree_folders": folders, "tree_bytes": tree_bytes,
+            "mirror_complete": ok, "fixed_start_ms": base,
+            "first_ms": fm, "first_floor_copy_ms": fc, "unchanged_ms": um, "unchanged_all_ms": unchanged,
+            "listing_floor_ms": listing_floor, "changed_ms": cm, "changed_floor_ms": cf,
+            "unchanged_server_opens": counts, "runs": runs,
+            "met": um / listing_floor <= 1.5, "target": "unchanged re-check ratio <= 1.5"}
 
 
 # ---------------------------------------------------------------------------------------------
@@ -352,6 +464,7 @@ def main() -> int:
     parser.add_argument("--out", type=Path)
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--first-runs", type=int, default=5)
+    parser.add_argument("--mirror-runs", type=int, default=3)
     parser.add_argument("--only", default="startup,warm_work,first_start,size_memory,mirror")
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix and work files")
     args = parser.parse_args()
@@ -370,7 +483,7 @@ def main() -> int:
                          ("warm_work", lambda: bench_warm_work(b)),
                          ("first_start", lambda: bench_first_start(b, args.first_runs)),
                          ("size_memory", lambda: bench_size_memory(b)),
-                         ("mirror", lambda: bench_mirror(b, build))):
+                         ("mirror", lambda: bench_mirror(b, args.mirror_runs))):
             if name in only:
                 started = time.monotonic()
                 results[name] = fn()
