@@ -110,9 +110,16 @@ const char* CacheEmbeddedJar() {
         fprintf(stderr, "Unable to load CLASSES Resource %s (Resource not found)\n", "#1000");
         return nullptr;
     }
-    char computedDigest[33];
-    DigestOfJar(jar, size, computedDigest);
-    name = GetCacheFileName(computedDigest);
+    if (name != nullptr) {
+        // The name is formed once, so the jar's own digest could not change it: hashing the whole
+        // jar only to drop the result would cost a first start more than writing it. A missing
+        // library is still told, as on any start that writes the file.
+        ReportMissingMd5Library();
+    } else {
+        char computedDigest[33];
+        DigestOfJar(jar, size, computedDigest);
+        name = GetCacheFileName(computedDigest);
+    }
     if (name == nullptr) {
         // Cache folder and base name leave no room for any digest name.
         fprintf(stderr, "Unable to write cache buffer\n");

@@ -9,6 +9,8 @@ const char* GetCacheFolder();
 const char* GetCacheFileName(const char* digestText);
 void RemoveStaleCacheFiles(const char* pathToKeep);
 char* Md5HexDigest(const void* bytes, size_t length);
+// Tells on stderr when the system MD5 library can't be loaded; loads it only to find out.
+void ReportMissingMd5Library();
 const char* CacheEmbeddedJar();
 
 // Forms "{folder}\{base}.{digest}.dat"; false, with buffer emptied, when it would not fit.

@@ -106,6 +106,15 @@ char* Md5HexDigest(const void* bytes, size_t length) {
     return text;
 }
 
+void ReportMissingMd5Library() {
+    HMODULE library = LoadSystemLibrary("cryptdll.Dll");
+    if (library == nullptr) {
+        fprintf(stderr, "Unable to find crypto lib\n");
+        return;
+    }
+    FreeLibrary(library);
+}
+
 bool ProbeCacheFile(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);

@@ -52,11 +52,27 @@ def test_warm_start_loads_neither_the_jar_nor_the_md5_library(wine, tmp_path, un
     exe = app(tmp_path, unique_name)
     first = wine.run(exe, cwd=tmp_path, env={"WINEDEBUG": "+loaddll"})
     assert reached_main(first), first
-    assert any("cryptdll.dll" in line for line in loaded_modules(first)), "the first start hashes the jar"
+    assert any("cryptdll.dll" in line for line in loaded_modules(first)), "the first start looks for the MD5 library"
     warm = wine.run(exe, cwd=tmp_path, env={"WINEDEBUG": "+loaddll"})
     assert reached_main(warm), warm
     assert "GetClassFrom REsource" not in out(warm)
     assert not any("cryptdll.dll" in line for line in loaded_modules(warm)), warm.runner_log
+
+
+def test_missing_md5_library_is_told_only_by_a_start_that_writes_the_file(wine, tmp_path, unique_name):
+    # The packed digest names the file, so the jar is written although no MD5 routine can be had.
+    exe = app(tmp_path, unique_name)
+    # Wine's loader takes a disabled override from the prefix's registry (this prefix is the test's own).
+    wine.wine(["reg", "add", "HKCU\\Software\\Wine\\DllOverrides", "/v", "cryptdll", "/t", "REG_SZ", "/d", "",
+               "/f"])
+    first = wine.run(exe, cwd=tmp_path)
+    assert reached_main(first), first
+    assert "Unable to find crypto lib\n" in err(first)
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    assert (cache_dir(wine) / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
+    warm = wine.run(exe, cwd=tmp_path)
+    assert reached_main(warm), warm
+    assert "crypto" not in err(warm)
 
 
 def test_existing_file_of_the_name_is_used_unchanged(wine, tmp_path, unique_name):

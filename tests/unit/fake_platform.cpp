@@ -127,6 +127,11 @@ char* Md5HexDigest(const void* bytes, size_t length) {
     return text;
 }
 
+void ReportMissingMd5Library() {
+    g_fakeRuntime.md5LibraryChecks++;
+    if (!g_fakeRuntime.systemMd5Available) fprintf(stderr, "Unable to find crypto lib\n");
+}
+
 void RemoveStaleCacheFiles(const char* pathToKeep) { g_fakeRuntime.staleCleanups.push_back(pathToKeep); }
 
 bool ProbeCacheFile(const char* path) { return g_fakeRuntime.existingPaths.count(path) > 0; }

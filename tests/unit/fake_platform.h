@@ -44,6 +44,7 @@ struct FakeRuntimeAndCache {
     // Md5HexDigest: the system routines, or none when unavailable.
     bool systemMd5Available = true;
     int md5Calls = 0;
+    int md5LibraryChecks = 0;  // ReportMissingMd5Library
     std::vector<std::string> staleCleanups;  // the path kept by each RemoveStaleCacheFiles
     std::map<std::string, std::string> writtenFiles;
     bool writeFails = false;

@@ -51,6 +51,10 @@ TEST_F(EmbeddedCacheTest, FirstStartWritesTheJarUnderTheMd5SumName) {
     EXPECT_EQ(err_, "");
     // Cleanup spares the file both before and after the jar is read.
     EXPECT_EQ(g_fakeRuntime.staleCleanups, (std::vector<std::string>{name, name}));
+    // The jar's own digest could not rename the file, so the jar is not hashed; the library is
+    // still looked for, so that its absence is told.
+    EXPECT_EQ(g_fakeRuntime.md5Calls, 0);
+    EXPECT_EQ(g_fakeRuntime.md5LibraryChecks, 1);
 }
 
 TEST_F(EmbeddedCacheTest, WarmStartTouchesNeitherJarNorMd5) {
@@ -127,6 +131,9 @@ TEST_F(EmbeddedCacheTest, KnownDigestStaysWhenSystemMd5Missing) {
     const char* name = Run();
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(name, NameFor("KNOWN"));
+    EXPECT_EQ(g_fakeRuntime.writtenFiles[name], kJar);
+    EXPECT_EQ(err_, "Unable to find crypto lib\n");
+    EXPECT_EQ(g_fakeRuntime.md5Calls, 0);
 }
 
 TEST_F(EmbeddedCacheTest, MissingClassesGivesNothing) {
