@@ -94,5 +94,35 @@ bool RemoveEmptyFolder(const char* path);
 // The entry's own attributes (a link's, not its target's); kEntryAttributesInvalid when it is not there.
 unsigned long GetEntryAttributes(const char* path);
 
+// ---- A folder's listing held in memory, to compare the two sides without a call per entry ----
+
+struct HeldListing {
+    FileEntryInfo* entries = nullptr;  // in listing order, "." and ".." left out
+    size_t count = 0;
+    size_t capacity = 0;
+    const FileEntryInfo** byName = nullptr;  // the entries ordered by case-folded name, once sorted
+    bool opened = false;  // the listing could be opened
+    bool ended = false;   // it ended with no entries left, not with an error
+    bool failed = false;  // memory ran out: some entries are not held
+};
+
+void HoldListedEntry(HeldListing* listing, const FileEntryInfo& entry);
+bool SortHeldListing(HeldListing* listing);
+// Matches names as the file system does for ASCII letters; null when not held.
+const FileEntryInfo* FindHeldEntry(const HeldListing* listing, const char* name);
+// Whether the listing holds every entry the folder had, so that a name missing from it is not there.
+bool HeldListingIsWhole(const HeldListing* listing);
+void ReleaseHeldListing(HeldListing* listing);
+
+enum MirrorTargetVerdict {
+    TargetMatches,  // listed as a plain file with the source's size (low 32 bits) and last-write time
+    TargetDiffers,  // listed with another size or time, or not in the whole listing at all
+    TargetUnknown,  // not a plain file, or the listing is not whole: the target itself must be probed
+};
+
+// The copy rule decided from the mirror folder's listing.
+MirrorTargetVerdict JudgeListedTarget(const HeldListing* mirror, const char* name, uint32_t sourceSizeLow,
+                                      uint64_t sourceLastWriteTime);
+
 // Forgets the application cache folder a root mirror call set (unit tests only).
 void ForgetSyncAppFolder();

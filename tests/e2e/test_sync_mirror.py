@@ -469,8 +469,7 @@ def server_opens(trace_path: Path):
     return opens
 
 
-def test_unchanged_tree_costs_one_listing_per_folder_one_open_per_file_one_lookup_per_entry(wine, tmp_path,
-                                                                                          unique_name):
+def test_unchanged_tree_costs_one_listing_per_folder_on_each_side_and_nothing_more(wine, tmp_path, unique_name):
     files = {f"d{d}/f{i}.txt": b"x" * i for d in range(3) for i in range(4)}
     files.update({"top.txt": b"top", "d0/sub/deep.txt": b"deep"})
     app = SyncApp(wine, tmp_path, unique_name, files=files, runtime=None)  # no VM: only the mirror opens files
@@ -482,13 +481,27 @@ def test_unchanged_tree_costs_one_listing_per_folder_one_open_per_file_one_looku
     source = [(p, f) for p, f in opens if "unc/srv/share/app/" in p]
     mirror = [(p, f) for p, f in opens if f"/.quorvia/cache/{unique_name}/sync" in p]
     folders = 1 + 3 + 1                     # root, d0..d2, d0/sub
-    file_count = len(files)
-    entries = file_count + folders - 1     # every mirror entry but the root itself
     assert all("O_WRONLY" not in f and "O_RDWR" not in f and "O_CREAT" not in f for _, f in source + mirror)
+    # The listings carry every size and time the comparison needs: no file is opened on either side,
+    # and no entry is looked up one by one.
     assert [p for p, _ in source if not p.endswith("/")] == [], "no source file is opened: its content is not read"
-    # One listing per source folder, and one lookup per mirror entry (the server opens its folder).
-    assert len(source) == folders + entries
-    mirror_folders = [p for p, _ in mirror if p.endswith("/")]
-    mirror_files = [p for p, _ in mirror if not p.endswith("/")]
-    assert len(mirror_folders) == folders
-    assert len(mirror_files) == file_count and len(set(mirror_files)) == file_count
+    assert [p for p, _ in mirror if not p.endswith("/")] == [], "no mirror file is opened"
+    assert len(source) == folders
+    assert len(mirror) == folders
+    assert_mirror_equals(app.source, app.sync)
+
+
+def test_one_changed_file_is_the_only_one_copied(wine, tmp_path, unique_name):
+    files = {f"d{d}/f{i}.txt": b"x" * i for d in range(3) for i in range(4)}
+    app = SyncApp(wine, tmp_path, unique_name, files=files, runtime=None)
+    assert app.run()[0].status == 2
+    changed = app.source / "d1" / "f2.txt"
+    changed.write_bytes(b"yy")  # same size, a later time
+    os.utime(changed, (time.time() + 60, time.time() + 60))
+    with wine.strace_server() as trace:
+        result, _ = app.run()
+    assert result.status == 2
+    opens = server_opens(trace.path)
+    source_files = [p for p, _ in opens if "unc/srv/share/app/" in p and not p.endswith("/")]
+    assert len(source_files) == 1 and source_files[0].endswith("d1/f2.txt"), source_files
+    assert_mirror_equals(app.source, app.sync)

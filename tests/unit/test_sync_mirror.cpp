@@ -106,7 +106,7 @@ TEST_F(SyncMirrorTest, SubfolderMirrorFolderKeepsTheDotOfItsRelativeFolder) {
                                              std::string(kSource) + "\\.\\libs\\ext\\*"));
 }
 
-TEST_F(SyncMirrorTest, UnchangedTreeCostsOneListingPerFolderOneProbePerFileOneLookupPerEntry) {
+TEST_F(SyncMirrorTest, UnchangedTreeCostsOneListingPerFolderOnEachSideAndNothingElse) {
     MakeSampleSource();
     Mirror();
     MirrorAgain();
@@ -115,11 +115,82 @@ TEST_F(SyncMirrorTest, UnchangedTreeCostsOneListingPerFolderOneProbePerFileOneLo
     EXPECT_TRUE(g_fs.deletes.empty());
     // Folders: root, libs, libs\ext, conf, conf\deep, conf\deep\er, empty; on both sides.
     EXPECT_EQ(14u, g_fs.listings.size());
-    EXPECT_EQ(7u, g_fs.probes.size());
-    // Mirror entries: 7 files and 6 subfolders.
-    EXPECT_EQ(13u, g_fs.lookups.size());
+    EXPECT_TRUE(g_fs.probes.empty());
+    EXPECT_TRUE(g_fs.lookups.empty());
     EXPECT_EQ(0, g_fs.attributeQueries);
+    // Only the two top folders, which every root call creates; the others are listed as there.
+    EXPECT_EQ(2u, g_fs.madeFolders.size());
     EXPECT_EQ(";" + kMirrorLibs + "core.jar;" + kMirrorLibs + "util.jar", ClassPath());
+}
+
+TEST_F(SyncMirrorTest, OneChangedFileCostsItsCopyAndOneMoreListingOfItsMirrorFolder) {
+    MakeSampleSource();
+    Mirror();
+    FsAddFile(Src("libs\\util.jar"), "util jar, new", 2000);
+    MirrorAgain();
+    ExpectMirrorEqualsSource();
+    ASSERT_EQ(1u, g_fs.copies.size());
+    EXPECT_TRUE(g_fs.probes.empty());
+    EXPECT_TRUE(g_fs.lookups.empty());
+    // The changed folder's mirror is listed again for the pruning: the class path follows that listing.
+    EXPECT_EQ(15u, g_fs.listings.size());
+    EXPECT_EQ(2, std::count(g_fs.listings.begin(), g_fs.listings.end(), kSync + "\\.\\libs\\*"));
+    EXPECT_EQ(";" + kMirrorLibs + "core.jar;" + kMirrorLibs + "util.jar", ClassPath());
+}
+
+TEST_F(SyncMirrorTest, MirrorNamesInAnotherCaseAreTheSameEntries) {
+    FsAddFile(Src("libs\\Core.x.jar"), "core", 1);
+    FsAddFile(Src("Readme.TXT"), "read me", 1);
+    Mirror();
+    // The source renames in case only; the mirror keeps its spelling, as the file system would.
+    FsRemove(Src("libs\\Core.x.jar"));
+    FsRemove(Src("Readme.TXT"));
+    FsAddFile(Src("libs\\CORE.X.jar"), "core", 1);
+    FsAddFile(Src("README.txt"), "read me", 1);
+    MirrorAgain();
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_TRUE(g_fs.deletes.empty());
+    EXPECT_TRUE(FsExists(Mir("Readme.TXT")));
+    // The class path bears the name as the source spells it.
+    EXPECT_EQ(";" + kMirrorLibs + "CORE.X.jar", ClassPath());
+}
+
+TEST_F(SyncMirrorTest, MirrorFolderWhereTheSourceHasAFileIsProbedAndCopiedOver) {
+    FsAddFile(Src("x"), "file", 1);
+    Mirror();
+    FsRemove(Mir("x"));
+    FsAddFolder(Mir("x"));
+    MirrorAgain();
+    EXPECT_EQ(1u, g_fs.probes.size());
+    EXPECT_EQ(1u, g_fs.copies.size());
+}
+
+TEST_F(SyncMirrorTest, MirrorListingEndingWithAnErrorFallsBackToProbingEachFile) {
+    MakeSampleSource();
+    Mirror();
+    FsAddFile(Src("libs\\readme.txt"), "changed", 3000);
+    g_fs.listingEndsWithError.insert(FsKey(kSync + "\\.\\libs"));
+    MirrorAgain();
+    ExpectMirrorEqualsSource();
+    EXPECT_EQ(4u, g_fs.probes.size());  // the files of libs only
+    ASSERT_EQ(1u, g_fs.copies.size());
+    EXPECT_NE(std::string::npos, g_fs.copies[0].find("readme.txt"));
+    EXPECT_TRUE(g_fs.deletes.empty());
+}
+
+TEST_F(SyncMirrorTest, SourceListingEndingWithAnErrorIsPrunedByLookups) {
+    FsAddFile(Src("a.txt"), "a", 1);
+    FsAddFile(Src("b.txt"), "b", 1);
+    FsAddFile(Src("gone.txt"), "g", 1);
+    Mirror();
+    FsRemove(Src("gone.txt"));
+    g_fs.listingEndsWithError.insert(FsKey(kSource));
+    MirrorAgain();
+    // Every mirror entry is looked up, as the listing can't prove the others are still there.
+    EXPECT_EQ(3u, g_fs.lookups.size());
+    EXPECT_FALSE(FsExists(Mir("gone.txt")));
+    EXPECT_TRUE(FsExists(Mir("a.txt")));
+    EXPECT_TRUE(FsExists(Mir("b.txt")));
 }
 
 TEST_F(SyncMirrorTest, ChangedSizeIsCopiedAgain) {
@@ -189,14 +260,19 @@ TEST_F(SyncMirrorTest, DeletionsComeAfterTheWholeFolderWasListedAndCopied) {
     EXPECT_LT(OpIndex("copy " + Mir(".\\z.txt")), deletion);
     EXPECT_LT(OpIndex("copy " + Mir(".\\sub\\t.txt")), deletion);
     EXPECT_LT(OpIndex("list " + kSync + "\\.\\sub\\*"), deletion);  // the subtree, pruning included
-    EXPECT_EQ("list " + kSync + "\\.\\*", g_fs.ops[deletion - 2]);  // the root mirror listing, then the lookup
+    // The root folder changed, so its mirror is listed afresh for the pruning; the gone file is then
+    // looked up to be sure, with its source folder still answering.
+    EXPECT_EQ("list " + kSync + "\\.\\*", g_fs.ops[deletion - 2]);
+    EXPECT_EQ("lookup " + Src(".\\a.txt"), g_fs.ops[deletion - 1]);
 }
 
 TEST_F(SyncMirrorTest, FolderIsCreatedBeforeItsContentsAreCompared) {
     FsAddFile(Src("sub\\s.txt"), "s", 1);
     Mirror();
-    EXPECT_LT(OpIndex("make " + kSync + "\\.\\sub"), OpIndex("probe " + Mir(".\\sub\\s.txt")));
-    EXPECT_LT(OpIndex("probe " + Mir(".\\sub\\s.txt")), OpIndex("copy " + Mir(".\\sub\\s.txt")));
+    EXPECT_LT(OpIndex("make " + kSync + "\\.\\sub"), OpIndex("list " + kSync + "\\.\\sub\\*"));
+    EXPECT_LT(OpIndex("list " + kSync + "\\.\\sub\\*"), OpIndex("copy " + Mir(".\\sub\\s.txt")));
+    // The new folder's listing is whole and empty: the copy needs no probe first.
+    EXPECT_TRUE(g_fs.probes.empty());
 }
 
 TEST_F(SyncMirrorTest, LibsInAnotherCaseAppendsNoJar) {
@@ -301,7 +377,9 @@ TEST_F(SyncMirrorTest, ShareDroppingHalfwayDoesNotEmptyTheMirror) {
     FsAddFile(Src("first.txt"), "1", 1);
     FsAddFile(Src("second.txt"), "2", 2);
     FsAddFile(Src("libs\\a.jar"), "a", 3);
+    FsAddFile(Src("old.txt"), "o", 4);
     Mirror();
+    FsRemove(Src("old.txt"));  // really gone, but with the share down that can't be told
     FsNode(Src("first.txt"))->lastWriteTime = 5;  // copied again, then the share goes
     g_fs.dropAfterCopyOf = Src(".\\first.txt");
     g_fs.dropRoot = kSource;
@@ -309,6 +387,7 @@ TEST_F(SyncMirrorTest, ShareDroppingHalfwayDoesNotEmptyTheMirror) {
     ASSERT_EQ(1u, g_fs.copies.size());
     EXPECT_FALSE(g_fs.lookups.empty());  // the root was pruned while the share was gone
     EXPECT_TRUE(g_fs.deletes.empty());
+    EXPECT_TRUE(FsExists(Mir("old.txt")));
     EXPECT_TRUE(g_fs.removedFolders.empty());
     EXPECT_TRUE(FsExists(Mir("second.txt")));
     EXPECT_TRUE(FsExists(Mir("libs\\a.jar")));
@@ -323,8 +402,11 @@ TEST_F(SyncMirrorTest, ShareDroppingHalfwayWithNotFoundAnswersDeletesNothing) {
     g_fs.dropAfterCopyOf = Src(".\\first.txt");
     g_fs.dropRoot = kSource;
     g_fs.dropError = 3;
+    FsAddFile(Mir("old.txt"), "o", 4);  // gone from the source, but that can't be told any more
     MirrorAgain();
+    EXPECT_FALSE(g_fs.lookups.empty());
     EXPECT_TRUE(g_fs.deletes.empty());
+    EXPECT_TRUE(FsExists(Mir("old.txt")));
     EXPECT_TRUE(FsExists(Mir("second.txt")));
 }
 
@@ -350,9 +432,12 @@ TEST_F(SyncMirrorTest, FileAndPathNotFoundBothMeanVanished) {
     FsAddFile(Src("b.txt"), "b", 1);
     FsAddFile(Src("keep.txt"), "k", 1);
     Mirror();
+    FsRemove(Src("a.txt"));
+    FsRemove(Src("b.txt"));
     g_fs.lookupErrors[FsKey(Src("a.txt"))] = 2;
     g_fs.lookupErrors[FsKey(Src("b.txt"))] = 3;
     MirrorAgain();
+    EXPECT_EQ(2u, g_fs.lookups.size());  // only the entries missing from the source's listing
     EXPECT_FALSE(FsExists(Mir("a.txt")));
     EXPECT_FALSE(FsExists(Mir("b.txt")));
     EXPECT_TRUE(FsExists(Mir("keep.txt")));
@@ -493,13 +578,19 @@ TEST_F(SyncMirrorTest, MirrorEntryWhoseSourcePathWouldNotFitIsKept) {
 
 // ---- Failures are absorbed ----
 
-TEST_F(SyncMirrorTest, HeldOpenMirrorEntryIsCopiedAgainAndAFailureKeepsTheOldOne) {
-    FsAddFile(Src("a.txt"), "old", 1);
+TEST_F(SyncMirrorTest, HeldOpenMirrorEntryIsLeftWhenListedAsUnchangedAndKeptWhenItsCopyFails) {
+    FsAddFile(Src("a.txt"), "same", 1);
+    FsAddFile(Src("b.txt"), "old", 1);
     Mirror();
     FsNode(Mir("a.txt"))->heldOpen = true;
+    FsNode(Mir("b.txt"))->heldOpen = true;
+    FsAddFile(Src("b.txt"), "newer", 2);
     MirrorAgain();
-    EXPECT_EQ(1u, g_fs.copies.size());
-    EXPECT_EQ("old", FsNode(Mir("a.txt"))->content);
+    // A held file can't be replaced anyway; the listing says a.txt needs no copy at all.
+    ASSERT_EQ(1u, g_fs.copies.size());
+    EXPECT_NE(std::string::npos, g_fs.copies[0].find("b.txt"));
+    EXPECT_EQ("same", FsNode(Mir("a.txt"))->content);
+    EXPECT_EQ("old", FsNode(Mir("b.txt"))->content);
 }
 
 TEST_F(SyncMirrorTest, FailedCopyKeepsTheOlderEntryAndTheMirrorGoesOn) {

@@ -1,6 +1,8 @@
 // The portable rules of the sync mirror and the jar copy: path forming, jar names, the copy rule.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include "cache/jar_copy.h"
@@ -131,6 +133,92 @@ TEST(JarCopyResolvedPath, TooLongIsRefusedNotCut) {
     std::string tooLong = fits + "j";
     EXPECT_FALSE(FormResolvedJarPath(buffer, sizeof buffer, exe.c_str(), tooLong.c_str()));
     EXPECT_STREQ("", buffer);
+}
+
+// ---- The copy rule decided from a held listing ----
+
+FileEntryInfo Listed(const char* name, unsigned long attributes, uint32_t sizeLow, uint64_t time) {
+    FileEntryInfo entry = {};
+    snprintf(entry.name, sizeof entry.name, "%s", name);
+    entry.attributes = attributes;
+    entry.sizeLow = sizeLow;
+    entry.lastWriteTime = time;
+    return entry;
+}
+
+struct WholeListing {
+    HeldListing held;
+    explicit WholeListing(std::initializer_list<FileEntryInfo> entries) {
+        held.opened = true;
+        held.ended = true;
+        for (const FileEntryInfo& entry : entries) HoldListedEntry(&held, entry);
+        SortHeldListing(&held);
+    }
+    ~WholeListing() { ReleaseHeldListing(&held); }
+};
+
+TEST(SyncHeldListing, FindsNamesWhateverTheCaseOfTheirAsciiLetters) {
+    WholeListing listing({Listed("Readme.TXT", 0x20, 1, 1), Listed("b.jar", 0x20, 2, 2), Listed(".", 0x10, 0, 0)});
+    ASSERT_NE(nullptr, FindHeldEntry(&listing.held, "readme.txt"));
+    EXPECT_STREQ("Readme.TXT", FindHeldEntry(&listing.held, "README.TXT")->name);
+    EXPECT_NE(nullptr, FindHeldEntry(&listing.held, "B.JAR"));
+    EXPECT_EQ(nullptr, FindHeldEntry(&listing.held, "b.ja"));
+    EXPECT_EQ(nullptr, FindHeldEntry(&listing.held, "."));  // the dot entries are never held
+    EXPECT_EQ(2u, listing.held.count);
+}
+
+TEST(SyncHeldListing, OtherLettersMustMatchExactly) {
+    // Only ASCII is folded here: an unmatched name costs a copy or a lookup, never a wrong match.
+    WholeListing listing({Listed("\xc3\xa9t\xc3\xa9.txt", 0x20, 1, 1)});
+    EXPECT_NE(nullptr, FindHeldEntry(&listing.held, "\xc3\xa9T\xc3\xa9.TXT"));
+    EXPECT_EQ(nullptr, FindHeldEntry(&listing.held, "\xc3\x89t\xc3\x89.txt"));
+}
+
+TEST(SyncHeldListing, ManyEntriesAreAllFound) {
+    HeldListing held;
+    held.opened = held.ended = true;
+    char name[32];
+    for (int i = 0; i < 5000; i++) {
+        snprintf(name, sizeof name, "f%05d.txt", (i * 7919) % 5000);
+        HoldListedEntry(&held, Listed(name, 0x20, static_cast<uint32_t>(i), 0));
+    }
+    ASSERT_TRUE(SortHeldListing(&held));
+    for (int i = 0; i < 5000; i++) {
+        snprintf(name, sizeof name, "F%05d.TXT", i);
+        ASSERT_NE(nullptr, FindHeldEntry(&held, name)) << name;
+    }
+    EXPECT_EQ("f00000.txt", std::string(held.entries[0].name));  // listing order kept
+    ReleaseHeldListing(&held);
+}
+
+TEST(SyncListedCopyRule, PlainFileWithEqualSizeAndTimeMatches) {
+    WholeListing mirror({Listed("a.txt", 0x20, 10, 500), Listed("h.txt", 0x02 | 0x04, 10, 500)});
+    EXPECT_EQ(TargetMatches, JudgeListedTarget(&mirror.held, "A.txt", 10, 500));
+    EXPECT_EQ(TargetMatches, JudgeListedTarget(&mirror.held, "h.txt", 10, 500));  // hidden, system
+    EXPECT_EQ(TargetDiffers, JudgeListedTarget(&mirror.held, "a.txt", 11, 500));
+    EXPECT_EQ(TargetDiffers, JudgeListedTarget(&mirror.held, "a.txt", 10, 499));
+    EXPECT_EQ(TargetDiffers, JudgeListedTarget(&mirror.held, "a.txt", 10, 501));
+    EXPECT_EQ(TargetDiffers, JudgeListedTarget(&mirror.held, "missing.txt", 10, 500));
+}
+
+TEST(SyncListedCopyRule, WhatTheListingCannotSettleIsProbed) {
+    WholeListing mirror({Listed("dir", 0x10, 0, 500), Listed("link", 0x400, 10, 500),
+                         Listed("odd", kEntryAttributesInvalid, 10, 500)});
+    EXPECT_EQ(TargetUnknown, JudgeListedTarget(&mirror.held, "dir", 0, 500));
+    EXPECT_EQ(TargetUnknown, JudgeListedTarget(&mirror.held, "link", 10, 500));
+    EXPECT_EQ(TargetUnknown, JudgeListedTarget(&mirror.held, "odd", 10, 500));
+}
+
+TEST(SyncListedCopyRule, AListingThatIsNotWholeSettlesNothing) {
+    WholeListing broken({Listed("a.txt", 0x20, 10, 500)});
+    broken.held.ended = false;  // ended with an error: a name missing from it may still be there
+    EXPECT_EQ(TargetUnknown, JudgeListedTarget(&broken.held, "a.txt", 10, 500));
+    EXPECT_EQ(TargetUnknown, JudgeListedTarget(&broken.held, "b.txt", 10, 500));
+    WholeListing partial({Listed("a.txt", 0x20, 10, 500)});
+    partial.held.failed = true;  // memory ran out while holding it
+    EXPECT_EQ(TargetUnknown, JudgeListedTarget(&partial.held, "b.txt", 10, 500));
+    HeldListing unopened;
+    EXPECT_EQ(TargetUnknown, JudgeListedTarget(&unopened, "a.txt", 10, 500));
 }
 
 }  // namespace
