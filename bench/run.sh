@@ -16,7 +16,7 @@ ninja -C "$build" >/dev/null
 mkdir -p "$build/bench"
 cxx=x86_64-w64-mingw32-g++-posix
 flags=(-std=c++17 -O2 -Wall -Wextra -Werror -mwindows -static -static-libgcc -static-libstdc++ -s)
-for name in floor_gui floor_vm; do
+for name in floor_gui floor_dpi floor_vm; do
   if [ ! -f "$build/bench/$name.exe" ] || [ "$here/$name.cpp" -nt "$build/bench/$name.exe" ]; then
     "$cxx" "${flags[@]}" -o "$build/bench/$name.exe" "$here/$name.cpp"
   fi
