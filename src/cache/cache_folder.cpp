@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../config/resources.h"
+#include "../launcher/diagnostics.h"
 #include "../launcher/launch_state.h"
 #include "../launcher/vm_options.h"
 #include "md5.h"
@@ -69,7 +70,7 @@ void ForgetCacheFileName() { g_cacheFileName[0] = '\0'; }
 static char* ChooseKnownDigest() {
     size_t size = 0;
     const void* md5Sum = LoadLaunchResource(kMd5SumResource, &size, nullptr);
-    if (md5Sum == nullptr) fprintf(stderr, "Unable to load MD5-SUM Resource (Resource not found)\n");
+    if (md5Sum == nullptr) PrintMessage(stderr, "Unable to load MD5-SUM Resource (Resource not found)\n");
     const char* configured = g_launch.cacheDigest;
     if (configured != nullptr && configured[0] != '\0') {
         size_t length = strlen(configured);
@@ -103,11 +104,11 @@ const char* CacheEmbeddedJar() {
         if (ProbeCacheFile(name)) return name;
     }
 
-    printf("GetClassFrom REsource '%s'\n", "#1000");
+    PrintMessage(stdout, "GetClassFrom REsource '%s'\n", "#1000");
     size_t size = 0;
     const void* jar = LoadLaunchResource(kClassesResource, &size, nullptr);
     if (jar == nullptr) {
-        fprintf(stderr, "Unable to load CLASSES Resource %s (Resource not found)\n", "#1000");
+        PrintMessage(stderr, "Unable to load CLASSES Resource %s (Resource not found)\n", "#1000");
         return nullptr;
     }
     if (name != nullptr) {
@@ -122,7 +123,7 @@ const char* CacheEmbeddedJar() {
     }
     if (name == nullptr) {
         // Cache folder and base name leave no room for any digest name.
-        fprintf(stderr, "Unable to write cache buffer\n");
+        PrintMessage(stderr, "Unable to write cache buffer\n");
         return nullptr;
     }
     RemoveStaleCacheFiles(name);

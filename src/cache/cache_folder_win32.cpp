@@ -15,7 +15,7 @@ static const size_t kCachePathSize = 260;
 static char g_cacheFolder[kCachePathSize];
 
 static void FailWithoutAppData() {
-    fprintf(stderr, "Error: Could not find AppData folder\n");
+    PrintMessage(stderr, "Error: Could not find AppData folder\n");
     exit(1);
 }
 
@@ -77,7 +77,7 @@ typedef void(WINAPI* Md5FinalFn)(MD5_CTX* context);
 char* Md5HexDigest(const void* bytes, size_t length) {
     HMODULE library = LoadSystemLibrary("cryptdll.Dll");
     if (library == nullptr) {
-        fprintf(stderr, "Unable to find crypto lib\n");
+        PrintMessage(stderr, "Unable to find crypto lib\n");
         return nullptr;
     }
     Md5InitFn md5Init = GetProcAs<Md5InitFn>(library, "MD5Init");
@@ -109,7 +109,7 @@ char* Md5HexDigest(const void* bytes, size_t length) {
 void ReportMissingMd5Library() {
     HMODULE library = LoadSystemLibrary("cryptdll.Dll");
     if (library == nullptr) {
-        fprintf(stderr, "Unable to find crypto lib\n");
+        PrintMessage(stderr, "Unable to find crypto lib\n");
         return;
     }
     FreeLibrary(library);
@@ -128,7 +128,7 @@ bool ProbeCacheFile(const char* path) {
 
 static bool ReportWriteFailure(HANDLE file, const char* tempPath) {
     PrintLastError();
-    fprintf(stderr, "Unable to write cache buffer\n");
+    PrintMessage(stderr, "Unable to write cache buffer\n");
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     // A partial file never stays behind.
     if (tempPath != nullptr) DeleteFileA(tempPath);

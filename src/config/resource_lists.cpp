@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cache/cache_folder.h"
+#include "launcher/diagnostics.h"
 #include "launcher/vm_options.h"
 #include "resources.h"
 
@@ -26,7 +27,7 @@ char* ReadVmOptionsResource() {
     const void* bytes = LoadLaunchResource(kVmOptionsResource, &size, nullptr);
     if (bytes == nullptr) return nullptr;
     if (size >= kTextResourceLimit) {
-        fprintf(stderr, "VM-Options too long (%d)\n", static_cast<int>(size));
+        PrintMessage(stderr, "VM-Options too long (%d)\n", static_cast<int>(size));
         return nullptr;
     }
     char* text = CopyResourceText(bytes, size);
@@ -117,7 +118,7 @@ static bool ExpandClassPathEntry(const char* entry, const char* runtimeHome, cha
         written = snprintf(expanded, size, "%s;", entry);
     }
     if (written < 0 || static_cast<size_t>(written) >= size) {
-        fprintf(stderr, "Class path entry too long, skipped (%s)\n", entry);
+        PrintMessage(stderr, "Class path entry too long, skipped (%s)\n", entry);
         return false;
     }
     return true;
@@ -128,7 +129,7 @@ char* BuildResourceClassPath(const char* runtimeHome) {
     unsigned long lastError = 0;
     const void* bytes = LoadLaunchResource(kClassPathResource, &size, &lastError);
     if (bytes == nullptr) {
-        fprintf(stderr, "Unable to load CLASS-PATH Resource (Resource not found)%lu\n", lastError);
+        PrintMessage(stderr, "Unable to load CLASS-PATH Resource (Resource not found)%lu\n", lastError);
         return nullptr;
     }
     char* text = CopyResourceText(bytes, size);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/diagnostics.h"
 #include "launcher/launch_state.h"
 #include "launcher/vm_options.h"
 
@@ -43,11 +44,11 @@ const char* ReadMainClassResource() {
     unsigned long lastError = 0;
     const void* bytes = LoadLaunchResource(kMainClassResource, &size, &lastError);
     if (bytes == nullptr) {
-        fprintf(stderr, "Unable to load MAIN-CLASS Resource (Resource not found) %lu\n", lastError);
+        PrintMessage(stderr, "Unable to load MAIN-CLASS Resource (Resource not found) %lu\n", lastError);
         return nullptr;
     }
     if (size >= kTextResourceLimit) {
-        fprintf(stderr, "MainClass name too long (%d)\n", static_cast<int>(size));
+        PrintMessage(stderr, "MainClass name too long (%d)\n", static_cast<int>(size));
         return nullptr;
     }
     return CopyIntoReaderBuffer(mainClass, bytes, size);
@@ -59,11 +60,11 @@ static char* ReadPathResource(const LaunchResource& resource, const char* absent
     unsigned long lastError = 0;
     const void* bytes = LoadLaunchResource(resource, &size, &lastError);
     if (bytes == nullptr) {
-        fprintf(stderr, absentFormat, lastError);
+        PrintMessage(stderr, absentFormat, lastError);
         return nullptr;
     }
     if (size >= kTextResourceLimit) {
-        fprintf(stderr, tooLongFormat, static_cast<int>(size));
+        PrintMessage(stderr, tooLongFormat, static_cast<int>(size));
         return nullptr;
     }
     char* text = CopyResourceText(bytes, size);

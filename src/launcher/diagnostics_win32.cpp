@@ -26,10 +26,10 @@ void PrintLastError() {
                                   reinterpret_cast<char*>(&text), 0, nullptr);
     if (length == 0 || text == nullptr) {
         // No system text for this code: the number is still worth showing.
-        fprintf(stderr, "Error: system error %lu\n\n", static_cast<unsigned long>(code));
+        PrintMessage(stderr, "Error: system error %lu\n\n", static_cast<unsigned long>(code));
         return;
     }
-    fprintf(stderr, "Error: %s\n", text);
+    PrintMessage(stderr, "Error: %s\n", text);
     LocalFree(text);
 }
 

@@ -27,15 +27,14 @@ void JNICALL AbortHook() {}
 void JNICALL ExitHook(jint code) { g_launch.appExitCode = code; }
 
 static void PrintBanner() {
-    printf("Quorvia Launcher (Quorvia Ltd.) Version 3.0 (build %s)\n", __DATE__);
-    printf("Copyright (c) 2019-2026 Quorvia Ltd.\n");
-    printf("\n");
+    PrintMessage(stdout, "Quorvia Launcher (Quorvia Ltd.) Version 3.0 (build %s)\nCopyright (c) 2019-2026 Quorvia Ltd.\n\n",
+                 __DATE__);
 }
 
 static void PrintDebugInfo(int argc, char** argv) {
-    printf("Main-Class is '%s'\n", g_launch.mainClassName ? g_launch.mainClassName : "");
-    printf("App's (%d)\n", argc);
-    for (int i = 0; i < argc; i++) printf("    argv[%2d] = '%s'\n", i, argv[i]);
+    PrintMessage(stdout, "Main-Class is '%s'\n", g_launch.mainClassName ? g_launch.mainClassName : "");
+    PrintMessage(stdout, "App's (%d)\n", argc);
+    for (int i = 0; i < argc; i++) PrintMessage(stdout, "    argv[%2d] = '%s'\n", i, argv[i]);
 }
 
 static bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
@@ -145,7 +144,7 @@ int RunApplication(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char
         return status;
     }
     if (vm->DetachCurrentThread() != JNI_OK) {
-        fprintf(stderr, "Could not detach main thread.\n");
+        PrintMessage(stderr, "Could not detach main thread.\n");
         TearDown(vm);
         return status;
     }

@@ -183,7 +183,7 @@ bool ParseLauncherOptions(int* count, char*** items, int* status) {
         char* item = input[i];
         const OptionRow* row = MatchOption(item);
         if (row == nullptr) {
-            printf("Option not recognized, is it an argument?(%s)\n", item);
+            PrintMessage(stdout, "Option not recognized, is it an argument?(%s)\n", item);
             output[outputCount++] = item;
             continue;
         }
@@ -191,16 +191,16 @@ bool ParseLauncherOptions(int* count, char*** items, int* status) {
         if (row->value != NoValue) {
             if (i + 1 >= inputCount) {
                 if (row->effect == ClassPathOption) {
-                    fprintf(stderr, "%s requires class path specification\n", item);
+                    PrintMessage(stderr, "%s requires class path specification\n", item);
                     return false;
                 }
                 if (row->effect == JreVersionOption) {
-                    fprintf(stderr, "%s requires a version specification\n", item);
+                    PrintMessage(stderr, "%s requires a version specification\n", item);
                     return false;
                 }
                 // A trailing option whose value is missing has nothing to act on: it is ignored
                 // with a warning instead of reading past the list.
-                fprintf(stderr, "%s requires a value; ignored\n", item);
+                PrintMessage(stderr, "%s requires a value; ignored\n", item);
                 continue;
             }
             value = input[++i];
@@ -209,7 +209,7 @@ bool ParseLauncherOptions(int* count, char*** items, int* status) {
     }
 
     if (!g_launch.heapOptionGiven && strcmp(GetProcessorArchName(), "amd64") == 0) {
-        printf("There are %d total MB of physical memory.\n",
+        PrintMessage(stdout, "There are %d total MB of physical memory.\n",
                static_cast<int>(QueryTotalPhysicalMemory() / 1048576));
     }
     *count = outputCount;

@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diagnostics.h"
+
 void* AllocOrExit(size_t size) {
     void* block = malloc(size == 0 ? 1 : size);
     if (block == nullptr) {
-        fprintf(stderr, "malloc: %s\n", strerror(ENOMEM));
+        PrintMessage(stderr, "malloc: %s\n", strerror(ENOMEM));
         exit(1);
     }
     return block;

@@ -37,7 +37,7 @@ static void ReadHeapPercentResource(const LaunchResource& resource, const char* 
     unsigned long lastError = 0;
     const void* bytes = LoadLaunchResource(resource, &size, &lastError);
     if (bytes == nullptr) {
-        fprintf(stderr, absentFormat, lastError);
+        PrintMessage(stderr, absentFormat, lastError);
         return;
     }
     if (size >= kTextResourceLimit) return;

@@ -59,9 +59,9 @@ int ReadKnownVmsFromFile(FILE* file) {
     while (fgets(line, sizeof line, file) != nullptr) {
         lineNumber++;
         if (line[0] == '#') continue;
-        if (line[0] != '-') fprintf(stderr, "Warning: no leading - on line %d of Config File\n", lineNumber);
+        if (line[0] != '-') PrintMessage(stderr, "Warning: no leading - on line %d of Config File\n", lineNumber);
         if (count >= kMaxKnownVms) {
-            fprintf(stderr, "Warning: can't read more than %d entries from config file\n", kMaxKnownVms);
+            PrintMessage(stderr, "Warning: can't read more than %d entries from config file\n", kMaxKnownVms);
             break;
         }
         size_t length = strlen(line);
@@ -70,14 +70,14 @@ int ReadKnownVmsFromFile(FILE* file) {
         char* name = line;
         char* nameEnd = FindSeparator(line);
         if (*nameEnd == '\0') {
-            fprintf(stderr, "Warning: missing VM type on line %d of Config File\n", lineNumber);
+            PrintMessage(stderr, "Warning: missing VM type on line %d of Config File\n", lineNumber);
             AddKnownVm(&count, name);
             continue;
         }
         *nameEnd = '\0';
         char* kind = SkipSeparators(nameEnd + 1);
         if (*kind == '\0') {
-            fprintf(stderr, "Warning: missing VM type on line %d of Config File\n", lineNumber);
+            PrintMessage(stderr, "Warning: missing VM type on line %d of Config File\n", lineNumber);
             continue;
         }
         if (StartsWith(kind, "KNOWN")) {
@@ -85,7 +85,7 @@ int ReadKnownVmsFromFile(FILE* file) {
         } else if (StartsWith(kind, "ALIASED_TO")) {
             char* target = SkipSeparators(FindSeparator(kind));
             if (*target == '\0') {
-                fprintf(stderr, "Warning: missing VM alias on line %d of Config File\n", lineNumber);
+                PrintMessage(stderr, "Warning: missing VM alias on line %d of Config File\n", lineNumber);
                 continue;
             }
             *FindSeparator(target) = '\0';
@@ -93,7 +93,7 @@ int ReadKnownVmsFromFile(FILE* file) {
         } else if (StartsWith(kind, "WARN") || StartsWith(kind, "ERROR") || StartsWith(kind, "IGNORE")) {
             AddKnownVm(&count, name);
         } else {
-            fprintf(stderr, "Warning: unknown VM type on line %d (%s) of Config File\n", lineNumber, kind);
+            PrintMessage(stderr, "Warning: unknown VM type on line %d (%s) of Config File\n", lineNumber, kind);
             AddKnownVm(&count, name);
         }
     }

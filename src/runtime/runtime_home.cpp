@@ -73,7 +73,7 @@ bool FindRuntimeHome(char* home, size_t size) {
     if (g_launch.usePublicJre) {
         for (const PublicRuntimeKey& key : kPublicKeys) {
             if (GetJREHome(home, size, key.keyPath)) {
-                printf(key.foundMessage, home);
+                PrintMessage(stdout, key.foundMessage, home);
                 return true;
             }
         }
@@ -101,12 +101,12 @@ static char* CopyText(const char* text) {
 bool GetJREHome(char* home, size_t size, const char* keyPath) {
     RegistryKey key = OpenRegistryKey(nullptr, keyPath);
     if (key == nullptr) {
-        fprintf(stderr, "GetJREHome(): Warning: could not open registry key '%s'\n", keyPath);
+        PrintMessage(stderr, "GetJREHome(): Warning: could not open registry key '%s'\n", keyPath);
         return false;
     }
     char version[kVersionBufferSize];
     if (!ReadRegistryString(key, "CurrentVersion", version, sizeof version)) {
-        fprintf(stderr, "Failed reading value of registry key:\n\t%s\\CurrentVersion\n", keyPath);
+        PrintMessage(stderr, "Failed reading value of registry key:\n\t%s\\CurrentVersion\n", keyPath);
         CloseRegistryKey(key);
         return false;
     }
@@ -114,18 +114,18 @@ bool GetJREHome(char* home, size_t size, const char* keyPath) {
         g_launch.jreVersion = CopyText(version);
     } else if (strcmp(version, g_launch.jreVersion) != 0) {
         // The required version wins over the key's current one; its subkey is looked for next.
-        fprintf(stderr, "Registry key '%s\\CurrentVersion' has value '%s', but '%s' is required.\n", keyPath, version,
+        PrintMessage(stderr, "Registry key '%s\\CurrentVersion' has value '%s', but '%s' is required.\n", keyPath, version,
                 g_launch.jreVersion);
     }
     RegistryKey versionKey = OpenRegistryKey(key, g_launch.jreVersion);
     if (versionKey == nullptr) {
-        fprintf(stderr, "GetJREHome(): Warning: could not open registry key '%s\\%s'\n", keyPath, g_launch.jreVersion);
+        PrintMessage(stderr, "GetJREHome(): Warning: could not open registry key '%s\\%s'\n", keyPath, g_launch.jreVersion);
         CloseRegistryKey(key);
         return false;
     }
     bool found = ReadRegistryString(versionKey, "JavaHome", home, size);
     if (!found) {
-        fprintf(stderr, "Failed reading value of registry key:\n\t%s\\%s\\JavaHome\n", keyPath, g_launch.jreVersion);
+        PrintMessage(stderr, "Failed reading value of registry key:\n\t%s\\%s\\JavaHome\n", keyPath, g_launch.jreVersion);
     }
     CloseRegistryKey(versionKey);
     CloseRegistryKey(key);

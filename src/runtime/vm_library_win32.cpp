@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "../launcher/diagnostics.h"
 #include "../launcher/proc_address.h"
 #include "vm_library.h"
 
@@ -52,7 +53,7 @@ bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints) {
     HMODULE module = LoadWithRuntimeFolders(path);
     g_launch.vmLibrary = module;
     if (module == nullptr) {
-        fprintf(stderr, "Error loading: %s\n", path);
+        PrintMessage(stderr, "Error loading: %s\n", path);
         return false;
     }
     entryPoints->createJavaVm = GetProcAs<CreateJavaVmFn>(module, "JNI_CreateJavaVM");
@@ -62,7 +63,7 @@ bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints) {
     if (entryPoints->createJavaVm == nullptr || entryPoints->getDefaultJavaVmInitArgs == nullptr ||
         entryPoints->getCreatedJavaVms == nullptr) {
         // The library stays loaded, like every library of the launch.
-        fprintf(stderr, "Error: can't find JNI interfaces in: %s\n", path);
+        PrintMessage(stderr, "Error: can't find JNI interfaces in: %s\n", path);
         return false;
     }
     return true;
