@@ -33,6 +33,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
 import zipfile
 from pathlib import Path
@@ -79,10 +80,18 @@ class Bench:
         err = self.work / "last.stderr"
         with open(out, "wb") as o, open(err, "wb") as e:
             started = time.perf_counter()
-            proc = subprocess.run(cmd, env=self.wine.env(env), cwd=cwd or exe.parent,
-                                  stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=timeout)
+            proc = subprocess.Popen(cmd, env=self.wine.env(env), cwd=cwd or exe.parent,
+                                    stdin=subprocess.DEVNULL, stdout=o, stderr=e)
+            # A blocking wait: wait(timeout=...) polls with sleeps of up to 50 ms, which would round
+            # every time up to the next step of 63.5, 113.5, 163.5 ... ms.
+            watchdog = threading.Timer(timeout, proc.kill)
+            watchdog.start()
+            try:
+                returncode = proc.wait()
+            finally:
+                watchdog.cancel()
             elapsed = time.perf_counter() - started
-        return proc.returncode, elapsed, out.read_bytes(), err.read_bytes()
+        return returncode, elapsed, out.read_bytes(), err.read_bytes()
 
     def trace_env(self, path: Path):
         if path.exists():
