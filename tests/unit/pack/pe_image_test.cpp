@@ -186,6 +186,7 @@ TEST(PackPe, ResourceSectionFollowedByOthersMovesToANewLastSection) {
     std::vector<RawSection> after = raw_sections(packed);
     ASSERT_EQ(after.size(), before.size() + 1);
     EXPECT_EQ(after.back().name, ".rsrc");
+    EXPECT_EQ(after.back().raw_pointer % 4096, 0u);
     EXPECT_EQ(get32(packed, optional_header_offset(packed) + 128), after.back().va);
     // The old section stays where it was, emptied.
     for (size_t i = 0; i < before.size(); ++i) {
@@ -207,7 +208,14 @@ TEST(PackPe, LastResourceSectionIsRewrittenInPlace) {
     std::vector<RawSection> after = raw_sections(packed);
     ASSERT_EQ(after.size(), before.size());
     EXPECT_EQ(after.back().va, before.back().va);
-    EXPECT_EQ(packed.size(), original.size() - before.back().raw_size + after.back().raw_size);
+    // Its data moves up to the next page boundary in the file, so that it can be mapped.
+    EXPECT_EQ(after.back().raw_pointer % 4096, 0u);
+    EXPECT_EQ(after.back().raw_pointer, align(before.back().raw_pointer, 4096));
+    EXPECT_EQ(packed.size(), original.size() - before.back().raw_size + after.back().raw_size +
+                                 (after.back().raw_pointer - before.back().raw_pointer));
+    expect_consistent_headers(packed);
+    Bytes repacked = pack(packed, {res("CLASSES", 1000, Bytes(10000, 3))});
+    EXPECT_EQ(repacked, packed) << "an aligned section stays where it is";
     size_t opt0 = optional_header_offset(original), opt1 = optional_header_offset(packed);
     EXPECT_EQ(int64_t(get32(packed, opt1 + 8)) - get32(original, opt0 + 8),
               int64_t(after.back().raw_size) - before.back().raw_size);
@@ -326,6 +334,7 @@ TEST(PackPe, ImageWithoutResourcesGetsASection) {
     Bytes packed = pack(original, {res("MAIN-CLASS", 3000, text("x.Y"))});
     expect_consistent_headers(packed);
     EXPECT_EQ(raw_sections(packed).size(), 3u);
+    EXPECT_EQ(raw_sections(packed).back().raw_pointer % 4096, 0u);
     EXPECT_EQ(find_like_windows(packed, "MAIN-CLASS", "#3000", 1033), text("x.Y"));
 }
 
