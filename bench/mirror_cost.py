@@ -61,6 +61,40 @@ int main(int argc, char** argv) {
 """
 
 
+COPY_CPP = r"""
+#include <windows.h>
+#include <stdio.h>
+// Copies a tree file by file with CopyFileA, as a bare program would: the floor of a first mirror
+// under the same platform.
+static long Copy(const char* from, const char* to) {
+    CreateDirectoryA(to, NULL);
+    char pattern[MAX_PATH];
+    if (snprintf(pattern, sizeof pattern, "%s\\*", from) >= (int)sizeof pattern) return 0;
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA(pattern, &d);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    long n = 0;
+    do {
+        if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, "..")) continue;
+        char source[MAX_PATH], target[MAX_PATH];
+        if (snprintf(source, sizeof source, "%s\\%s", from, d.cFileName) >= (int)sizeof source) continue;
+        if (snprintf(target, sizeof target, "%s\\%s", to, d.cFileName) >= (int)sizeof target) continue;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            n += Copy(source, target);
+        } else if (CopyFileA(source, target, FALSE)) {
+            n++;
+        }
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+    return n;
+}
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;
+    printf("%ld\n", Copy(argv[1], argv[2]));
+    return 0;
+}
+"""
+
 def make_source(root: Path, files: int, folders: int, jar: bytes):
     per_folder = files // folders
     for f in range(folders):
