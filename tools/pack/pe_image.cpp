@@ -665,6 +665,12 @@ bool write_resources(Bytes& file, const std::vector<Resource>& resources, std::s
             }
         }
         uint64_t headers = std::max<uint64_t>(info.size_of_headers, align_up(header_end, fa));
+        if (header_end <= first_raw && headers > first_raw) {
+            // The section data begins off the file alignment: headers that grow to a whole unit
+            // would cover it, and moving it is not worth doing for an image no loader accepts.
+            error = "malformed section table (section data not aligned to the file alignment)";
+            return false;
+        }
         if (headers > lowest_va) {
             error = "no room in the headers for another section";
             return false;
