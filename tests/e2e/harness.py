@@ -93,10 +93,11 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
-from typing import Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 import pytest
 
@@ -281,8 +282,9 @@ class Running:
     """A program started in the background by Wine.start()."""
 
     def __init__(self, wine: "Wine", proc: subprocess.Popen, run_dir: Path, exe: str, timeout: float,
-                 traced: bool = False):
+                 traced: bool = False, relaunch: Optional[Callable[[], subprocess.Popen]] = None):
         self._traced = traced
+        self._relaunch = relaunch
         self._wine = wine
         self._proc = proc
         self._dir = run_dir
@@ -299,6 +301,8 @@ class Running:
             info = _parse_result_file(self._dir / "result.txt")
             if info["pid"]:
                 return info["pid"]
+            if self._started_runner_again():
+                continue
             if info["error"] or self._proc.poll() is not None:
                 break
             time.sleep(0.02)
@@ -313,6 +317,20 @@ class Running:
     def kill(self) -> None:
         """Terminates the program (status 1); its children are left to the prefix teardown."""
         (self._dir / "kill").write_bytes(b"")
+
+    def _started_runner_again(self) -> bool:
+        """Wine now and then fails to start the runner at all (exit 1, no output, not even the result
+        file the runner writes first), so the program under test never ran: start it once more."""
+        if self._relaunch is None or self._proc.poll() is None or self._proc.returncode == 0:
+            return False
+        if (self._dir / "result.txt").exists():
+            return False
+        print(f"[e2e] Wine did not start the runner for {self._exe} (exit {self._proc.returncode}); "
+              "starting it again", file=sys.stderr)
+        relaunch, self._relaunch = self._relaunch, None
+        self._proc = relaunch()
+        self._started = time.monotonic()
+        return True
 
     def _runner_log(self) -> str:
         log = self._dir / "runner.log"
@@ -344,6 +362,8 @@ class Running:
         limit = self._timeout + 30 if timeout is None else timeout
         try:
             self._wait_proc(limit)
+            if self._started_runner_again():
+                self._wait_proc(limit)
         except subprocess.TimeoutExpired:
             if timeout is not None and timeout < self._timeout:
                 raise  # the caller asked for a short wait; the program goes on running
@@ -781,11 +801,17 @@ class Wine:
             # The first program of a server forks Wine's lasting services; do that untraced.
             self.wine(["cmd", "/c", "rem"], timeout=120)
             cmd = ["strace", "-f", "-y", "-ttt", "-e", f"trace={TRACED_CALLS}", "-o", str(strace_to)] + cmd
-        # Files, not pipes: Wine's service processes may inherit and keep the runner's outputs.
-        with open(run_dir / "runner.log", "wb") as log:
-            proc = subprocess.Popen(cmd, env=self.env(), stdin=subprocess.DEVNULL, stdout=log,
-                                    stderr=subprocess.STDOUT)
-        running = Running(self, proc, run_dir, exe_win, timeout, traced=strace_to is not None)
+        def launch(mode: str = "wb") -> subprocess.Popen:
+            # Files, not pipes: Wine's service processes may inherit and keep the runner's outputs.
+            with open(run_dir / "runner.log", mode) as log:
+                return subprocess.Popen(cmd, env=self.env(), stdin=subprocess.DEVNULL, stdout=log,
+                                        stderr=subprocess.STDOUT)
+
+        proc = launch()
+        # A traced run is not started twice: its trace would hold both.
+        relaunch = None if strace_to is not None else (lambda: launch("ab"))
+        running = Running(self, proc, run_dir, exe_win, timeout, traced=strace_to is not None,
+                          relaunch=relaunch)
         self._children.append(running)
         return running
 

@@ -205,6 +205,37 @@ def test_background_start_wait_and_kill(wine, probe):
     assert time.monotonic() - started < 30
 
 
+def flaky_wine(tmp_path, failures: int) -> str:
+    """A stand-in for the wine command that exits 1 without a word `failures` times, as Wine now and
+    then does before the runner even starts, and then runs the real one."""
+    script = tmp_path / "flaky-wine"
+    count = tmp_path / "flaky-count"
+    script.write_text(f"""#!/bin/sh
+n=$(cat {count} 2>/dev/null || echo 0)
+echo $((n + 1)) > {count}
+[ "$n" -lt {failures} ] && exit 1
+exec {harness.WINE} "$@"
+""")
+    script.chmod(0o755)
+    return str(script)
+
+
+def test_runner_that_wine_failed_to_start_is_started_once_more(wine, probe, tmp_path, monkeypatch):
+    monkeypatch.setattr(harness, "WINE", flaky_wine(tmp_path, failures=1))
+    r = wine.run(probe, ["--out", hx("ran"), "--exit", "3"])
+    assert (r.status, r.stdout) == (3, b"ran")
+    assert (tmp_path / "flaky-count").read_text().strip() == "2"
+    started = wine.start(probe, ["--exit", "0"])
+    assert started.pid > 0 and started.wait().status == 0
+
+
+def test_runner_that_never_starts_is_an_error(wine, probe, tmp_path, monkeypatch):
+    monkeypatch.setattr(harness, "WINE", flaky_wine(tmp_path, failures=5))
+    with pytest.raises(harness.HarnessError):
+        wine.run(probe, ["--exit", "0"])
+    assert (tmp_path / "flaky-count").read_text().strip() == "2"  # one more start, not a loop
+
+
 def test_strace_sees_file_operations(wine, probe, tmp_path):
     traced = tmp_path / "traced-marker.exe"
     shutil.copy(probe, traced)
