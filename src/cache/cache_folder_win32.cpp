@@ -74,12 +74,16 @@ typedef void(WINAPI* Md5InitFn)(MD5_CTX* context);
 typedef void(WINAPI* Md5UpdateFn)(MD5_CTX* context, const unsigned char* input, unsigned int length);
 typedef void(WINAPI* Md5FinalFn)(MD5_CTX* context);
 
-char* Md5HexDigest(const void* bytes, size_t length) {
+// The system MD5 library, or null after telling that it can't be loaded.
+static HMODULE LoadMd5Library() {
     HMODULE library = LoadSystemLibrary("cryptdll.Dll");
-    if (library == nullptr) {
-        PrintMessage(stderr, "Unable to find crypto lib\n");
-        return nullptr;
-    }
+    if (library == nullptr) PrintMessage(stderr, "Unable to find crypto lib\n");
+    return library;
+}
+
+char* Md5HexDigest(const void* bytes, size_t length) {
+    HMODULE library = LoadMd5Library();
+    if (library == nullptr) return nullptr;
     Md5InitFn md5Init = GetProcAs<Md5InitFn>(library, "MD5Init");
     Md5UpdateFn md5Update = GetProcAs<Md5UpdateFn>(library, "MD5Update");
     Md5FinalFn md5Final = GetProcAs<Md5FinalFn>(library, "MD5Final");
@@ -107,12 +111,8 @@ char* Md5HexDigest(const void* bytes, size_t length) {
 }
 
 void ReportMissingMd5Library() {
-    HMODULE library = LoadSystemLibrary("cryptdll.Dll");
-    if (library == nullptr) {
-        PrintMessage(stderr, "Unable to find crypto lib\n");
-        return;
-    }
-    FreeLibrary(library);
+    HMODULE library = LoadMd5Library();
+    if (library != nullptr) FreeLibrary(library);
 }
 
 bool ProbeCacheFile(const char* path) {
