@@ -530,28 +530,42 @@ def _ensure_template() -> Tuple[Path, float]:
             return template, 0.0
         started = time.monotonic()
         tmp = root / f"template-{key}.tmp{os.getpid()}"
-        shutil.rmtree(tmp, ignore_errors=True)
         env = _base_env()
         env["WINEPREFIX"] = str(tmp)
-        try:
-            _check([WINE, "wineboot", "-i"], env, timeout=300)
-            _check([WINE, "reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "win10", "/f"], env)
-            _check([WINE, "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "null", "/f"], env)
-            # -k answers 1 when the server has already gone; -w then returns at once.
-            _run_captured([WINESERVER, "-k"], env, timeout=60)
-            _check([WINESERVER, "-w"], env)
-            user_reg = (tmp / "user.reg").read_text("utf-8", "replace")
-            if '"Version"="win10"' not in user_reg or '"Graphics"="null"' not in user_reg:
-                raise HarnessError(f"template prefix {tmp} lacks its settings after wineserver -k")
-        except BaseException:
-            _run_captured([WINESERVER, "-k"], env, timeout=60)
+        # Wine now and then exits 1 without a word before doing anything; one more try from scratch
+        # tells that apart from a prefix that can't be made.
+        for attempt in (1, 2):
             shutil.rmtree(tmp, ignore_errors=True)
-            raise
+            try:
+                _make_template_prefix(tmp, env)
+                break
+            except HarnessError as e:
+                _run_captured([WINESERVER, "-k"], env, timeout=60)
+                shutil.rmtree(tmp, ignore_errors=True)
+                if attempt == 2:
+                    raise
+                print(f"[e2e] making the template prefix failed ({e}); trying once more", file=sys.stderr)
+            except BaseException:
+                _run_captured([WINESERVER, "-k"], env, timeout=60)
+                shutil.rmtree(tmp, ignore_errors=True)
+                raise
         spent = time.monotonic() - started
         (tmp / ".e2e-ready").write_text(f"{spent:.2f}\n")
         shutil.rmtree(template, ignore_errors=True)
         tmp.rename(template)
         return template, spent
+
+
+def _make_template_prefix(tmp: Path, env: dict) -> None:
+    _check([WINE, "wineboot", "-i"], env, timeout=300)
+    _check([WINE, "reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "win10", "/f"], env)
+    _check([WINE, "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "null", "/f"], env)
+    # -k answers 1 when the server has already gone; -w then returns at once.
+    _run_captured([WINESERVER, "-k"], env, timeout=60)
+    _check([WINESERVER, "-w"], env)
+    user_reg = (tmp / "user.reg").read_text("utf-8", "replace")
+    if '"Version"="win10"' not in user_reg or '"Graphics"="null"' not in user_reg:
+        raise HarnessError(f"template prefix {tmp} lacks its settings after wineserver -k")
 
 
 _LINK_MIN_SIZE = 64 * 1024

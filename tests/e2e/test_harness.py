@@ -236,6 +236,18 @@ def test_runner_that_never_starts_is_an_error(wine, probe, tmp_path, monkeypatch
     assert (tmp_path / "flaky-count").read_text().strip() == "2"  # one more start, not a loop
 
 
+def test_template_prefix_is_made_again_after_wine_exits_at_once(probe, tmp_path, monkeypatch, capsys):
+    monkeypatch.setattr(harness, "e2e_root", lambda: tmp_path / "e2e")
+    monkeypatch.setattr(harness, "_template_failure", None)
+    monkeypatch.setattr(harness, "_wine_version", lambda: "flaky")  # so the first wine call is wineboot
+    monkeypatch.setattr(harness, "WINE", flaky_wine(tmp_path, failures=1))
+    template, _ = harness.ensure_template()
+    assert "trying once more" in capsys.readouterr().err
+    assert (template / ".e2e-ready").exists()
+    assert '"Graphics"="null"' in (template / "user.reg").read_text("utf-8", "replace")
+    assert [p.name for p in (tmp_path / "e2e").iterdir() if ".tmp" in p.name] == []
+
+
 def test_strace_sees_file_operations(wine, probe, tmp_path):
     traced = tmp_path / "traced-marker.exe"
     shutil.copy(probe, traced)
