@@ -16,6 +16,9 @@ ninja -C "$build" >/dev/null
 mkdir -p "$build/bench"
 cxx=x86_64-w64-mingw32-g++-posix
 flags=(-std=c++17 -O2 -Wall -Wextra -Werror -mwindows -static -static-libgcc -static-libstdc++ -s)
+# jni.h is the JDK's, as the launcher's build finds it; its machine-dependent half is ours.
+jni_dir="$(sed -n 's/^JNI_HEADER_DIR:PATH=//p' "$build/CMakeCache.txt")"
+flags+=(-I"$jni_dir" -I"$repo/src/jni/win32")
 for name in floor_gui floor_dpi floor_vm; do
   if [ ! -f "$build/bench/$name.exe" ] || [ "$here/$name.cpp" -nt "$build/bench/$name.exe" ]; then
     "$cxx" "${flags[@]}" -o "$build/bench/$name.exe" "$here/$name.cpp"
