@@ -12,4 +12,4 @@ apt-get install -y -qq \
   openjdk-17-jdk-headless zip unzip \
   maven libmaven3-core-java libmaven-plugin-tools-java libmaven-resources-plugin-java \
   libmaven-compiler-plugin-java libmaven-jar-plugin-java libmaven-install-plugin-java \
-  libsurefire-java libexec-maven-plugin-java >/dev/null
+  libsurefire-java >/dev/null
