@@ -9,4 +9,7 @@ apt-get install -y -qq \
   clang libclang-rt-14-dev \
   wine wine64 xvfb x11-utils imagemagick strace \
   python3 python3-pytest python3-pytest-xdist \
-  openjdk-17-jdk-headless >/dev/null
+  openjdk-17-jdk-headless zip unzip \
+  maven libmaven3-core-java libmaven-plugin-tools-java libmaven-resources-plugin-java \
+  libmaven-compiler-plugin-java libmaven-jar-plugin-java libmaven-install-plugin-java \
+  libsurefire-java >/dev/null

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "argument_file.h"
 #include "file_io.h"
 #include "md5.h"
 
@@ -40,7 +41,8 @@ constexpr size_t kLaunchCount = sizeof kLaunchResources / sizeof kLaunchResource
 const char kUsage[] =
     "Usage: quorvia-pack [--launcher LAUNCHER.exe] --out APP.exe [resource options]\n"
     "       quorvia-pack --show APP.exe\n"
-    "       quorvia-pack --help\n"
+    "       quorvia-pack @FILE ...\n"
+    "       quorvia-pack --help | --version\n"
     "\n"
     "Copies the launcher to APP.exe with the launch resources below added or replaced\n"
     "(language 1033). Every other resource of the launcher, such as its manifest, is kept.\n"
@@ -60,6 +62,11 @@ const char kUsage[] =
     "  --max-heap-percent N      VM-MAX-HEAP-PERC 11100, an integer 0..100\n"
     "  --splash PNG              VM-SPLASH 20000, a PNG image\n"
     "  --show FILE               list the resources of an exe\n"
+    "  --version                 print the version of quorvia-pack\n"
+    "  @FILE                     the arguments written in FILE, one option or value per line;\n"
+    "                            \"...\" or '...' around a value with blanks, # starts a comment;\n"
+    "                            relative --launcher, --out, --show, --classes and --splash\n"
+    "                            paths there are taken from FILE's own folder\n"
     "\n"
     "Text is stored as its bytes plus one NUL. MAIN-CLASS, JAR-PATH, VM-OPTIONS, CONFIG-PATH\n"
     "and SYNC-PATH may be at most 1022 bytes (1023 with the NUL).\n"
@@ -141,23 +148,29 @@ bool parse_uint(const std::string& s, unsigned long max, unsigned long& value) {
 
 struct Options {
     bool help = false;
+    bool version = false;
     std::string show;
     std::string launcher;
     std::string out;
     const std::string* values[kLaunchCount] = {};
+    std::string origins[kLaunchCount];  // where each value was written, for its errors
     std::vector<std::string> storage;  // keeps values alive; reserved up front
-    std::vector<std::string> raw;      // TYPE=NUMBER:FILE
+    std::vector<Argument> raw;         // TYPE=NUMBER:FILE
 };
 
 class Tool {
 public:
     Tool(FILE* out, FILE* err) : out_(out), err_(err) {}
 
-    int run(const std::vector<std::string>& args, const std::string& default_launcher) {
+    int run(const std::vector<Argument>& args, const std::string& default_launcher) {
         int status = parse(args);
         if (status != kExitOk) return status;
         if (opts_.help) {
             fputs(kUsage, out_);
+            return kExitOk;
+        }
+        if (opts_.version) {
+            fprintf(out_, "quorvia-pack %s\n", QUORVIA_VERSION);
             return kExitOk;
         }
         if (!opts_.show.empty()) return show(opts_.show);
@@ -178,17 +191,23 @@ private:
         return fail(file + ": " + message);
     }
 
-    int parse(const std::vector<std::string>& args) {
+    int parse(const std::vector<Argument>& args) {
         opts_.storage.reserve(args.size());
         bool packing = false;
         for (size_t i = 0; i < args.size(); ++i) {
-            std::string name = args[i], value;
+            std::string name = args[i].text, value;
+            const std::string where = ArgumentOrigin(args[i]);
+            const Argument* value_at = &args[i];
             bool has_value = false;
             if (name == "--help" || name == "-h") {
                 opts_.help = true;
                 continue;
             }
-            if (name.compare(0, 2, "--") != 0) return usage("unexpected argument '" + name + "'");
+            if (name == "--version") {
+                opts_.version = true;
+                continue;
+            }
+            if (name.compare(0, 2, "--") != 0) return usage(where + "unexpected argument '" + name + "'");
             size_t eq = name.find('=');
             if (eq != std::string::npos) {
                 value = name.substr(eq + 1);
@@ -198,7 +217,8 @@ private:
             auto take_value = [&]() {
                 if (has_value) return true;
                 if (i + 1 >= args.size()) return false;
-                value = args[++i];
+                value_at = &args[++i];
+                value = value_at->text;
                 return true;
             };
             std::string* single = nullptr;
@@ -206,26 +226,29 @@ private:
             if (name == "--launcher") single = &opts_.launcher;
             if (name == "--out") single = &opts_.out;
             if (single != nullptr) {
-                if (!take_value()) return usage("option " + name + " needs a value");
-                if (!single->empty()) return usage("option " + name + " given twice");
-                if (value.empty()) return usage("option " + name + " needs a non-empty value");
-                *single = value;
+                if (!take_value()) return usage(where + "option " + name + " needs a value");
+                if (!single->empty()) return usage(where + "option " + name + " given twice");
+                if (value.empty()) return usage(where + "option " + name + " needs a non-empty value");
+                *single = ArgumentPath(*value_at, value);
                 packing = packing || name != "--show";
                 continue;
             }
             if (name == "--raw-text") {
-                if (!take_value()) return usage("option " + name + " needs a value");
-                opts_.raw.push_back(value);
+                if (!take_value()) return usage(where + "option " + name + " needs a value");
+                opts_.raw.push_back(*value_at);
+                opts_.raw.back().text = value;
                 packing = true;
                 continue;
             }
             size_t k = 0;
             while (k < kLaunchCount && name != kLaunchResources[k].option) ++k;
-            if (k == kLaunchCount) return usage("unknown option '" + name + "'");
-            if (!take_value()) return usage("option " + name + " needs a value");
-            if (opts_.values[k] != nullptr) return usage("option " + name + " given twice");
-            opts_.storage.push_back(value);
+            if (k == kLaunchCount) return usage(where + "unknown option '" + name + "'");
+            if (!take_value()) return usage(where + "option " + name + " needs a value");
+            if (opts_.values[k] != nullptr) return usage(where + "option " + name + " given twice");
+            bool path = kLaunchResources[k].kind == Kind::File || kLaunchResources[k].kind == Kind::Png;
+            opts_.storage.push_back(path ? ArgumentPath(*value_at, value) : value);
             opts_.values[k] = &opts_.storage.back();
+            opts_.origins[k] = ArgumentOrigin(*value_at);
             packing = true;
         }
         if (!opts_.show.empty() && packing) return usage("--show cannot be combined with packing");
@@ -233,7 +256,8 @@ private:
     }
 
     // Builds the resource for one option; returns kExitOk or the exit status.
-    int make(const LaunchResource& l, const std::string& value, std::vector<Resource>& out) {
+    int make(const LaunchResource& l, const std::string& value, const std::string& where,
+             std::vector<Resource>& out) {
         switch (l.kind) {
             case Kind::Text:
                 out.push_back(launch_resource(l.type, l.id, text_bytes(value, true)));
@@ -241,7 +265,7 @@ private:
             case Kind::LimitedText: {
                 size_t stored = value.size() + 1;
                 if (stored >= kTextLimit) {
-                    return fail(std::string(l.type) + " text is " + std::to_string(stored) +
+                    return fail(where + l.type + " text is " + std::to_string(stored) +
                                 " bytes with its terminator; the limit is " +
                                 std::to_string(kTextLimit - 1));
                 }
@@ -251,7 +275,7 @@ private:
             case Kind::Percent: {
                 unsigned long v = 0;
                 if (!parse_uint(value, 100, v)) {
-                    return fail(std::string(l.option) + " must be an integer from 0 to 100, not '" +
+                    return fail(where + l.option + " must be an integer from 0 to 100, not '" +
                                 value + "'");
                 }
                 out.push_back(launch_resource(l.type, l.id, text_bytes(std::to_string(v), true)));
@@ -286,7 +310,8 @@ private:
         return false;
     }
 
-    int raw_resource(const std::string& spec, std::vector<Resource>& out) {
+    int raw_resource(const Argument& arg, std::vector<Resource>& out) {
+        const std::string& spec = arg.text;
         size_t eq = spec.find('='), colon = spec.find(':', eq == std::string::npos ? 0 : eq);
         unsigned long number = 0;
         if (eq == 0 || eq == std::string::npos || colon == std::string::npos ||
@@ -294,7 +319,7 @@ private:
             fprintf(err_, "quorvia-pack: --raw-text wants TYPE=NUMBER:FILE, not '%s'\n", spec.c_str());
             return kExitUsage;
         }
-        std::string type = spec.substr(0, eq), file = spec.substr(colon + 1);
+        std::string type = spec.substr(0, eq), file = ArgumentPath(arg, spec.substr(colon + 1));
         Bytes data;
         std::string error;
         if (!read_file(file, data, error)) return fail(file, error);
@@ -311,10 +336,10 @@ private:
         std::vector<Resource> added;
         for (size_t k = 0; k < kLaunchCount; ++k) {
             if (opts_.values[k] == nullptr) continue;
-            int status = make(kLaunchResources[k], *opts_.values[k], added);
+            int status = make(kLaunchResources[k], *opts_.values[k], opts_.origins[k], added);
             if (status != kExitOk) return status;
         }
-        for (const std::string& spec : opts_.raw) {
+        for (const Argument& spec : opts_.raw) {
             int status = raw_resource(spec, added);
             if (status != kExitOk) return status;
         }
@@ -374,8 +399,15 @@ std::string describe_resources(const std::vector<Resource>& resources) {
 
 int run_pack_tool(const std::vector<std::string>& args, const std::string& default_launcher,
                   FILE* out, FILE* err) {
+    std::vector<Argument> expanded;
+    std::string error;
+    int status = ExpandArgumentFiles(args, expanded, error);
+    if (status != kExitOk) {
+        fprintf(err, "quorvia-pack: %s\n", error.c_str());
+        return status;
+    }
     Tool tool(out, err);
-    return tool.run(args, default_launcher);
+    return tool.run(expanded, default_launcher);
 }
 
 }  // namespace qpack

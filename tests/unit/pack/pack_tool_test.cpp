@@ -4,6 +4,8 @@
 #include <map>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "md5.h"
 #include "pack_tool.h"
 #include "test_support.h"
@@ -271,6 +273,59 @@ TEST_F(PackTool, UnwritableOutputIsReported) {
     Outcome r = pack({"--main-class", "a.B"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "quorvia-pack: " + out + ": No such file or directory\n");
+}
+
+TEST_F(PackTool, ArgumentFileTakesPathsFromItsOwnFolder) {
+    // The tests run elsewhere, so each relative path below only resolves against the file's folder.
+    ASSERT_EQ(mkdir(dir.path("conf").c_str(), 0755), 0);
+    Bytes jar = text("jar bytes", false);
+    file("conf/app.jar", jar);
+    file("conf/splash.png", kPng);
+    std::string args = file("conf/app.args", text("# packs the sample\n"
+                                                  "--launcher '" + launcher + "'\n"
+                                                  "--out=App.exe\n"
+                                                  "--classes app.jar --splash splash.png\n"
+                                                  "--main-class com.example.Main\n"
+                                                  "--class-path \"#/lib/a b.jar;#/lib/c.jar\"\n"
+                                                  "--jar-path lib/x.jar\n", false));
+    Outcome r = run({"@" + args, "--md5", "@@ABC"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    out = dir.path("conf/App.exe");
+    EXPECT_EQ(packed("CLASSES", 1000), jar);
+    EXPECT_EQ(packed("VM-SPLASH", 20000), kPng);
+    EXPECT_EQ(packed("MAIN-CLASS", 3000), text("com.example.Main"));
+    EXPECT_EQ(packed("CLASS-PATH", 4000), text("#/lib/a b.jar;#/lib/c.jar"));
+    EXPECT_EQ(packed("JAR-PATH", 4500), text("lib/x.jar")) << "a path on the target machine, kept as written";
+    EXPECT_EQ(packed("MD5-SUM", 6000), text("@ABC", false));
+    EXPECT_EQ(show(out), show(dir.path("conf/App.exe")));
+    Outcome listed = run({"@" + file("conf/show.args", text("--show App.exe", false))});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("MAIN-CLASS 3000"), std::string::npos);
+}
+
+TEST_F(PackTool, ArgumentFileErrorsNameFileAndLine) {
+    struct Case {
+        std::string content;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"--main-class a.B\n\n--nope 1\n", 2, ":3: unknown option '--nope'"},
+        {"--main-class a.B\nstray\n", 2, ":2: unexpected argument 'stray'"},
+        {"--main-class\n", 2, ":1: option --main-class needs a value"},
+        {"--main-class a.B\n--max-heap-percent\n  150\n", 1, ":3: --max-heap-percent must be an integer"},
+        {"--vm-options '" + std::string(1023, 'v') + "'", 1, ":1: VM-OPTIONS text is 1024 bytes"},
+        {"# nothing\n--main-class \"a.B\n", 2, ":2: unterminated quote\n"},
+    };
+    for (const Case& c : cases) {
+        std::string args = file("app.args", text(c.content, false));
+        Outcome r = pack({"@" + args});
+        EXPECT_EQ(r.status, c.status) << c.message;
+        EXPECT_EQ(r.err.rfind("quorvia-pack: " + args + c.message, 0), 0u) << r.err;
+    }
+    Outcome missing = run({"@" + dir.path("none.args")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "quorvia-pack: " + dir.path("none.args") + ": No such file or directory\n");
+    expect_no_output({"app.args"});
 }
 
 TEST(PackToolUsage, CommandLineErrors) {

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Makes the release bundles from a build:
+#   dist/quorvia-launcher-VERSION-linux-x64.tar.gz    quorvia-pack (static), the launchers, README, licence
+#   dist/quorvia-launcher-VERSION-windows-x64.zip     quorvia-pack.exe, the launchers, README, licence
+# Both also carry maven/quorvia-maven-plugin-VERSION.{jar,pom}, the Maven plugin with both packers
+# inside, built offline against Debian's Maven repository. VERSION comes from the file VERSION.
+#
+#   release.sh [--from BUILD_DIR] [--dist DIST_DIR] [--no-maven]
+# Without --from it builds first (scripts/build.sh) and bundles build/. --no-maven leaves the plugin out.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="" dist="$root/dist" maven=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --from) build=$(realpath -m "$2"); shift 2 ;;
+    --dist) dist=$(realpath -m "$2"); shift 2 ;;
+    --no-maven) maven=0; shift ;;
+    *) echo "release.sh: unknown argument '$1' (see the comment at the top of the script)" >&2; exit 2 ;;
+  esac
+done
+if [ -z "$build" ]; then
+  build="$root/build"
+  "$root/scripts/build.sh"
+fi
+version=$(head -n 1 "$root/VERSION")
+windows="$build/windows"
+
+# No licence has been chosen yet: the first of these that exists goes into both bundles.
+licence=""
+for name in LICENSE LICENSE.txt LICENCE COPYING; do
+  if [ -f "$root/$name" ]; then licence="$root/$name"; break; fi
+done
+[ -n "$licence" ] || echo "release.sh: warning: no licence file (LICENSE) in the source tree; the bundles carry none" >&2
+
+for f in "$build/quorvia-pack" "$windows/quorvia-pack.exe" "$windows/launcher.exe"; do
+  [ -f "$f" ] || { echo "release.sh: $f: missing; build first (scripts/build.sh)" >&2; exit 1; }
+done
+launchers=("$windows/launcher.exe")
+[ -f "$windows/launcher-console.exe" ] && launchers+=("$windows/launcher-console.exe")
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+linux_dir="$stage/quorvia-launcher-$version-linux-x64"
+windows_dir="$stage/quorvia-launcher-$version-windows-x64"
+mkdir -p "$linux_dir" "$windows_dir"
+# Stripped copies: the build keeps its symbols for debugging.
+strip -o "$linux_dir/quorvia-pack" "$build/quorvia-pack"
+x86_64-w64-mingw32-strip -o "$windows_dir/quorvia-pack.exe" "$windows/quorvia-pack.exe"
+for d in "$linux_dir" "$windows_dir"; do
+  cp "${launchers[@]}" "$root/README.md" "$d/"
+  [ -z "$licence" ] || cp "$licence" "$d/"
+done
+
+if [ "$maven" = 1 ]; then
+  if ! command -v mvn >/dev/null || [ ! -d /usr/share/maven-repo/org/apache/maven/plugins/maven-plugin-plugin ]; then
+    echo "release.sh: Debian's Maven packages are missing (scripts/install-deps.sh installs them); or use --no-maven" >&2
+    exit 1
+  fi
+  plugin="$stage/maven-plugin"
+  mkdir -p "$plugin"
+  cp -r "$root/tools/maven-plugin/src" "$plugin/"
+  sed "s/@QUORVIA_VERSION@/$version/" "$root/tools/maven-plugin/pom.xml.in" >"$plugin/pom.xml"
+  bundled="$plugin/src/main/resources/com/quorvia/maven/bundled"
+  mkdir -p "$bundled/linux-x64" "$bundled/windows-x64"
+  cp "$linux_dir/quorvia-pack" "$bundled/linux-x64/"
+  cp "$windows_dir/quorvia-pack.exe" "$bundled/windows-x64/"
+  cp "${launchers[@]}" "$bundled/"
+  # Maven writes into its local repository: give it Debian's, linked file by file into a folder of its own.
+  cp -rs /usr/share/maven-repo "$stage/m2"
+  (cd "$plugin" && mvn -o -q -B -Dstyle.color=never -Dmaven.repo.local="$stage/m2" package)
+  for d in "$linux_dir" "$windows_dir"; do
+    mkdir -p "$d/maven"
+    cp "$plugin/target/quorvia-maven-plugin-$version.jar" "$d/maven/"
+    cp "$plugin/pom.xml" "$d/maven/quorvia-maven-plugin-$version.pom"
+  done
+fi
+
+mkdir -p "$dist"
+tar_file="$dist/quorvia-launcher-$version-linux-x64.tar.gz"
+zip_file="$dist/quorvia-launcher-$version-windows-x64.zip"
+rm -f "$tar_file" "$zip_file"
+tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner -czf "$tar_file" "$(basename "$linux_dir")"
+(cd "$stage" && zip -qrX "$zip_file" "$(basename "$windows_dir")")
+echo "$tar_file"
+echo "$zip_file"
