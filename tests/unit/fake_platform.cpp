@@ -140,7 +140,7 @@ void RemoveStaleCacheFiles(const char* pathToKeep, const char* md5SumText) {
 void RemoveOrphanCacheTemps() { g_fakeRuntime.orphanSweeps++; }
 
 CacheFileProbe ProbeCacheFile(const char* path) {
-    if (g_fakeRuntime.links.count(path) > 0) return {CacheFileLink, OwnerUnreadable};
+    if (g_fakeRuntime.links.count(path) > 0) return {CacheFileLink, OwnerCurrentUser};
     if (g_fakeRuntime.existingPaths.count(path) == 0) return {CacheFileAbsent, OwnerUnreadable};
     return {CacheFilePresent, g_fakeRuntime.foreignOwned.count(path) > 0 ? OwnerOther : OwnerCurrentUser};
 }
