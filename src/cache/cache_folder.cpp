@@ -42,12 +42,55 @@ bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const ch
 
 static char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool IsOwnCacheEntryName(const char* entryName, const char* baseName) {
-    size_t baseLength = strlen(baseName);
-    for (size_t i = 0; i < baseLength; i++) {
-        if (entryName[i] == '\0' || FoldCase(entryName[i]) != FoldCase(baseName[i])) return false;
+// The text after a case-insensitive prefix, or null when text does not begin with it.
+static const char* SkipPrefix(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; text++, prefix++) {
+        if (*text == '\0' || FoldCase(*text) != FoldCase(*prefix)) return nullptr;
     }
-    return entryName[baseLength] == '.';
+    return text;
+}
+
+static bool EqualsFolded(const char* text, const char* other) {
+    const char* rest = SkipPrefix(text, other);
+    return rest != nullptr && *rest == '\0';
+}
+
+static bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (FoldCase(c) >= 'A' && FoldCase(c) <= 'F'); }
+
+bool IsDigestText(const char* text) {
+    size_t length = 0;
+    for (; text[length] != '\0'; length++) {
+        if (!IsHexDigit(text[length])) return false;
+    }
+    return length == 32;
+}
+
+bool ParseTempEntryName(const char* name, const char* stem, unsigned long* processId) {
+    const char* rest = name[0] == '~' ? SkipPrefix(name + 1, stem) : nullptr;
+    if (rest == nullptr || *rest != '.' || rest[1] < '0' || rest[1] > '9') return false;
+    unsigned long value = 0;
+    for (rest++; *rest >= '0' && *rest <= '9'; rest++) {
+        if (value > (0xFFFFFFFFul - 9) / 10) return false;
+        value = value * 10 + static_cast<unsigned long>(*rest - '0');
+    }
+    if (!EqualsFolded(rest, ".tmp")) return false;
+    *processId = value;
+    return true;
+}
+
+bool IsOwnCacheEntryName(const char* entryName, const char* baseName, const char* md5SumText) {
+    const char* rest = SkipPrefix(entryName, baseName);
+    if (rest == nullptr || *rest != '.') return false;
+    rest++;
+    if (EqualsFolded(rest, "dat")) return true;
+    // What stands between "{base}." and ".dat" must be the digest, nothing more.
+    size_t length = strlen(rest);
+    if (length < 4 || !EqualsFolded(rest + length - 4, ".dat")) return false;
+    char digest[kCachePathSize];
+    if (length - 4 >= sizeof digest) return false;
+    memcpy(digest, rest, length - 4);
+    digest[length - 4] = '\0';
+    return IsDigestText(digest) || (md5SumText != nullptr && md5SumText[0] != '\0' && EqualsFolded(digest, md5SumText));
 }
 
 const char* GetCacheFileName(const char* digestText) {
@@ -66,11 +109,13 @@ void ForgetCacheFileName() { g_cacheFileName[0] = '\0'; }
 // ---- The embedded jar ----
 
 // The digest text that names the file before the jar is touched: the configured one, else MD5-SUM.
-// The MD5-SUM resource is read on every call, also when the configured text wins.
-static char* ChooseKnownDigest() {
+// The MD5-SUM resource is read on every call, also when the configured text wins; its text is
+// handed back too (null when missing), for the stale cleanup.
+static char* ChooseKnownDigest(char** md5SumText) {
     size_t size = 0;
     const void* md5Sum = LoadLaunchResource(kMd5SumResource, &size, nullptr);
     if (md5Sum == nullptr) PrintMessage(stderr, "Unable to load MD5-SUM Resource (Resource not found)\n");
+    *md5SumText = md5Sum != nullptr ? CopyResourceText(md5Sum, size) : nullptr;
     const char* configured = g_launch.cacheDigest;
     if (configured != nullptr && configured[0] != '\0') {
         size_t length = strlen(configured);
@@ -78,7 +123,7 @@ static char* ChooseKnownDigest() {
         memcpy(copy, configured, length + 1);
         return copy;
     }
-    return md5Sum != nullptr ? CopyResourceText(md5Sum, size) : nullptr;
+    return *md5SumText != nullptr ? CopyResourceText(md5Sum, size) : nullptr;
 }
 
 // The digest of the jar's own bytes; the routine built in here stands in for missing system ones.
@@ -94,14 +139,46 @@ static void DigestOfJar(const void* bytes, size_t size, char text[33]) {
     FormatDigestText(digest, text);
 }
 
+// A cache file the launch may use as it is: a file, not a link, and code that another account put
+// there only when it holds exactly what its digest names.
+static bool CacheFileUsable(const char* name, const CacheFileProbe& probe, const char* digestText) {
+    if (probe.state != CacheFilePresent) return false;
+    switch (DecideCodeEntryAction(probe.owner, IsDigestText(digestText))) {
+        case UseCodeEntry:
+            return true;
+        case VerifyCodeDigest:
+            return CacheFileHasDigest(name, digestText);
+        case ReplaceCodeEntry:
+            return false;
+    }
+    return false;
+}
+
+// Writes the jar under the name, replacing a link or a file of another account that stands there.
+static bool WriteJar(const char* name, const CacheFileProbe& probe, const void* jar, size_t size) {
+    bool replace = probe.state != CacheFileAbsent;
+    if (WriteCacheFile(name, jar, size, replace)) return true;
+    if (probe.state == CacheFilePresent) ReportForeignCode(name);
+    return false;
+}
+
 const char* CacheEmbeddedJar() {
-    char* knownDigest = ChooseKnownDigest();
+    char* md5SumText = nullptr;
+    char* knownDigest = ChooseKnownDigest(&md5SumText);
+    // The text that names the file, kept to verify a file that another account put there.
+    char digestText[kCachePathSize] = "";
     // A known digest too long for a file name leaves the name unformed; the jar's digest names it then.
     const char* name = knownDigest != nullptr ? GetCacheFileName(knownDigest) : nullptr;
+    if (name != nullptr) snprintf(digestText, sizeof digestText, "%s", knownDigest);
     free(knownDigest);
+    CacheFileProbe probe = {CacheFileAbsent, OwnerUnreadable};
     if (name != nullptr) {
-        RemoveStaleCacheFiles(name);
-        if (ProbeCacheFile(name)) return name;
+        RemoveStaleCacheFiles(name, md5SumText);
+        probe = ProbeCacheFile(name);
+        if (CacheFileUsable(name, probe, digestText)) {
+            free(md5SumText);
+            return name;
+        }
     }
 
     PrintMessage(stdout, "GetClassFrom REsource '%s'\n", "#1000");
@@ -109,6 +186,7 @@ const char* CacheEmbeddedJar() {
     const void* jar = LoadLaunchResource(kClassesResource, &size, nullptr);
     if (jar == nullptr) {
         PrintMessage(stderr, "Unable to load CLASSES Resource %s (Resource not found)\n", "#1000");
+        free(md5SumText);
         return nullptr;
     }
     if (name != nullptr) {
@@ -120,13 +198,17 @@ const char* CacheEmbeddedJar() {
         char computedDigest[33];
         DigestOfJar(jar, size, computedDigest);
         name = GetCacheFileName(computedDigest);
+        snprintf(digestText, sizeof digestText, "%s", computedDigest);
     }
     if (name == nullptr) {
         // Cache folder and base name leave no room for any digest name.
         PrintMessage(stderr, "Unable to write cache buffer\n");
+        free(md5SumText);
         return nullptr;
     }
-    RemoveStaleCacheFiles(name);
-    if (ProbeCacheFile(name)) return name;
-    return WriteCacheFile(name, jar, size) ? name : nullptr;
+    RemoveStaleCacheFiles(name, md5SumText);
+    free(md5SumText);
+    probe = ProbeCacheFile(name);
+    if (CacheFileUsable(name, probe, digestText)) return name;
+    return WriteJar(name, probe, jar, size) ? name : nullptr;
 }

@@ -3,11 +3,16 @@
 
 #include <cstddef>
 
+#include "code_owner.h"
 #include "md5.h"
 
 const char* GetCacheFolder();
 const char* GetCacheFileName(const char* digestText);
-void RemoveStaleCacheFiles(const char* pathToKeep);
+// Deletes this executable's other files in the cache directory (see IsOwnCacheEntryName), sparing
+// pathToKeep, and the temporary files that no running process writes any more.
+void RemoveStaleCacheFiles(const char* pathToKeep, const char* md5SumText);
+// Deletes only the temporary files that no running process writes any more (JarPath mode).
+void RemoveOrphanCacheTemps();
 char* Md5HexDigest(const void* bytes, size_t length);
 // Tells on stderr when the system MD5 library can't be loaded; loads it only to find out.
 void ReportMissingMd5Library();
@@ -22,16 +27,36 @@ bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const ch
 bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const char* baseName,
                          unsigned long processId);
 
-// Whether a cache directory entry is one of this executable's files: its base name followed by '.',
-// compared without regard to letter case as Windows file names are (App.x is; AppTool.x is not).
-bool IsOwnCacheEntryName(const char* entryName, const char* baseName);
+// Whether "~{stem}.{digits}.tmp" is the name (stem compared without regard to letter case), and the
+// process id it carries.
+bool ParseTempEntryName(const char* name, const char* stem, unsigned long* processId);
+
+// 32 hexadecimal digits: a text that names content by its MD5 digest.
+bool IsDigestText(const char* text);
+
+// Whether a cache directory entry is one of this executable's own files: "{base}.dat" (the jar copy)
+// or "{base}.{digest}.dat" with a digest of 32 hexadecimal digits or the MD5-SUM text (md5SumText,
+// null when there is none). Letter case does not count, as in Windows file names; the files of
+// App.Tool.exe or AppTool.exe are not App.exe's.
+bool IsOwnCacheEntryName(const char* entryName, const char* baseName, const char* md5SumText);
 
 // File edges of the embedded-jar cache.
-// Present when the file opens for reading, or is held by another process.
-bool ProbeCacheFile(const char* path);
+enum CacheFileState {
+    CacheFileAbsent,
+    CacheFilePresent,  // opens for reading, or is held by another process
+    CacheFileLink,     // a link stands at the name: not opened through
+};
+struct CacheFileProbe {
+    CacheFileState state;
+    EntryOwner owner;  // read when opened; a file held by another process counts as the user's
+};
+CacheFileProbe ProbeCacheFile(const char* path);
+// Whether the file's content has this digest text (reads the whole file).
+bool CacheFileHasDigest(const char* path, const char* digestText);
 // Writes under a temporary name and moves it into place, so no partial file ever bears the name;
-// a file that another launcher put there meanwhile counts as written. Reports its own failures.
-bool WriteCacheFile(const char* path, const void* bytes, size_t size);
+// a file that another launcher put there meanwhile counts as written, unless replace is set (the
+// name held a link or a file to replace). Reports its own failures.
+bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool replace);
 
 // Lets a later GetCacheFileName form its name again (unit tests only).
 void ForgetCacheFileName();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "../config/resources.h"
@@ -9,6 +10,9 @@
 #include "../launcher/proc_address.h"
 #include "../launcher/system_library.h"
 #include "cache_folder.h"
+#include "code_owner.h"
+#include "entry_identity_win32.h"
+#include "sync_mirror.h"
 
 static const size_t kCachePathSize = 260;
 
@@ -36,12 +40,21 @@ const char* GetCacheFolder() {
     return g_cacheFolder;
 }
 
-void RemoveStaleCacheFiles(const char* pathToKeep) {
+// A temporary file of this executable whose writer has ended (a crash, a kill) stays otherwise.
+static bool IsOrphanTemp(const char* entryName, const char* baseName) {
+    unsigned long processId = 0;
+    return ParseTempEntryName(entryName, baseName, &processId) &&
+           (processId == GetCurrentProcessId() || !ProcessIsRunning(processId));
+}
+
+// One listing of the cache directory for both kinds of leftovers: "*{base}.*" takes in this
+// executable's files and its temporary files "~{base}.{pid}.tmp"; the names are then told apart.
+static void SweepCacheFolder(const char* pathToKeep, const char* md5SumText, bool staleFilesToo) {
     const char* folder = GetCacheFolder();
     char* baseName = GetExeBaseName();
     if (baseName == nullptr) return;
     char pattern[kCachePathSize];
-    int written = snprintf(pattern, sizeof pattern, "%s\\%s*.*", folder, baseName);
+    int written = snprintf(pattern, sizeof pattern, "%s\\*%s.*", folder, baseName);
     WIN32_FIND_DATAA entry;
     HANDLE listing = INVALID_HANDLE_VALUE;
     if (written >= 0 && static_cast<size_t>(written) < sizeof pattern) listing = FindFirstFileA(pattern, &entry);
@@ -50,17 +63,27 @@ void RemoveStaleCacheFiles(const char* pathToKeep) {
         return;
     }
     do {
-        // The pattern also lists the files of a launcher whose base name only begins with ours.
-        if (!IsOwnCacheEntryName(entry.cFileName, baseName)) continue;
+        bool orphan = IsOrphanTemp(entry.cFileName, baseName);
+        if (!orphan && !(staleFilesToo && IsOwnCacheEntryName(entry.cFileName, baseName, md5SumText))) continue;
         char path[kCachePathSize];
         written = snprintf(path, sizeof path, "%s\\%s", folder, entry.cFileName);
         if (written < 0 || static_cast<size_t>(written) >= sizeof path) continue;
-        // Folders and files still in use refuse deletion; they are left for a later start.
-        if (lstrcmpiA(path, pathToKeep) != 0) DeleteFileA(path);
+        if (pathToKeep != nullptr && lstrcmpiA(path, pathToKeep) == 0) continue;
+        // A temporary copy of a read-only jar is read-only too.
+        if (orphan && (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) ClearReadOnly(path);
+        // Folders and files still in use refuse deletion; they are left for a later start. A link
+        // goes itself, never what it points to.
+        RemoveEntryItself(path);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
     free(baseName);
 }
+
+void RemoveStaleCacheFiles(const char* pathToKeep, const char* md5SumText) {
+    SweepCacheFolder(pathToKeep, md5SumText, true);
+}
+
+void RemoveOrphanCacheTemps() { SweepCacheFolder(nullptr, nullptr, false); }
 
 // The record the system MD5 routines work on.
 struct MD5_CTX {
@@ -115,15 +138,59 @@ void ReportMissingMd5Library() {
     if (library != nullptr) FreeLibrary(library);
 }
 
-bool ProbeCacheFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+CacheFileProbe ProbeCacheFile(const char* path) {
+    CacheFileProbe probe = {CacheFileAbsent, OwnerUnreadable};
+    HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_DATA, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
+        if (HandleIsLinkAt(file, path)) {
+            probe.state = CacheFileLink;
+        } else {
+            probe.state = CacheFilePresent;
+            probe.owner = QueryHandleOwner(file);
+        }
         CloseHandle(file);
-        return true;
+        return probe;
     }
-    // Another process holds it open: it is there.
-    return GetLastError() == ERROR_SHARING_VIOLATION;
+    DWORD error = GetLastError();
+    // Another process holds it open: it is there, and only a launcher of this user writes it so.
+    if (error == ERROR_SHARING_VIOLATION) {
+        probe.state = CacheFilePresent;
+        probe.owner = OwnerCurrentUser;
+    } else if (error == ERROR_ACCESS_DENIED && IsLinkAttributes(GetFileAttributesA(path))) {
+        probe.state = CacheFileLink;  // a link to a folder does not open as a file
+    }
+    return probe;
+}
+
+bool CacheFileHasDigest(const char* path, const char* digestText) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    bool matches = false;
+    if (GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) <= SIZE_MAX) {
+        unsigned char digest[16];
+        char text[33];
+        if (size.QuadPart == 0) {
+            ComputeMd5("", 0, digest);
+        } else {
+            HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+            const void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+            if (view == nullptr) {
+                if (mapping != nullptr) CloseHandle(mapping);
+                CloseHandle(file);
+                return false;
+            }
+            ComputeMd5(view, static_cast<size_t>(size.QuadPart), digest);
+            UnmapViewOfFile(view);
+            CloseHandle(mapping);
+        }
+        FormatDigestText(digest, text);
+        matches = lstrcmpiA(text, digestText) == 0;
+    }
+    CloseHandle(file);
+    return matches;
 }
 
 static bool ReportWriteFailure(HANDLE file, const char* tempPath) {
@@ -135,7 +202,7 @@ static bool ReportWriteFailure(HANDLE file, const char* tempPath) {
     return false;
 }
 
-bool WriteCacheFile(const char* path, const void* bytes, size_t size) {
+bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool replace) {
     char* baseName = GetExeBaseName();
     char tempPath[kCachePathSize];
     bool named = FormatCacheTempName(tempPath, sizeof tempPath, GetCacheFolder(),
@@ -160,10 +227,20 @@ bool WriteCacheFile(const char* path, const void* bytes, size_t size) {
     if (!FlushFileBuffers(file)) return ReportWriteFailure(file, tempPath);
     CloseHandle(file);
 
+    if (replace) {
+        // A link stands there (removed itself where the platform can; a link to a file is replaced
+        // by the move itself), or a file of another account that the new file replaces.
+        unsigned long attributes = GetFileAttributesA(path);
+        if (IsLinkAttributes(attributes)) RemoveEntryItself(path);
+        if (IsReadOnlyAttributes(attributes)) ClearReadOnly(path);
+        if (MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        return ReportWriteFailure(INVALID_HANDLE_VALUE, tempPath);
+    }
     if (MoveFileExA(tempPath, path, MOVEFILE_WRITE_THROUGH)) return true;
     DWORD moveError = GetLastError();
     // Another launcher finished first; its file holds the same jar.
-    if (moveError == ERROR_ALREADY_EXISTS || moveError == ERROR_FILE_EXISTS || ProbeCacheFile(path)) {
+    if (moveError == ERROR_ALREADY_EXISTS || moveError == ERROR_FILE_EXISTS ||
+        ProbeCacheFile(path).state == CacheFilePresent) {
         DeleteFileA(tempPath);
         return true;
     }

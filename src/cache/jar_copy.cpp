@@ -32,11 +32,36 @@ const char* CacheJarPath() {
     // Without a copy's name the jar on the network is used in place.
     if (!copyPathFits) return g_resolvedJarPath;
 
+    // Temporary files of copies that a crash or a kill cut short.
+    RemoveOrphanCacheTemps();
     FileEntryInfo networkJar;
     unsigned long error = 0;
     if (LookUpEntry(g_resolvedJarPath, &networkJar, &error) && networkJar.attributes != kEntryAttributesInvalid) {
-        CopyWhenDifferent(g_resolvedJarPath, g_jarCopyPath, networkJar.sizeLow, networkJar.lastWriteTime);
+        char* tempBase = GetExeBaseName();
+        char temp[kSyncPathSize];
+        bool tempFits = FormatCacheTempName(temp, sizeof temp, GetCacheFolder(), tempBase, GetOwnProcessId());
+        free(tempBase);
+        if (!tempFits) return g_resolvedJarPath;
+        switch (CopyWhenDifferent(g_resolvedJarPath, temp, g_jarCopyPath, networkJar.sizeLow,
+                                  networkJar.lastWriteTime, true)) {
+            case CopyLinkKept:
+                return g_resolvedJarPath;  // the jar in place, never what a link points to
+            case CopyForeignCodeKept:
+                return nullptr;
+            default:
+                return g_jarCopyPath;
+        }
     }
-    // Also when the share can't be reached: a copy from an earlier start serves meanwhile.
+    // The share can't be reached: a copy from an earlier start serves meanwhile, if it is a file
+    // this user can trust.
+    CopyTargetProbe copy = ProbeCopyTarget(g_jarCopyPath);
+    if (copy.state == CopyTargetLink) {
+        ReportLinkKept(g_jarCopyPath);
+        return g_resolvedJarPath;
+    }
+    if (copy.state == CopyTargetOpened && !IsTrustedOwner(copy.owner)) {
+        ReportForeignCode(g_jarCopyPath);
+        return nullptr;
+    }
     return g_jarCopyPath;
 }

@@ -4,7 +4,8 @@
 #include <cstddef>
 
 // The path the VM is to use: the jar in place, or its copy in the cache when the jar is on the network.
-// Never null. Empty only when the executable's folder and jarPath together don't fit a path.
+// Empty when the executable's folder and jarPath together don't fit a path. Null when the copy is
+// code of another account that can't be replaced (told on stderr): the launch must end.
 const char* CacheJarPath();
 
 // The executable's path cut right after its last backslash, then jarPath verbatim (even an absolute

@@ -7,11 +7,18 @@
 #include <cstring>
 
 #include "cache_folder.h"
+#include "code_owner.h"
 #include "config/resources.h"
+#include "launcher/diagnostics.h"
 #include "launcher/options.h"
 
 // "{cache directory}\{exe base name}": set by the root mirror call, the base of every copy target.
 static char g_appCacheFolder[kSyncPathSize];
+// Set when code owned by another account stays in the mirror: the launch must not run it.
+static bool g_foreignCodeKept;
+
+// Temporary files of the mirror are "~sync.{process id}.tmp" beside the file they become.
+static const char kMirrorTempStem[] = "sync";
 
 static const char kLibsRelativeFolder[] = ".\\libs";
 
@@ -43,6 +50,31 @@ bool IsLinkAttributes(unsigned long attributes) {
     return attributes != kEntryAttributesInvalid && (attributes & kEntryAttributeLink) != 0;
 }
 
+bool IsReadOnlyAttributes(unsigned long attributes) {
+    return attributes != kEntryAttributesInvalid && (attributes & kEntryAttributeReadOnly) != 0;
+}
+
+static char FoldNameChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+static bool EqualFolded(const char* left, const char* right) {
+    for (; *left != '\0' && FoldNameChar(*left) == FoldNameChar(*right); left++, right++) {
+    }
+    return *left == '\0' && *right == '\0';
+}
+
+bool IsCodeFileName(const char* name) {
+    static const char* const kCodeSuffixes[] = {".jar", ".dll", ".exe"};
+    size_t length = strlen(name);
+    for (const char* suffix : kCodeSuffixes) {
+        if (length >= strlen(suffix) && EqualFolded(name + length - strlen(suffix), suffix)) return true;
+    }
+    return EqualFolded(name, "modules");
+}
+
+void ReportLinkKept(const char* path) {
+    PrintMessage(stderr, "Skipped %s: a link stands there and could not be removed\n", path);
+}
+
 bool LookupErrorMeansAbsent(unsigned long error) {
     const unsigned long fileNotFound = 2;
     const unsigned long pathNotFound = 3;
@@ -55,17 +87,65 @@ bool CopyTargetDiffers(const CopyTargetProbe& probe, uint32_t sourceSizeLow, uin
     return probe.sizeLow != sourceSizeLow || probe.lastWriteTime != sourceLastWriteTime;
 }
 
-bool CopyWhenDifferent(const char* source, const char* target, uint32_t sourceSizeLow,
-                       uint64_t sourceLastWriteTime) {
-    CopyTargetProbe probe = ProbeCopyTarget(target);
-    if (!CopyTargetDiffers(probe, sourceSizeLow, sourceLastWriteTime)) return false;
-    CopyFileOver(source, target);
-    return true;
+bool ReplaceWithCopy(const char* source, const char* temp, const char* target, unsigned long targetAttributes) {
+    if (IsLinkAttributes(targetAttributes)) {
+        // Where the link itself can't be removed, the move below still replaces a link to a file.
+        RemoveEntryItself(target);
+    } else if (IsReadOnlyAttributes(targetAttributes)) {
+        // Windows refuses to replace a read-only file; the copy gets the source's attributes again.
+        ClearReadOnly(target);
+    }
+    return CopyThroughTemp(source, temp, target);
 }
 
-void ForgetSyncAppFolder() { g_appCacheFolder[0] = '\0'; }
+CopyOutcome CopyWhenDifferent(const char* source, const char* temp, const char* target, uint32_t sourceSizeLow,
+                              uint64_t sourceLastWriteTime, bool code) {
+    CopyTargetProbe probe = ProbeCopyTarget(target);
+    bool foreign = code && probe.state == CopyTargetOpened && !IsTrustedOwner(probe.owner);
+    if (!foreign && !CopyTargetDiffers(probe, sourceSizeLow, sourceLastWriteTime)) return CopyNotNeeded;
+    unsigned long attributes = GetEntryAttributes(target);
+    bool link = probe.state == CopyTargetLink || IsLinkAttributes(attributes);
+    if (ReplaceWithCopy(source, temp, target, link ? (attributes | kEntryAttributeLink) : attributes)) return CopyMade;
+    if (link) {
+        ReportLinkKept(target);
+        return CopyLinkKept;
+    }
+    if (foreign) {
+        ReportForeignCode(target);
+        return CopyForeignCodeKept;
+    }
+    return CopyFailed;
+}
+
+bool FormatTempPathBeside(char* buffer, size_t size, const char* target, const char* stem) {
+    const char* lastBackslash = strrchr(target, '\\');
+    int folderLength = lastBackslash != nullptr ? static_cast<int>(lastBackslash - target) : 0;
+    return FormatPathText(buffer, size, "%.*s\\~%s.%lu.tmp", folderLength, target, stem, GetOwnProcessId());
+}
+
+void ForgetSyncAppFolder() {
+    g_appCacheFolder[0] = '\0';
+    g_foreignCodeKept = false;
+}
+
+bool MirrorKeptForeignCode() { return g_foreignCodeKept; }
 
 static bool IsRootFolder(const char* relativeFolder) { return strcmp(relativeFolder, ".") == 0; }
+
+// A mirror folder about to be entered or written into: a link there is removed itself and a real
+// folder made in its place. False, told on stderr, when the link stays: nothing below it is touched.
+// attributes are the entry's as a listing or a query gave them (invalid: not there).
+static bool EnsureRealFolder(const char* path, unsigned long attributes) {
+    if (IsLinkAttributes(attributes)) {
+        if (!RemoveEntryItself(path)) {
+            ReportLinkKept(path);
+            return false;
+        }
+        attributes = kEntryAttributesInvalid;
+    }
+    if (!IsFolderAttributes(attributes)) MakeFolder(path);
+    return true;
+}
 
 // Creates the application cache folder and the sync directory, and remembers the former.
 static bool PrepareSyncDirectory() {
@@ -74,9 +154,12 @@ static bool PrepareSyncDirectory() {
     free(baseName);
     if (!fits) return false;
     char syncDirectory[kSyncPathSize];
-    if (!FormatPathText(syncDirectory, sizeof syncDirectory, "%s\\sync", g_appCacheFolder)) return false;
-    MakeFolder(g_appCacheFolder);
-    MakeFolder(syncDirectory);
+    if (!FormatPathText(syncDirectory, sizeof syncDirectory, "%s\\sync", g_appCacheFolder) ||
+        !EnsureRealFolder(g_appCacheFolder, GetEntryAttributes(g_appCacheFolder)) ||
+        !EnsureRealFolder(syncDirectory, GetEntryAttributes(syncDirectory))) {
+        g_appCacheFolder[0] = '\0';
+        return false;
+    }
     return true;
 }
 
@@ -86,8 +169,6 @@ static bool PrepareSyncDirectory() {
 // size and last-write time the copy rule needs, so an unchanged tree costs no open and no lookup
 // per entry. Whatever a listing can't settle (an entry that is not a plain file, a listing that
 // broke off, memory that ran out) goes back to asking the file system entry by entry.
-
-static char FoldNameChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Orders names as the file system matches them, as far as ASCII goes. Names that differ only in
 // the case of other letters count as different here; that only costs a copy or a lookup more.
@@ -189,10 +270,11 @@ MirrorTargetVerdict JudgeListedTarget(const HeldListing* mirror, const char* nam
                                                                                              : TargetDiffers;
 }
 
-static bool MirrorHoldsFolder(const HeldListing* mirror, const char* name) {
-    if (!HeldListingIsWhole(mirror)) return false;
+// The attributes of a mirror entry: from the folder's whole listing, or asked of the file system.
+static unsigned long MirrorEntryAttributes(const HeldListing* mirror, const char* name, const char* path) {
+    if (!HeldListingIsWhole(mirror)) return GetEntryAttributes(path);
     const FileEntryInfo* listed = FindHeldEntry(mirror, name);
-    return listed != nullptr && IsFolderAttributes(listed->attributes) && !IsLinkAttributes(listed->attributes);
+    return listed != nullptr ? listed->attributes : kEntryAttributesInvalid;
 }
 
 // ---- Mirror and prune ----
@@ -200,8 +282,59 @@ static bool MirrorHoldsFolder(const HeldListing* mirror, const char* name) {
 static void PruneMirrorFolder(const char* sourceRoot, const char* relativeFolder, const HeldListing* source,
                               const HeldListing* heldMirror);
 
+// Replaces a mirror file with a fresh copy of its source, telling a link or foreign code that stays.
+static void ReplaceMirrorFile(const char* sourcePath, const char* target, unsigned long attributes, bool foreignCode) {
+    char temp[kSyncPathSize];
+    if (!FormatTempPathBeside(temp, sizeof temp, target, kMirrorTempStem)) return;
+    if (ReplaceWithCopy(sourcePath, temp, target, attributes)) return;
+    if (IsLinkAttributes(attributes)) {
+        ReportLinkKept(target);
+    } else if (foreignCode) {
+        ReportForeignCode(target);
+        g_foreignCodeKept = true;
+    }
+}
+
+// One source file against its mirror entry; true when the mirror folder was written.
+static bool MirrorFile(const char* sourceRoot, const char* relativeFolder, const HeldListing* mirror,
+                       const FileEntryInfo& entry) {
+    char sourcePath[kSyncPathSize];
+    char target[kSyncPathSize];
+    if (!FormatPathText(sourcePath, sizeof sourcePath, "%s\\%s\\%s", sourceRoot, relativeFolder, entry.name) ||
+        !FormatPathText(target, sizeof target, "%s\\sync\\%s\\%s", g_appCacheFolder, relativeFolder, entry.name)) {
+        return false;
+    }
+    bool code = IsCodeFileName(entry.name);
+    switch (JudgeListedTarget(mirror, entry.name, entry.sizeLow, entry.lastWriteTime)) {
+        case TargetMatches:
+            // Code that another account put there is copied again, whatever its size and time.
+            if (!code || IsTrustedOwner(QueryEntryOwner(target))) return false;
+            ReplaceMirrorFile(sourcePath, target, MirrorEntryAttributes(mirror, entry.name, target), true);
+            return true;
+        case TargetDiffers:
+            ReplaceMirrorFile(sourcePath, target, MirrorEntryAttributes(mirror, entry.name, target), false);
+            return true;
+        case TargetUnknown: {
+            unsigned long attributes = MirrorEntryAttributes(mirror, entry.name, target);
+            if (IsLinkAttributes(attributes)) {
+                ReplaceMirrorFile(sourcePath, target, attributes, false);
+                return true;
+            }
+            char temp[kSyncPathSize];
+            if (!FormatTempPathBeside(temp, sizeof temp, target, kMirrorTempStem)) return false;
+            CopyOutcome outcome = CopyWhenDifferent(sourcePath, temp, target, entry.sizeLow, entry.lastWriteTime, code);
+            if (outcome == CopyForeignCodeKept) g_foreignCodeKept = true;
+            return outcome != CopyNotNeeded;
+        }
+    }
+    return false;
+}
+
 void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
-    if (IsRootFolder(relativeFolder) && !PrepareSyncDirectory()) return;
+    if (IsRootFolder(relativeFolder)) {
+        g_foreignCodeKept = false;
+        if (!PrepareSyncDirectory()) return;
+    }
     // Without a root call there is no mirror to write into.
     if (g_appCacheFolder[0] == '\0') return;
 
@@ -229,33 +362,12 @@ void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
                 // A subfolder whose paths would not fit is skipped whole; its siblings still go on.
                 if (FormatPathText(subfolder, sizeof subfolder, "%s\\%s", relativeFolder, entry.name) &&
                     FormatPathText(mirrorFolder, sizeof mirrorFolder, "%s\\sync\\%s", g_appCacheFolder, subfolder)) {
-                    if (!MirrorHoldsFolder(&mirror, entry.name)) {
-                        MakeFolder(mirrorFolder);
-                        mirrorChanged = true;
-                    }
-                    MirrorSyncFolder(sourceRoot, subfolder);
+                    unsigned long attributes = MirrorEntryAttributes(&mirror, entry.name, mirrorFolder);
+                    if (!IsFolderAttributes(attributes) || IsLinkAttributes(attributes)) mirrorChanged = true;
+                    if (EnsureRealFolder(mirrorFolder, attributes)) MirrorSyncFolder(sourceRoot, subfolder);
                 }
-            } else {
-                char sourcePath[kSyncPathSize];
-                char target[kSyncPathSize];
-                if (FormatPathText(sourcePath, sizeof sourcePath, "%s\\%s\\%s", sourceRoot, relativeFolder,
-                                   entry.name) &&
-                    FormatPathText(target, sizeof target, "%s\\sync\\%s\\%s", g_appCacheFolder, relativeFolder,
-                                   entry.name)) {
-                    switch (JudgeListedTarget(&mirror, entry.name, entry.sizeLow, entry.lastWriteTime)) {
-                        case TargetMatches:
-                            break;
-                        case TargetDiffers:
-                            CopyFileOver(sourcePath, target);
-                            mirrorChanged = true;
-                            break;
-                        case TargetUnknown:
-                            if (CopyWhenDifferent(sourcePath, target, entry.sizeLow, entry.lastWriteTime)) {
-                                mirrorChanged = true;
-                            }
-                            break;
-                    }
-                }
+            } else if (MirrorFile(sourceRoot, relativeFolder, &mirror, entry)) {
+                mirrorChanged = true;
             }
         }
         more = NextListedEntry(listing, &entry, &endedCleanly);
@@ -285,21 +397,31 @@ static bool SourceEntryVanished(const char* sourceRoot, const char* relativeFold
     return IsFolderAttributes(GetEntryAttributes(sourceFolder));
 }
 
+// Removes one entry itself, a read-only one too; a folder with everything in it.
+static bool RemoveMirrorEntry(const char* path, unsigned long attributes) {
+    if (IsLinkAttributes(attributes)) {
+        // The link goes, never what it points to.
+        if (RemoveEntryItself(path)) return true;
+        ReportLinkKept(path);
+        return false;
+    }
+    if (IsFolderAttributes(attributes)) return RemoveTree(path);
+    if (IsReadOnlyAttributes(attributes)) ClearReadOnly(path);
+    return RemoveEntryItself(path);
+}
+
+// A temporary file that a copy still running elsewhere is writing; an orphan's process has ended.
+static bool IsTempOfRunningCopy(const char* name) {
+    unsigned long processId = 0;
+    return ParseTempEntryName(name, kMirrorTempStem, &processId) && processId != GetOwnProcessId() &&
+           ProcessIsRunning(processId);
+}
+
 static void RemoveVanishedEntry(const char* mirrorFolder, const FileEntryInfo& entry) {
     char path[kSyncPathSize];
     if (!FormatPathText(path, sizeof path, "%s\\%s", mirrorFolder, entry.name)) return;
-    if (IsLinkAttributes(entry.attributes)) {
-        // The link goes, never what it points to.
-        if (IsFolderAttributes(entry.attributes)) {
-            RemoveEmptyFolder(path);
-        } else {
-            DeleteFileAt(path);
-        }
-    } else if (IsFolderAttributes(entry.attributes)) {
-        RemoveTree(path);
-    } else {
-        DeleteFileAt(path);
-    }
+    if (IsTempOfRunningCopy(entry.name)) return;
+    RemoveMirrorEntry(path, entry.attributes);
 }
 
 static void AppendMirrorJar(const char* jarName) {
@@ -315,8 +437,10 @@ static void PruneMirrorEntry(const char* sourceRoot, const char* relativeFolder,
                              bool inLibs, const HeldListing* source, const FileEntryInfo& entry) {
     if (IsDotEntryName(entry.name) || entry.attributes == kEntryAttributesInvalid) return;
     const FileEntryInfo* listed = source != nullptr ? FindHeldEntry(source, entry.name) : nullptr;
+    // A link that could not be replaced is never put on the class path.
+    bool jarInLibs = inLibs && !IsLinkAttributes(entry.attributes);
     if (listed != nullptr) {
-        if (inLibs && IsJarName(listed->name)) AppendMirrorJar(listed->name);
+        if (jarInLibs && IsJarName(listed->name)) AppendMirrorJar(listed->name);
         return;
     }
     char sourcePath[kSyncPathSize];
@@ -325,7 +449,7 @@ static void PruneMirrorEntry(const char* sourceRoot, const char* relativeFolder,
     FileEntryInfo found;
     unsigned long error = 0;
     if (LookUpEntry(sourcePath, &found, &error)) {
-        if (inLibs && IsJarName(found.name)) AppendMirrorJar(found.name);
+        if (jarInLibs && IsJarName(found.name)) AppendMirrorJar(found.name);
     } else if (SourceEntryVanished(sourceRoot, relativeFolder, error)) {
         RemoveVanishedEntry(mirrorFolder, entry);
     }
@@ -364,21 +488,40 @@ void PruneSyncFolder(const char* sourceRoot, const char* relativeFolder) {
 }
 
 void AddSyncLibsToClassPath() {
+    g_foreignCodeKept = false;
     char* baseName = GetExeBaseName();
+    char appFolder[kSyncPathSize];
+    char syncDirectory[kSyncPathSize];
     char libsFolder[kSyncPathSize];
-    bool fits = FormatPathText(libsFolder, sizeof libsFolder, "%s\\%s\\sync\\libs", GetCacheFolder(), baseName);
+    bool fits = FormatPathText(appFolder, sizeof appFolder, "%s\\%s", GetCacheFolder(), baseName) &&
+                FormatPathText(syncDirectory, sizeof syncDirectory, "%s\\sync", appFolder) &&
+                FormatPathText(libsFolder, sizeof libsFolder, "%s\\libs", syncDirectory);
     free(baseName);
     char pattern[kSyncPathSize];
     if (!fits || !FormatPathText(pattern, sizeof pattern, "%s\\*", libsFolder)) return;
+    // Jars are not read through a link that the first instance could not replace.
+    const char* const folders[] = {appFolder, syncDirectory, libsFolder};
+    for (const char* folder : folders) {
+        if (IsLinkAttributes(GetEntryAttributes(folder))) {
+            ReportLinkKept(folder);
+            return;
+        }
+    }
     FileEntryInfo entry;
     EntryListing listing = OpenEntryListing(pattern, &entry);
     if (listing == nullptr) return;
     bool more = true;
     while (more) {
         char jar[kSyncPathSize];
-        if (!IsDotEntryName(entry.name) && IsJarName(entry.name) &&
+        if (!IsDotEntryName(entry.name) && IsJarName(entry.name) && !IsLinkAttributes(entry.attributes) &&
             FormatPathText(jar, sizeof jar, "%s\\%s", libsFolder, entry.name)) {
-            AppendClassPath(jar);
+            if (IsTrustedOwner(QueryEntryOwner(jar))) {
+                AppendClassPath(jar);
+            } else {
+                // A later instance copies nothing: what it can't trust ends the launch.
+                ReportForeignCode(jar);
+                g_foreignCodeKept = true;
+            }
         }
         bool endedCleanly = false;
         more = NextListedEntry(listing, &entry, &endedCleanly);
@@ -389,9 +532,7 @@ void AddSyncLibsToClassPath() {
 bool RemoveTree(const char* path) {
     unsigned long attributes = GetEntryAttributes(path);
     if (attributes == kEntryAttributesInvalid) return false;
-    if (IsLinkAttributes(attributes)) {
-        return IsFolderAttributes(attributes) ? RemoveEmptyFolder(path) : DeleteFileAt(path);
-    }
+    if (IsLinkAttributes(attributes)) return RemoveEntryItself(path);
     char pattern[kSyncPathSize];
     if (!FormatPathText(pattern, sizeof pattern, "%s\\*", path)) return false;
     FileEntryInfo entry;
@@ -403,17 +544,8 @@ bool RemoveTree(const char* path) {
     while (more) {
         if (!IsDotEntryName(entry.name)) {
             char child[kSyncPathSize];
-            bool removed = false;
-            if (FormatPathText(child, sizeof child, "%s\\%s", path, entry.name)) {
-                if (IsLinkAttributes(entry.attributes)) {
-                    removed = IsFolderAttributes(entry.attributes) ? RemoveEmptyFolder(child) : DeleteFileAt(child);
-                } else if (IsFolderAttributes(entry.attributes)) {
-                    removed = RemoveTree(child);
-                } else {
-                    removed = DeleteFileAt(child);
-                }
-            }
-            if (!removed) {
+            if (!FormatPathText(child, sizeof child, "%s\\%s", path, entry.name) ||
+                !RemoveMirrorEntry(child, entry.attributes)) {
                 CloseEntryListing(listing);
                 return false;
             }
@@ -422,5 +554,5 @@ bool RemoveTree(const char* path) {
     }
     CloseEntryListing(listing);
     if (!endedCleanly) return false;
-    return RemoveEmptyFolder(path);
+    return RemoveEntryItself(path);
 }

@@ -53,6 +53,10 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
             WaitForFirstInstance();
             AddSyncLibsToClassPath();
         }
+        if (MirrorKeptForeignCode()) {
+            ReportFatal("Refused to run files that belong to another account.\n");
+            return 1;
+        }
         found = FindSyncRuntimeHome(home, homeSize);
     } else {
         found = FindRuntimeHome(home, homeSize);

@@ -109,18 +109,21 @@ def test_stale_cleanup_spares_other_launchers_and_folders(wine, tmp_path, unique
     exe = app(tmp_path, unique_name)
     cache = cache_dir(wine)
     cache.mkdir(parents=True)
-    (cache / f"{unique_name}.OLD.dat").write_bytes(b"old")
+    old_digest = "0123456789ABCDEF0123456789ABCDEF"
+    (cache / f"{unique_name}.{old_digest}.dat").write_bytes(b"old")
     (cache / f"{unique_name}.dat").write_bytes(b"jar copy")
-    (cache / f"{unique_name.lower()}.OTHER.dat").write_bytes(b"case")
-    (cache / f"{unique_name}Tool.ABC.dat").write_bytes(b"another launcher")
-    (cache / f"{unique_name}Tool.dat").write_bytes(b"another launcher")
+    (cache / f"{unique_name.lower()}.{old_digest.lower()}.dat").write_bytes(b"case")
+    for other in (f"{unique_name}Tool", f"{unique_name}.Tool"):  # AppTool.exe and App.Tool.exe
+        (cache / f"{other}.{old_digest}.dat").write_bytes(b"another launcher")
+        (cache / f"{other}.dat").write_bytes(b"another launcher")
     (cache / unique_name).mkdir()
     result = wine.run(exe, cwd=tmp_path)
     assert reached_main(result), result
     digest = hashlib.md5(jar_bytes()).hexdigest().upper()
     left = sorted(p.name for p in cache.iterdir())
-    assert left == sorted([unique_name, f"{unique_name}.{digest}.dat", f"{unique_name}Tool.ABC.dat",
-                           f"{unique_name}Tool.dat"])
+    assert left == sorted([unique_name, f"{unique_name}.{digest}.dat", f"{unique_name}Tool.{old_digest}.dat",
+                           f"{unique_name}Tool.dat", f"{unique_name}.Tool.{old_digest}.dat",
+                           f"{unique_name}.Tool.dat"])
 
 
 def test_eight_first_starts_at_once_all_reach_main(wine, tmp_path, unique_name):
@@ -135,3 +138,54 @@ def test_eight_first_starts_at_once_all_reach_main(wine, tmp_path, unique_name):
     cache = cache_dir(wine)
     assert sorted(p.name for p in cache.iterdir()) == [f"{unique_name}.{digest}.dat"]
     assert (cache / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
+
+
+def test_link_at_the_cache_file_name_is_replaced_not_opened_through(wine, tmp_path, unique_name):
+    import os
+    exe = app(tmp_path, unique_name)
+    cache = cache_dir(wine)
+    cache.mkdir(parents=True)
+    outside = tmp_path / "outside.jar"
+    outside.write_bytes(b"their own file")
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    cached = cache / f"{unique_name}.{digest}.dat"
+    os.symlink(outside, cached)
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    assert outside.read_bytes() == b"their own file"
+    assert not cached.is_symlink()
+    assert cached.read_bytes() == jar_bytes()
+
+
+def test_orphan_temporary_file_is_gone_after_the_next_start(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name)
+    cache = cache_dir(wine)
+    cache.mkdir(parents=True)
+    orphan = cache / f"~{unique_name}.99999996.tmp"  # no process of that id runs
+    orphan.write_bytes(b"cut short by a crash")
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    assert not orphan.exists()
+
+
+def test_cache_file_of_another_account_is_replaced_when_its_digest_does_not_match(wine, tmp_path, unique_name):
+    import os
+    import pytest
+    if os.geteuid() != 0:
+        pytest.skip("planting a file of another owner needs root (chown)")
+    exe = app(tmp_path, unique_name)
+    cache = cache_dir(wine)
+    cache.mkdir(parents=True)
+    digest = hashlib.md5(jar_bytes()).hexdigest().upper()
+    planted = cache / f"{unique_name}.{digest}.dat"
+    planted.write_bytes(b"planted by another account")
+    os.chown(planted, 12345, 12345)  # Wine names the owner of a file of another uid S-1-5-7
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    assert planted.read_bytes() == jar_bytes()
+    assert planted.stat().st_uid == os.geteuid()
+    # The same bytes under another owner pass the digest check and are used as they are.
+    os.chown(planted, 12345, 12345)
+    result = wine.run(exe, cwd=tmp_path)
+    assert reached_main(result), result
+    assert planted.stat().st_uid == 12345

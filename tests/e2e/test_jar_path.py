@@ -150,3 +150,89 @@ def test_too_long_jar_path_gives_no_jar_rather_than_a_cut_path(wine, tmp_path, u
     assert trace.one("create")["classpath"] == [""]
     assert result.status == 1
     assert result.fatal_boxes == []
+
+
+def test_link_at_the_copy_name_is_replaced_not_written_through(wine, tmp_path, unique_name):
+    app = JarApp(wine, tmp_path, unique_name, network=True)
+    outside = tmp_path / "outside.jar"
+    outside.write_bytes(b"their own file")
+    app.cache.mkdir(parents=True)
+    os.symlink(outside, app.copy)
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert outside.read_bytes() == b"their own file"
+    assert not app.copy.is_symlink()
+    assert app.copy.read_bytes() == app.jar.read_bytes()
+
+
+def test_orphan_temporary_file_is_gone_after_the_next_start(wine, tmp_path, unique_name):
+    app = JarApp(wine, tmp_path, unique_name, network=True)
+    app.cache.mkdir(parents=True)
+    orphan = app.cache / f"~{unique_name}.99999996.tmp"  # no process of that id runs
+    orphan.write_bytes(b"cut short by a crash")
+    orphan.chmod(0o444)  # a copy of a read-only jar is read-only too
+    assert app.run()[0].status == 0
+    assert not orphan.exists()
+
+
+def big_jar(path: Path, size: int) -> bytes:
+    """The test app's classes and a large stored entry: a jar the test runtime reads as a zip."""
+    import zipfile
+    with zipfile.ZipFile(require(harness.test_app("app.jar"))) as src, zipfile.ZipFile(path, "w") as dst:
+        for info in src.infolist():
+            dst.writestr(info, src.read(info.filename))
+        dst.writestr(zipfile.ZipInfo("pad.bin"), os.urandom(size), compress_type=zipfile.ZIP_STORED)
+    return path.read_bytes()
+
+
+def linux_pid_of(exe_name: str) -> int:
+    for entry in Path("/proc").iterdir():
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+        except (OSError, ValueError):
+            continue
+        if entry.name.isdigit() and exe_name.encode() in cmdline and b"run-status" not in cmdline:
+            return int(entry.name)
+    raise AssertionError(f"no process of {exe_name}")
+
+
+def test_start_during_a_refresh_or_after_a_crash_in_it_never_loads_a_cut_copy(wine, tmp_path, unique_name):
+    import signal
+    app = JarApp(wine, tmp_path, unique_name, network=True)
+    assert app.run()[0].status == 0
+    old = app.copy.read_bytes()
+    data = big_jar(tmp_path / "big.jar", 200 * 1024 * 1024)  # the test runtime reads jars up to 256 MiB
+    app.jar.write_bytes(data)
+    first, _ = app.start()
+    # Stop the first start in the middle of its copy: a temporary file, or the copy itself, half written.
+    deadline = time.monotonic() + 60
+    cut = None
+    while cut is None and time.monotonic() < deadline and not first.poll():
+        for path in app.cache.iterdir():
+            size = path.stat().st_size if path.exists() else 0
+            if 0 < size < len(data) and (path.name.startswith("~") or (path == app.copy and size != len(old))):
+                cut = path
+                break
+    assert cut is not None, "the copy was never seen under way"
+    pid = linux_pid_of(f"{unique_name}.exe")
+    os.kill(pid, signal.SIGSTOP)
+    away = app.jar.with_name("away.jar")
+    try:
+        assert 0 < cut.stat().st_size < len(data)
+        app.jar.rename(away)  # the network jar can't be had: the copy in the cache serves
+        second, trace = app.run()
+        assert trace.events("classpath_error") == [], "a start during the copy loaded a cut jar"
+        assert second.status == 0, second
+        assert trace.one("create")["classpath"] == ["", app.copy_win]
+    finally:
+        os.kill(pid, signal.SIGKILL)  # a crash in the middle of the copy
+        os.kill(pid, signal.SIGCONT)
+        first.wait()
+    third, trace = app.run()
+    assert trace.events("classpath_error") == [], "a start after the crash loaded a cut jar"
+    assert third.status == 0, third
+    assert app.copy.read_bytes() == old, "the interrupted copy left the earlier one whole"
+    assert [p.name for p in app.cache.iterdir()] == [app.copy.name], "the orphan temporary file is gone"
+    away.rename(app.jar)
+    assert app.run()[0].status == 0
+    assert app.copy.read_bytes() == data

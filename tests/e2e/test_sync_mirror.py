@@ -15,7 +15,7 @@ import pytest
 import harness
 from harness import make_app, require
 from runtime_trace import traced_env
-from launcher_output import out
+from launcher_output import err, out
 
 KEY1 = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
 NO_RUNTIME_BOXES = [
@@ -505,3 +505,126 @@ def test_one_changed_file_is_the_only_one_copied(wine, tmp_path, unique_name):
     source_files = [p for p, _ in opens if "unc/srv/share/app/" in p and not p.endswith("/")]
     assert len(source_files) == 1 and source_files[0].endswith("d1/f2.txt"), source_files
     assert_mirror_equals(app.source, app.sync)
+
+
+# ---------------------------------------------------------------------------------------------
+# Links in the mirror are never entered, written through or pruned through. Under Wine a Linux
+# link to a folder shows as a reparse point and a link to a file as a plain file; Wine can remove
+# neither itself (a removal reaches the target), so there the link stays and is told on stderr.
+
+
+LINK_KEPT = "Skipped {}: a link stands there and could not be removed\n"
+
+
+def outside_folder(tmp_path):
+    """A folder outside the cache with a file named like a source file, and files of its own."""
+    outside = tmp_path / "outside"
+    write_tree(outside, {"app.properties": b"theirs", "settings.xml": b"their settings",
+                         "deep/er/own.txt": b"their own file"})
+    return outside
+
+
+def test_link_at_the_sync_root_is_not_written_through(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    outside = outside_folder(tmp_path)
+    before = tree(outside)
+    app.sync.parent.mkdir(parents=True)
+    os.symlink(outside, app.sync)
+    result, trace = app.run()
+    assert tree(outside) == before, "the mirror wrote or deleted outside the cache"
+    if app.sync.is_symlink():
+        assert LINK_KEPT.format(app.sync_win) in err(result), result
+        assert app.class_path(trace) == [""]
+    else:
+        assert_mirror_equals(app.source, app.sync)
+
+
+def test_link_at_a_folder_named_like_a_source_folder_is_not_entered(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    outside = outside_folder(tmp_path)
+    before = tree(outside)
+    shutil.rmtree(app.sync / "conf")
+    os.symlink(outside, app.sync / "conf")
+    (app.source / "app.properties").write_bytes(b"name=sample, refreshed\n")
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert tree(outside) == before, "the mirror wrote or deleted outside the cache"
+    assert (app.sync / "app.properties").read_bytes() == b"name=sample, refreshed\n", "the rest is mirrored"
+    if (app.sync / "conf").is_symlink():
+        assert LINK_KEPT.format(app.sync_win + "\\.\\conf") in err(result), result
+    else:
+        assert_mirror_equals(app.source, app.sync)
+
+
+def test_link_at_a_file_name_is_replaced_not_written_through(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    outside = outside_folder(tmp_path)
+    before = tree(outside)
+    (app.sync / "app.properties").unlink()
+    os.symlink(outside / "app.properties", app.sync / "app.properties")
+    os.symlink(outside / "deep" / "er" / "own.txt", app.sync / "gone.txt")  # not in the source
+    result, _ = app.run()
+    assert result.status == 0, result
+    assert tree(outside) == before, "the mirror wrote or deleted outside the cache"
+    assert not (app.sync / "app.properties").is_symlink()
+    assert (app.sync / "app.properties").read_bytes() == (app.source / "app.properties").read_bytes()
+    # Wine shows a link to a file as a file, but does not delete it: the deletion would reach the target.
+    if (app.sync / "gone.txt").is_symlink():
+        (app.sync / "gone.txt").unlink()
+    assert_mirror_equals(app.source, app.sync)
+
+
+# ---------------------------------------------------------------------------------------------
+# Temporary files, read-only files, files of another account
+
+
+def test_orphan_temporary_file_in_the_mirror_is_gone_after_the_next_start(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    orphan = app.sync / "libs" / "~sync.99999996.tmp"  # no process of that id runs
+    orphan.write_bytes(b"cut short by a crash")
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert not orphan.exists()
+    assert_mirror_equals(app.source, app.sync)
+
+
+def test_read_only_jar_is_refreshed_and_deleted(wine, tmp_path, unique_name):
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    jar = app.source / "libs" / "ro.jar"
+    jar.write_bytes(require(harness.test_app("app.jar")).read_bytes())
+    jar.chmod(0o444)  # Wine shows a file without write bits as read-only
+    assert app.run()[0].status == 0
+    copy = app.sync / "libs" / "ro.jar"
+    assert copy.stat().st_mode & 0o222 == 0, "the copy keeps the read-only attribute"
+    jar.chmod(0o644)
+    jar.write_bytes(require(harness.test_app("app-stored.jar")).read_bytes())  # another size
+    jar.chmod(0o444)
+    assert app.run()[0].status == 0
+    assert copy.read_bytes() == jar.read_bytes()
+    assert copy.stat().st_mode & 0o222 == 0
+    jar.chmod(0o644)
+    jar.unlink()
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert not copy.exists(), "a read-only copy whose source is gone is deleted"
+    assert app.mirror_jar("ro.jar") not in app.class_path(trace)
+
+
+def test_mirror_jar_of_another_account_is_copied_again(wine, tmp_path, unique_name):
+    if os.geteuid() != 0:
+        pytest.skip("planting a file of another owner needs root (chown)")
+    app = SyncApp(wine, tmp_path, unique_name)
+    app.run()
+    planted = app.sync / "libs" / "app.jar"
+    stat = planted.stat()
+    planted.write_bytes(b"\0" * stat.st_size)  # same size and time: only its owner gives it away
+    os.utime(planted, ns=(stat.st_mtime_ns, stat.st_mtime_ns))
+    os.chown(planted, 12345, 12345)  # Wine names the owner of a file of another uid S-1-5-7
+    result, _ = app.run()
+    assert result.status == 0, result
+    assert planted.read_bytes() == (app.source / "libs" / "app.jar").read_bytes()
+    assert planted.stat().st_uid == os.geteuid()

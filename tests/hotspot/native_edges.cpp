@@ -140,14 +140,29 @@ CopyTargetProbe ProbeCopyTarget(const char*) {
     Unreachable("ProbeCopyTarget");
     return CopyTargetProbe();
 }
-void CopyFileOver(const char*, const char*) { Unreachable("CopyFileOver"); }
-void MakeFolder(const char*) { Unreachable("MakeFolder"); }
-bool DeleteFileAt(const char*) {
-    Unreachable("DeleteFileAt");
+bool CopyThroughTemp(const char*, const char*, const char*) {
+    Unreachable("CopyThroughTemp");
     return false;
 }
-bool RemoveEmptyFolder(const char*) {
-    Unreachable("RemoveEmptyFolder");
+void MakeFolder(const char*) { Unreachable("MakeFolder"); }
+bool RemoveEntryItself(const char*) {
+    Unreachable("RemoveEntryItself");
+    return false;
+}
+bool ClearReadOnly(const char*) {
+    Unreachable("ClearReadOnly");
+    return false;
+}
+EntryOwner QueryEntryOwner(const char*) {
+    Unreachable("QueryEntryOwner");
+    return OwnerUnreadable;
+}
+unsigned long GetOwnProcessId() {
+    Unreachable("GetOwnProcessId");
+    return 0;
+}
+bool ProcessIsRunning(unsigned long) {
+    Unreachable("ProcessIsRunning");
     return false;
 }
 unsigned long GetEntryAttributes(const char*) {

@@ -132,11 +132,31 @@ void ReportMissingMd5Library() {
     if (!g_fakeRuntime.systemMd5Available) fprintf(stderr, "Unable to find crypto lib\n");
 }
 
-void RemoveStaleCacheFiles(const char* pathToKeep) { g_fakeRuntime.staleCleanups.push_back(pathToKeep); }
+void RemoveStaleCacheFiles(const char* pathToKeep, const char* md5SumText) {
+    g_fakeRuntime.staleCleanups.push_back(pathToKeep);
+    g_fakeRuntime.staleMd5SumTexts.push_back(md5SumText != nullptr ? md5SumText : "(null)");
+}
 
-bool ProbeCacheFile(const char* path) { return g_fakeRuntime.existingPaths.count(path) > 0; }
+void RemoveOrphanCacheTemps() { g_fakeRuntime.orphanSweeps++; }
 
-bool WriteCacheFile(const char* path, const void* bytes, size_t size) {
+CacheFileProbe ProbeCacheFile(const char* path) {
+    if (g_fakeRuntime.links.count(path) > 0) return {CacheFileLink, OwnerCurrentUser};
+    if (g_fakeRuntime.existingPaths.count(path) == 0) return {CacheFileAbsent, OwnerUnreadable};
+    return {CacheFilePresent, g_fakeRuntime.foreignOwned.count(path) > 0 ? OwnerOther : OwnerCurrentUser};
+}
+
+bool CacheFileHasDigest(const char* path, const char* digestText) {
+    g_fakeRuntime.digestChecks++;
+    const std::string& content = g_fakeRuntime.writtenFiles[path];
+    unsigned char digest[16];
+    ComputeMd5(content.data(), content.size(), digest);
+    char text[33];
+    FormatDigestText(digest, text);
+    return strcmp(text, digestText) == 0;
+}
+
+bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool replace) {
+    g_fakeRuntime.writeReplaced.push_back(replace);
     if (g_fakeRuntime.writeFails) {
         PrintLastError();
         fprintf(stderr, "Unable to write cache buffer\n");
@@ -144,5 +164,7 @@ bool WriteCacheFile(const char* path, const void* bytes, size_t size) {
     }
     g_fakeRuntime.writtenFiles[path] = std::string(static_cast<const char*>(bytes), size);
     g_fakeRuntime.existingPaths.insert(path);
+    g_fakeRuntime.foreignOwned.erase(path);
+    g_fakeRuntime.links.erase(path);
     return true;
 }

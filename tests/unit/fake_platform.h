@@ -46,7 +46,14 @@ struct FakeRuntimeAndCache {
     int md5Calls = 0;
     int md5LibraryChecks = 0;  // ReportMissingMd5Library
     std::vector<std::string> staleCleanups;  // the path kept by each RemoveStaleCacheFiles
+    std::vector<std::string> staleMd5SumTexts;  // the MD5-SUM text each was given ("(null)" when none)
+    int orphanSweeps = 0;                       // RemoveOrphanCacheTemps
+    // Cache files: contents by path (written or planted; existingPaths says which are there).
     std::map<std::string, std::string> writtenFiles;
+    std::set<std::string> foreignOwned;  // owned by another account
+    std::set<std::string> links;         // a link stands at the name
+    std::vector<bool> writeReplaced;     // the replace flag of each WriteCacheFile
+    int digestChecks = 0;
     bool writeFails = false;
 };
 

@@ -173,4 +173,73 @@ TEST_F(EmbeddedCacheTest, NoRoomForAnyNameFailsAsAWriteFailure) {
     EXPECT_TRUE(g_fakeRuntime.staleCleanups.empty());
 }
 
+// ---- A cache file of another account, or a link at its name ----
+
+TEST_F(EmbeddedCacheTest, FileOfAnotherAccountHoldingItsDigestIsUsedAsItIs) {
+    SetFakeResource("MD5-SUM", 6000, DigestOf(kJar));
+    SetFakeResource("CLASSES", 1000, kJar);
+    std::string name = NameFor(DigestOf(kJar));
+    g_fakeRuntime.existingPaths.insert(name);
+    g_fakeRuntime.writtenFiles[name] = kJar;
+    g_fakeRuntime.foreignOwned.insert(name);
+    EXPECT_EQ(Run(), name);
+    EXPECT_EQ(g_fakeRuntime.digestChecks, 1);
+    EXPECT_TRUE(g_fakeRuntime.writeReplaced.empty());
+}
+
+TEST_F(EmbeddedCacheTest, FileOfAnotherAccountWithOtherBytesIsReplaced) {
+    SetFakeResource("MD5-SUM", 6000, DigestOf(kJar));
+    SetFakeResource("CLASSES", 1000, kJar);
+    std::string name = NameFor(DigestOf(kJar));
+    g_fakeRuntime.existingPaths.insert(name);
+    g_fakeRuntime.writtenFiles[name] = "planted";
+    g_fakeRuntime.foreignOwned.insert(name);
+    EXPECT_EQ(Run(), name);
+    EXPECT_EQ(g_fakeRuntime.writtenFiles[name], kJar);
+    EXPECT_EQ(g_fakeRuntime.writeReplaced, std::vector<bool>{true});
+}
+
+TEST_F(EmbeddedCacheTest, FileOfAnotherAccountUnderADigestOfAnyOtherFormIsReplacedUnread) {
+    SetFakeResource("CLASSES", 1000, kJar);
+    g_launch.cacheDigest = "release-7";
+    std::string name = NameFor("release-7");
+    g_fakeRuntime.existingPaths.insert(name);
+    g_fakeRuntime.writtenFiles[name] = kJar;
+    g_fakeRuntime.foreignOwned.insert(name);
+    EXPECT_EQ(Run(), name);
+    EXPECT_EQ(g_fakeRuntime.digestChecks, 0);
+    EXPECT_EQ(g_fakeRuntime.writeReplaced, std::vector<bool>{true});
+}
+
+TEST_F(EmbeddedCacheTest, FileOfAnotherAccountThatCannotBeReplacedEndsTheLaunch) {
+    SetFakeResource("MD5-SUM", 6000, DigestOf(kJar));
+    SetFakeResource("CLASSES", 1000, kJar);
+    std::string name = NameFor(DigestOf(kJar));
+    g_fakeRuntime.existingPaths.insert(name);
+    g_fakeRuntime.writtenFiles[name] = "planted";
+    g_fakeRuntime.foreignOwned.insert(name);
+    g_fakeRuntime.writeFails = true;
+    EXPECT_EQ(Run(), nullptr);
+    EXPECT_NE(err_.find(name + " belongs to another account and could not be replaced\n"), std::string::npos) << err_;
+}
+
+TEST_F(EmbeddedCacheTest, LinkAtTheCacheFileNameIsReplacedNotUsed) {
+    SetFakeResource("MD5-SUM", 6000, DigestOf(kJar));
+    SetFakeResource("CLASSES", 1000, kJar);
+    std::string name = NameFor(DigestOf(kJar));
+    g_fakeRuntime.links.insert(name);
+    EXPECT_EQ(Run(), name);
+    EXPECT_EQ(g_fakeRuntime.writtenFiles[name], kJar);
+    EXPECT_EQ(g_fakeRuntime.writeReplaced, std::vector<bool>{true});
+}
+
+TEST_F(EmbeddedCacheTest, StaleCleanupIsToldTheMd5SumText) {
+    SetFakeResource("MD5-SUM", 6000, "release-7");
+    SetFakeResource("CLASSES", 1000, kJar);
+    g_launch.cacheDigest = "cfg";
+    Run();
+    ASSERT_FALSE(g_fakeRuntime.staleMd5SumTexts.empty());
+    EXPECT_EQ(g_fakeRuntime.staleMd5SumTexts[0], "release-7");
+}
+
 }  // namespace

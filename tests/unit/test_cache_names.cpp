@@ -72,20 +72,41 @@ TEST(CacheTempName, OutsideTheExecutablesFamily) {
     char name[260];
     ASSERT_TRUE(FormatCacheTempName(name, sizeof name, "C:\\cache", "App", 4242));
     EXPECT_STREQ(name, "C:\\cache\\~App.4242.tmp");
-    EXPECT_FALSE(IsOwnCacheEntryName("~App.4242.tmp", "App"));
+    EXPECT_FALSE(IsOwnCacheEntryName("~App.4242.tmp", "App", nullptr));
     EXPECT_FALSE(FormatCacheTempName(name, 10, "C:\\cache", "App", 4242));
 }
 
-TEST(StaleFilter, OwnFilesOnly) {
-    EXPECT_TRUE(IsOwnCacheEntryName("App.dat", "App"));
-    EXPECT_TRUE(IsOwnCacheEntryName("App.ABC.dat", "App"));
-    EXPECT_TRUE(IsOwnCacheEntryName("app.abc.DAT", "App"));
-    EXPECT_TRUE(IsOwnCacheEntryName("APP.x", "app"));
-    EXPECT_FALSE(IsOwnCacheEntryName("AppTool.ABC.dat", "App"));
-    EXPECT_FALSE(IsOwnCacheEntryName("AppTool.dat", "App"));
-    EXPECT_FALSE(IsOwnCacheEntryName("App", "App"));  // the application cache folder
-    EXPECT_FALSE(IsOwnCacheEntryName("Ap.dat", "App"));
-    EXPECT_FALSE(IsOwnCacheEntryName("Other.dat", "App"));
+TEST(CacheTempName, ParsedBackWithItsProcessIdOnlyForItsStem) {
+    unsigned long processId = 0;
+    ASSERT_TRUE(ParseTempEntryName("~app.4242.TMP", "App", &processId));
+    EXPECT_EQ(processId, 4242u);
+    EXPECT_FALSE(ParseTempEntryName("~App.Tool.4242.tmp", "App", &processId));
+    EXPECT_FALSE(ParseTempEntryName("~AppTool.4242.tmp", "App", &processId));
+    EXPECT_FALSE(ParseTempEntryName("~App..tmp", "App", &processId));
+    EXPECT_FALSE(ParseTempEntryName("~App.42x.tmp", "App", &processId));
+    EXPECT_FALSE(ParseTempEntryName("~App.99999999999.tmp", "App", &processId));
+}
+
+const char kDigest[] = "0123456789abcdef0123456789ABCDEF";
+
+TEST(StaleFilter, StaleCleanupSparesOtherApplications) {
+    EXPECT_TRUE(IsOwnCacheEntryName("App.dat", "App", nullptr));
+    EXPECT_TRUE(IsOwnCacheEntryName((std::string("app.") + kDigest + ".DAT").c_str(), "App", nullptr));
+    // A sibling App.Tool.exe, and AppTool.exe, keep their jar copies and cache files.
+    EXPECT_FALSE(IsOwnCacheEntryName("App.Tool.dat", "App", nullptr));
+    EXPECT_FALSE(IsOwnCacheEntryName((std::string("App.Tool.") + kDigest + ".dat").c_str(), "App", nullptr));
+    EXPECT_FALSE(IsOwnCacheEntryName((std::string("AppTool.") + kDigest + ".dat").c_str(), "App", nullptr));
+    EXPECT_FALSE(IsOwnCacheEntryName("AppTool.dat", "App", nullptr));
+    EXPECT_FALSE(IsOwnCacheEntryName("App", "App", nullptr));  // the application cache folder
+    EXPECT_FALSE(IsOwnCacheEntryName("App.x", "App", nullptr));
+    EXPECT_FALSE(IsOwnCacheEntryName((std::string("App.") + kDigest + "0.dat").c_str(), "App", nullptr));
+}
+
+TEST(StaleFilter, Md5SumTextOfAnyFormNamesAnOwnFile) {
+    EXPECT_TRUE(IsOwnCacheEntryName("App.Tool.dat", "App", "Tool"));
+    EXPECT_TRUE(IsOwnCacheEntryName("App.release-7.dat", "App", "release-7"));
+    EXPECT_FALSE(IsOwnCacheEntryName("App.release-8.dat", "App", "release-7"));
+    EXPECT_FALSE(IsOwnCacheEntryName("App.Tool.dat", "App", ""));
 }
 
 class CacheFileNameOnce : public testing::Test {

@@ -30,7 +30,8 @@ protected:
         g_fs.copies.clear();
         g_fs.probes.clear();
         g_fs.lookups.clear();
-        return CacheJarPath();
+        const char* path = CacheJarPath();
+        return path != nullptr ? path : "(null)";
     }
 };
 
@@ -123,7 +124,6 @@ TEST_F(JarCopyTest, UnreachableShareUsesTheCopyOfAnEarlierStart) {
 TEST_F(JarCopyTest, MissingNetworkJarGivesTheCopyPathWithoutACopy) {
     EXPECT_EQ(kCopy, Run());
     EXPECT_TRUE(g_fs.copies.empty());
-    EXPECT_TRUE(g_fs.probes.empty());
 }
 
 TEST_F(JarCopyTest, CopyHeldOpenCountsAsDifferentAndItsFailureIsIgnored) {
@@ -143,6 +143,66 @@ TEST_F(JarCopyTest, FailedCopyKeepsTheOlderCopy) {
     g_fs.copyFails = true;
     EXPECT_EQ(kCopy, Run());
     EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+}
+
+TEST_F(JarCopyTest, CopyIsWrittenUnderTheExecutablesTemporaryName) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    ASSERT_EQ(1u, g_fs.temps.size());
+    EXPECT_EQ("C:\\PD\\.quorvia\\cache\\~App.4242.tmp", g_fs.temps[0]);
+}
+
+TEST_F(JarCopyTest, LinkAtTheCopyNameIsReplacedNotWrittenThrough) {
+    FsAddFile("C:\\Users\\Other\\thing.jar", "theirs", 5);
+    FsAddLink(kCopy, "C:\\Users\\Other\\thing.jar", false);
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_EQ("theirs", FsNode("C:\\Users\\Other\\thing.jar")->content);
+    EXPECT_FALSE(FsNode(kCopy)->link);
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+}
+
+TEST_F(JarCopyTest, LinkThatStaysAtTheCopyNameLeavesTheNetworkJarInPlace) {
+    FsAddFile("C:\\Users\\Other\\thing.jar", "theirs", 5);
+    FsAddFolder("C:\\Users\\Other\\folder");
+    FsAddLink(kCopy, "C:\\Users\\Other\\folder", true);
+    g_fs.linksStayPut = true;
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kNetworkJar, Run());
+    EXPECT_EQ(std::string("Skipped ") + kCopy + ": a link stands there and could not be removed\n",
+              testing::internal::GetCapturedStderr());
+}
+
+TEST_F(JarCopyTest, ReadOnlyNetworkJarIsCopiedAgainWhenItChanges) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    FsNode(kNetworkJar)->extraAttributes = kEntryAttributeReadOnly;
+    Run();
+    FsAddFile(kNetworkJar, "jar bytes, longer", 77);
+    Run();
+    EXPECT_EQ("jar bytes, longer", FsNode(kCopy)->content);
+    EXPECT_EQ(kEntryAttributeReadOnly, FsNode(kCopy)->extraAttributes);
+}
+
+TEST_F(JarCopyTest, CopyOfAnotherAccountIsCopiedAgainWhateverItsSizeAndTime) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kCopy)->content = "evil byte";
+    FsNode(kCopy)->foreignOwner = true;
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+    EXPECT_FALSE(FsNode(kCopy)->foreignOwner);
+}
+
+TEST_F(JarCopyTest, CopyOfAnotherAccountThatCannotBeReplacedEndsTheLaunch) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kCopy)->foreignOwner = true;
+    g_fs.unreachable["x:"] = 53;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(nullptr, CacheJarPath());
+    EXPECT_EQ(std::string(kCopy) + " belongs to another account and could not be replaced\n",
+              testing::internal::GetCapturedStderr());
 }
 
 TEST_F(JarCopyTest, TooLongJarPathGivesNoPathRatherThanACutOne) {

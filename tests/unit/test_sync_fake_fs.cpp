@@ -283,11 +283,16 @@ CopyTargetProbe ProbeCopyTarget(const char* path) {
     Touch(path);
     g_fs.probes.push_back(path);
     g_fs.ops.push_back(std::string("probe ") + path);
-    CopyTargetProbe probe = {CopyTargetMissing, false, 0, false, 0};
+    CopyTargetProbe probe = {CopyTargetMissing, false, 0, false, 0, OwnerUnreadable};
     std::string key = Resolve(FsKey(path));
     if (UnreachableError(key) != 0) return probe;
     auto node = g_fs.nodes.find(key);
-    if (node == g_fs.nodes.end() || node->second.folder) return probe;
+    if (node == g_fs.nodes.end()) return probe;
+    if (node->second.link) {
+        probe.state = CopyTargetLink;
+        return probe;
+    }
+    if (node->second.folder) return probe;
     if (node->second.heldOpen) {
         probe.state = CopyTargetHeldOpen;
         return probe;
@@ -297,13 +302,20 @@ CopyTargetProbe ProbeCopyTarget(const char* path) {
     probe.sizeLow = static_cast<uint32_t>(node->second.content.size());
     probe.timeRead = true;
     probe.lastWriteTime = node->second.lastWriteTime;
+    probe.owner = node->second.foreignOwner ? OwnerOther : OwnerCurrentUser;
     return probe;
 }
 
-void CopyFileOver(const char* source, const char* target) {
+static bool IsReadOnlyNode(const FakeNode& node) { return !node.link && (node.extraAttributes & 0x1) != 0; }
+
+// As Windows: the copy goes to temp, then a move replaces the entry at target itself (a link to a file
+// too); a move onto a folder, a link to a folder, a read-only file or a file held open fails.
+bool CopyThroughTemp(const char* source, const char* temp, const char* target) {
     Touch(source);
+    Touch(temp);
     Touch(target);
     g_fs.copies.push_back(std::string(source) + ">" + target);
+    g_fs.temps.push_back(temp);
     g_fs.ops.push_back(std::string("copy ") + target);
     std::string sourceKey = Resolve(FsKey(source));
     std::string targetKey = Resolve(FsKey(target));
@@ -311,14 +323,21 @@ void CopyFileOver(const char* source, const char* target) {
     auto from = g_fs.nodes.find(sourceKey);
     auto parent = g_fs.nodes.find(ParentKey(targetKey));
     auto existing = g_fs.nodes.find(targetKey);
+    bool targetRefuses = false;
+    if (existing != g_fs.nodes.end()) {
+        const FakeNode& there = existing->second;
+        unsigned long attributes = AttributesOf(there);
+        targetRefuses = there.heldOpen || IsReadOnlyNode(there) || (attributes & kEntryAttributeFolder) != 0;
+    }
     bool fails = g_fs.copyFails || UnreachableError(sourceKey) != 0 || UnreachableError(targetKey) != 0 ||
                  from == g_fs.nodes.end() || from->second.folder || parent == g_fs.nodes.end() ||
-                 (existing != g_fs.nodes.end() && (existing->second.heldOpen || existing->second.folder));
+                 ParentKey(Resolve(FsKey(temp))) != ParentKey(targetKey) || targetRefuses;
     if (!fails) {
         FakeNode copy = from->second;
         copy.heldOpen = false;
         copy.undeletable = false;
         copy.link = false;
+        copy.foreignOwner = false;
         if (existing != g_fs.nodes.end()) {
             copy.name = existing->second.name;
             copy.order = existing->second.order;
@@ -329,6 +348,7 @@ void CopyFileOver(const char* source, const char* target) {
         g_fs.nodes[targetKey] = copy;
     }
     if (dropNow) g_fs.unreachable[FsKey(g_fs.dropRoot)] = g_fs.dropError;
+    return !fails;
 }
 
 void MakeFolder(const char* path) {
@@ -345,29 +365,43 @@ void MakeFolder(const char* path) {
     node.order = g_fs.nextOrder++;
 }
 
-bool DeleteFileAt(const char* path) {
+bool RemoveEntryItself(const char* path) {
     Touch(path);
-    g_fs.deletes.push_back(path);
-    g_fs.ops.push_back(std::string("delete ") + path);
     std::string key = Resolve(FsKey(path));
     auto node = g_fs.nodes.find(key);
+    bool folder = node != g_fs.nodes.end() && node->second.folder && !node->second.link;
+    (folder ? g_fs.removedFolders : g_fs.deletes).push_back(path);
+    g_fs.ops.push_back(std::string(folder ? "rmdir " : "delete ") + path);
     if (node == g_fs.nodes.end() || node->second.undeletable || node->second.heldOpen) return false;
-    if (node->second.folder && !node->second.link) return false;  // access denied for a folder
+    if (IsReadOnlyNode(node->second)) return false;  // access denied, as Windows and Wine answer
+    if (node->second.link && g_fs.linksStayPut) return false;
+    if (folder && !ChildrenOf(key).empty()) return false;
     g_fs.nodes.erase(node);
     return true;
 }
 
-bool RemoveEmptyFolder(const char* path) {
+bool ClearReadOnly(const char* path) {
     Touch(path);
-    g_fs.removedFolders.push_back(path);
-    g_fs.ops.push_back(std::string("rmdir ") + path);
-    std::string key = Resolve(FsKey(path));
-    auto node = g_fs.nodes.find(key);
-    if (node == g_fs.nodes.end() || !node->second.folder || node->second.undeletable) return false;
-    if (!node->second.link && !ChildrenOf(key).empty()) return false;
-    g_fs.nodes.erase(node);
+    g_fs.ops.push_back(std::string("writable ") + path);
+    auto node = g_fs.nodes.find(Resolve(FsKey(path)));
+    if (node == g_fs.nodes.end()) return false;
+    node->second.extraAttributes &= ~0x1ul;
     return true;
 }
+
+EntryOwner QueryEntryOwner(const char* path) {
+    Touch(path);
+    g_fs.ownerQueries++;
+    std::string key = Resolve(FsKey(path));
+    auto node = g_fs.nodes.find(key);
+    if (node != g_fs.nodes.end() && node->second.link) node = g_fs.nodes.find(node->second.linkTarget);
+    if (node == g_fs.nodes.end()) return OwnerUnreadable;
+    return node->second.foreignOwner ? OwnerOther : OwnerCurrentUser;
+}
+
+unsigned long GetOwnProcessId() { return g_fs.ownProcessId; }
+
+bool ProcessIsRunning(unsigned long processId) { return g_fs.runningProcesses.count(processId) > 0; }
 
 unsigned long GetEntryAttributes(const char* path) {
     Touch(path);

@@ -19,6 +19,7 @@ struct FakeNode {
     bool heldOpen = false;   // another process holds it with no sharing
     bool undeletable = false;
     bool invalidAttributes = false;  // listings report INVALID_FILE_ATTRIBUTES for it
+    bool foreignOwner = false;       // owned by another account
     uint64_t order = 0;
 };
 
@@ -37,8 +38,13 @@ struct FakeFileSystem {
     std::string dropRoot;
     unsigned long dropError = 64;  // ERROR_NETNAME_DELETED
     bool copyFails = false;
+    // Links can't be removed, only followed (as under Wine, where every removal reaches the target).
+    bool linksStayPut = false;
+    unsigned long ownProcessId = 4242;
+    std::set<unsigned long> runningProcesses;
 
-    // Operation log ("list P", "lookup P", "probe P", "copy TARGET", "make P", "delete P", "rmdir P")
+    // Operation log ("list P", "lookup P", "probe P", "copy TARGET", "make P", "delete P", "rmdir P",
+    // "writable P")
     // and counters.
     std::vector<std::string> ops;
     std::vector<std::string> listings;  // patterns opened (successfully or not)
@@ -48,6 +54,8 @@ struct FakeFileSystem {
     std::vector<std::string> deletes;
     std::vector<std::string> removedFolders;
     std::vector<std::string> madeFolders;
+    std::vector<std::string> temps;  // the temporary name of each copy
+    int ownerQueries = 0;
     int attributeQueries = 0;
     int openListings = 0;  // listings not yet closed
     size_t longestPath = 0;  // every path handed to an edge

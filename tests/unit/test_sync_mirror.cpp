@@ -117,9 +117,10 @@ TEST_F(SyncMirrorTest, UnchangedTreeCostsOneListingPerFolderOnEachSideAndNothing
     EXPECT_EQ(14u, g_fs.listings.size());
     EXPECT_TRUE(g_fs.probes.empty());
     EXPECT_TRUE(g_fs.lookups.empty());
-    EXPECT_EQ(0, g_fs.attributeQueries);
-    // Only the two top folders, which every root call creates; the others are listed as there.
-    EXPECT_EQ(2u, g_fs.madeFolders.size());
+    // Only the two top folders are asked about (a link there is never written through); the others
+    // are listed as real folders already there.
+    EXPECT_EQ(2, g_fs.attributeQueries);
+    EXPECT_TRUE(g_fs.madeFolders.empty());
     EXPECT_EQ(";" + kMirrorLibs + "core.jar;" + kMirrorLibs + "util.jar", ClassPath());
 }
 
@@ -338,7 +339,6 @@ TEST_F(SyncMirrorTest, UnreachableSourceCreatesTheTopFoldersOnly) {
     EXPECT_TRUE(g_fs.deletes.empty());
     EXPECT_TRUE(g_fs.removedFolders.empty());
     EXPECT_STREQ("", g_launch.classPath.text);
-    EXPECT_EQ(2u, g_fs.madeFolders.size());
     EXPECT_EQ(1u, g_fs.listings.size());
 }
 
@@ -466,6 +466,218 @@ TEST_F(SyncMirrorTest, VanishedLinkIsRemovedItself) {
     MirrorAgain();
     EXPECT_FALSE(FsExists(Mir("gone")));
     EXPECT_TRUE(FsExists("C:\\Precious\\data.txt"));
+}
+
+// A folder outside the cache that a link in the mirror points to, and what it holds.
+const char kOutside[] = "C:\\Users\\Other\\Documents";
+
+void MakeOutsideFolder() {
+    FsAddFile(std::string(kOutside) + "\\app.properties", "theirs, not the app's", 7);
+    FsAddFile(std::string(kOutside) + "\\deep\\own.txt", "their own file", 8);
+    FsAddFile(std::string(kOutside) + "\\secret.txt", "secret", 9);
+}
+
+// Every outside file with its content, to compare before and after.
+std::vector<std::string> OutsideState() {
+    std::vector<std::string> state;
+    for (const std::string& relative : FsTree(kOutside)) {
+        if (relative.back() == '\\') {
+            state.push_back(relative);
+            continue;
+        }
+        state.push_back(relative + "=" + FsNode(std::string(kOutside) + "\\" + relative)->content);
+    }
+    return state;
+}
+
+TEST_F(SyncMirrorTest, LinkAtTheSyncRootIsReplacedByARealFolder) {
+    MakeOutsideFolder();
+    std::vector<std::string> outside = OutsideState();
+    FsAddFolder(std::string(kCache) + "\\App");
+    FsAddLink(kSync, kOutside, true);
+    MakeSampleSource();
+    Mirror();
+    EXPECT_EQ(outside, OutsideState());
+    ASSERT_TRUE(FsNode(kSync)->folder);
+    EXPECT_FALSE(FsNode(kSync)->link);
+    ExpectMirrorEqualsSource();
+}
+
+TEST_F(SyncMirrorTest, LinkAtTheApplicationCacheFolderIsReplacedByARealFolder) {
+    MakeOutsideFolder();
+    FsAddFolder(std::string(kOutside) + "\\sync\\conf");
+    std::vector<std::string> outside = OutsideState();
+    FsAddLink(std::string(kCache) + "\\App", kOutside, true);
+    MakeSampleSource();
+    Mirror();
+    EXPECT_EQ(outside, OutsideState());
+    EXPECT_FALSE(FsNode(std::string(kCache) + "\\App")->link);
+    ExpectMirrorEqualsSource();
+}
+
+TEST_F(SyncMirrorTest, LinkAtASubfolderNamedLikeASourceFolderIsReplacedByARealFolder) {
+    MakeSampleSource();
+    Mirror();
+    MakeOutsideFolder();
+    std::vector<std::string> outside = OutsideState();
+    FsRemove(Mir("conf"));
+    FsAddLink(Mir("conf"), kOutside, true);
+    MirrorAgain();
+    EXPECT_EQ(outside, OutsideState());
+    EXPECT_FALSE(FsNode(Mir("conf"))->link);
+    ExpectMirrorEqualsSource();
+}
+
+TEST_F(SyncMirrorTest, LinkAtAFileNameIsReplacedByARealFile) {
+    MakeSampleSource();
+    Mirror();
+    MakeOutsideFolder();
+    std::vector<std::string> outside = OutsideState();
+    FsRemove(Mir("app.properties"));
+    FsAddLink(Mir("app.properties"), std::string(kOutside) + "\\app.properties", false);
+    FsRemove(Mir("libs\\core.jar"));
+    FsAddLink(Mir("libs\\core.jar"), kOutside, true);  // a link to a folder at a file's name
+    MirrorAgain();
+    EXPECT_EQ(outside, OutsideState());
+    EXPECT_FALSE(FsNode(Mir("app.properties"))->link);
+    EXPECT_FALSE(FsNode(Mir("libs\\core.jar"))->link);
+    ExpectMirrorEqualsSource();
+}
+
+TEST_F(SyncMirrorTest, LinkThatCannotBeRemovedIsSkippedWithAMessageAndTheRestIsMirrored) {
+    MakeSampleSource();
+    Mirror();
+    MakeOutsideFolder();
+    std::vector<std::string> outside = OutsideState();
+    FsRemove(Mir("conf"));
+    FsAddLink(Mir("conf"), kOutside, true);
+    FsRemove(Mir("libs\\util.jar"));
+    FsAddLink(Mir("libs\\util.jar"), kOutside, true);
+    FsAddLink(Mir("gone"), kOutside, true);  // not in the source
+    FsAddFile(Src("app.properties"), "name=changed", 3000);
+    g_fs.linksStayPut = true;
+    testing::internal::CaptureStderr();
+    MirrorAgain();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outside, OutsideState());
+    for (const char* skipped : {".\\conf", ".\\libs\\util.jar", ".\\gone"}) {
+        EXPECT_NE(std::string::npos,
+                  err.find("Skipped " + Mir(skipped) + ": a link stands there and could not be removed\n"))
+            << skipped << "\n" << err;
+    }
+    EXPECT_EQ("name=changed", FsNode(Mir("app.properties"))->content);
+    // The link is not put on the class path.
+    EXPECT_EQ(";" + kMirrorLibs + "core.jar", ClassPath());
+}
+
+TEST_F(SyncMirrorTest, SyncRootLinkThatCannotBeRemovedLeavesEverythingAlone) {
+    MakeOutsideFolder();
+    std::vector<std::string> outside = OutsideState();
+    FsAddFolder(std::string(kCache) + "\\App");
+    FsAddLink(kSync, kOutside, true);
+    g_fs.linksStayPut = true;
+    MakeSampleSource();
+    testing::internal::CaptureStderr();
+    Mirror();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outside, OutsideState());
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_EQ("Skipped " + kSync + ": a link stands there and could not be removed\n", err);
+    EXPECT_STREQ("", g_launch.classPath.text);
+}
+
+TEST_F(SyncMirrorTest, SecondInstanceReadsNoJarThroughALink) {
+    MakeOutsideFolder();
+    FsAddFile(std::string(kOutside) + "\\evil.jar", "not the app's", 1);
+    FsAddFolder(kSync);
+    FsAddLink(kSync + "\\libs", kOutside, true);
+    testing::internal::CaptureStderr();
+    AddSyncLibsToClassPath();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_STREQ("", g_launch.classPath.text);
+    EXPECT_NE(std::string::npos, err.find("a link stands there"));
+}
+
+// ---- What the VM loads is never half-written ----
+
+TEST_F(SyncMirrorTest, EveryCopyIsWrittenUnderATemporaryNameBesideItsTarget) {
+    MakeSampleSource();
+    Mirror();
+    ASSERT_EQ(g_fs.copies.size(), g_fs.temps.size());
+    for (size_t i = 0; i < g_fs.copies.size(); i++) {
+        std::string target = g_fs.copies[i].substr(g_fs.copies[i].find('>') + 1);
+        EXPECT_EQ(target.substr(0, target.rfind('\\')) + "\\~sync.4242.tmp", g_fs.temps[i]);
+    }
+}
+
+TEST_F(SyncMirrorTest, OrphanTemporaryFileIsRemovedOnceItsProcessHasEnded) {
+    MakeSampleSource();
+    Mirror();
+    FsAddFile(Mir("libs\\~sync.77.tmp"), "cut", 1);      // its writer was killed
+    FsAddFile(Mir("libs\\~sync.88.tmp"), "growing", 1);  // its writer still runs
+    g_fs.runningProcesses.insert(88);
+    MirrorAgain();
+    EXPECT_FALSE(FsExists(Mir("libs\\~sync.77.tmp")));
+    EXPECT_TRUE(FsExists(Mir("libs\\~sync.88.tmp")));
+}
+
+// ---- Read-only files of the source ----
+
+TEST_F(SyncMirrorTest, ReadOnlySourceFileIsRefreshedAndDeletedAndKeepsItsAttribute) {
+    FsAddFile(Src("libs\\ro.jar"), "read-only jar", 1);
+    FsNode(Src("libs\\ro.jar"))->extraAttributes = kEntryAttributeReadOnly;
+    Mirror();
+    EXPECT_EQ(kEntryAttributeReadOnly, FsNode(Mir("libs\\ro.jar"))->extraAttributes);
+    FsAddFile(Src("libs\\ro.jar"), "read-only jar, now longer", 1);
+    MirrorAgain();
+    EXPECT_EQ("read-only jar, now longer", FsNode(Mir("libs\\ro.jar"))->content);
+    EXPECT_EQ(kEntryAttributeReadOnly, FsNode(Mir("libs\\ro.jar"))->extraAttributes);
+    FsRemove(Src("libs\\ro.jar"));
+    MirrorAgain();
+    EXPECT_FALSE(FsExists(Mir("libs\\ro.jar")));
+}
+
+// ---- Code owned by another account ----
+
+TEST_F(SyncMirrorTest, CodeOfAnotherAccountListedAsUnchangedIsCopiedAgain) {
+    MakeSampleSource();
+    Mirror();
+    FakeNode* planted = FsNode(Mir("libs\\core.jar"));
+    planted->content = "evil jar";  // same size and time as the source's
+    planted->foreignOwner = true;
+    FsNode(Mir("app.properties"))->foreignOwner = true;  // not code: left as it is
+    MirrorAgain();
+    EXPECT_EQ("core jar", FsNode(Mir("libs\\core.jar"))->content);
+    EXPECT_FALSE(FsNode(Mir("libs\\core.jar"))->foreignOwner);
+    EXPECT_TRUE(FsNode(Mir("app.properties"))->foreignOwner);
+    EXPECT_EQ(1u, g_fs.copies.size());
+    EXPECT_FALSE(MirrorKeptForeignCode());
+}
+
+TEST_F(SyncMirrorTest, CodeOfAnotherAccountThatCannotBeReplacedIsReported) {
+    MakeSampleSource();
+    Mirror();
+    FsNode(Mir("libs\\ext\\plugin.jar"))->foreignOwner = true;
+    g_fs.copyFails = true;
+    testing::internal::CaptureStderr();
+    MirrorAgain();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(MirrorKeptForeignCode());
+    EXPECT_EQ(Mir(".\\libs\\ext\\plugin.jar") + " belongs to another account and could not be replaced\n", err);
+}
+
+TEST_F(SyncMirrorTest, SecondInstanceRefusesAJarOfAnotherAccount) {
+    MakeSampleSource();
+    Mirror();
+    ResetLaunchState();
+    InitLaunchStateStrings();
+    FsNode(Mir("libs\\util.jar"))->foreignOwner = true;
+    testing::internal::CaptureStderr();
+    AddSyncLibsToClassPath();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(MirrorKeptForeignCode());
+    EXPECT_EQ(kSync + "\\libs\\util.jar belongs to another account and could not be replaced\n", err);
+    EXPECT_EQ(";" + kSync + "\\libs\\core.jar", ClassPath());
 }
 
 TEST(SyncRemoveTree, LinkGivenDirectlyIsRemovedNotFollowed) {

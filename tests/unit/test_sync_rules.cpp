@@ -75,7 +75,7 @@ TEST(SyncLookupErrors, OnlyFileOrPathNotFoundMeanAbsent) {
     EXPECT_FALSE(LookupErrorMeansAbsent(1231));  // ERROR_NETWORK_UNREACHABLE
 }
 
-CopyTargetProbe Opened(uint32_t size, uint64_t time) { return {CopyTargetOpened, true, size, true, time}; }
+CopyTargetProbe Opened(uint32_t size, uint64_t time) { return {CopyTargetOpened, true, size, true, time, OwnerCurrentUser}; }
 
 TEST(SyncCopyRule, EqualSizeAndTimeIsNoChange) {
     EXPECT_FALSE(CopyTargetDiffers(Opened(10, 500), 10, 500));
@@ -93,15 +93,15 @@ TEST(SyncCopyRule, LaterOrEarlierTimeDiffers) {
 }
 
 TEST(SyncCopyRule, HeldOpenOrMissingTargetDiffers) {
-    CopyTargetProbe held = {CopyTargetHeldOpen, false, 0, false, 0};
-    CopyTargetProbe missing = {CopyTargetMissing, false, 0, false, 0};
+    CopyTargetProbe held = {CopyTargetHeldOpen, false, 0, false, 0, OwnerCurrentUser};
+    CopyTargetProbe missing = {CopyTargetMissing, false, 0, false, 0, OwnerUnreadable};
     EXPECT_TRUE(CopyTargetDiffers(held, 0, 0));
     EXPECT_TRUE(CopyTargetDiffers(missing, 0, 0));
 }
 
 TEST(SyncCopyRule, UnreadableSizeOrTimeDiffers) {
-    CopyTargetProbe noTime = {CopyTargetOpened, true, 10, false, 500};
-    CopyTargetProbe noSize = {CopyTargetOpened, false, 10, true, 500};
+    CopyTargetProbe noTime = {CopyTargetOpened, true, 10, false, 500, OwnerCurrentUser};
+    CopyTargetProbe noSize = {CopyTargetOpened, false, 10, true, 500, OwnerCurrentUser};
     EXPECT_TRUE(CopyTargetDiffers(noTime, 10, 500));
     EXPECT_TRUE(CopyTargetDiffers(noSize, 10, 500));
 }
