@@ -58,7 +58,15 @@ const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, uns
     return found->second.data();
 }
 
-void GetExePath(char* buffer, size_t size) { snprintf(buffer, size, "%s", g_fake.exePath.c_str()); }
+// As Windows does it: a path that does not fit comes back cut, terminated, with `size` as the length.
+unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
+    if (size == 0) return 0;
+    size_t length = g_fake.exePath.size();
+    size_t copied = length < size ? length : size - 1;
+    memcpy(buffer, g_fake.exePath.data(), copied);
+    buffer[copied] = '\0';
+    return length < size ? static_cast<unsigned long>(length) : size;
+}
 
 const char* GetCacheFolder() { return g_fake.cacheFolder.c_str(); }
 

@@ -206,6 +206,17 @@ TEST_F(RuntimeHomeTest, SyncFallsBackToSourceFolderRuntime) {
     EXPECT_STREQ(home_, "\\\\server\\share\\app\\jre");
 }
 
+TEST_F(RuntimeHomeTest, SyncPathTooLongForTheProbeIsNotCutAndProbed) {
+    const std::string syncPath = "\\\\server\\share\\" + std::string(1100, 's');
+    AssignGrowableString(&g_launch.syncPath, syncPath.c_str());
+    // What a cut to 1023 characters would probe: a folder that is not the sync folder.
+    Exists(syncPath.substr(0, 1023) + "\\bin\\java.dll");
+    Register(kKey1, "17");
+    RegisterHome(kKey1, "17", "C:\\rt");
+    ASSERT_TRUE(Find());
+    EXPECT_STREQ(home_, "C:\\rt");
+}
+
 TEST_F(RuntimeHomeTest, JreSuffixThatDoesNotFitIsNotUsed) {
     char small[8];
     g_fake.exePath = "C:\\Ab\\x.exe";  // application home "C:\Ab" (5 characters)
