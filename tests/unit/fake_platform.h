@@ -47,7 +47,8 @@ struct FakeRuntimeAndCache {
     int md5LibraryChecks = 0;  // ReportMissingMd5Library
     std::vector<std::string> staleCleanups;  // the path kept by each RemoveStaleCacheFiles
     std::map<std::string, std::string> writtenFiles;
-    bool writeFails = false;
+    bool writeFails = false;  // the writer reports its own failure; the fake writes no text
+    int writeAttempts = 0;
 };
 
 extern FakeRuntimeAndCache g_fakeRuntime;

@@ -206,15 +206,16 @@ TEST_F(RuntimeHomeTest, SyncFallsBackToSourceFolderRuntime) {
     EXPECT_STREQ(home_, "\\\\server\\share\\app\\jre");
 }
 
-TEST_F(RuntimeHomeTest, SyncPathTooLongForTheProbeIsNotCutAndProbed) {
-    const std::string syncPath = "\\\\server\\share\\" + std::string(1100, 's');
+TEST_F(RuntimeHomeTest, SyncPathTooLongForTheHomeBufferIsNotCutAndProbed) {
+    char home[32];
+    const std::string syncPath = "\\\\server\\share\\" + std::string(40, 's');
     AssignGrowableString(&g_launch.syncPath, syncPath.c_str());
-    // What a cut to 1023 characters would probe: a folder that is not the sync folder.
-    Exists(syncPath.substr(0, 1023) + "\\bin\\java.dll");
+    // What a cut to 31 characters would probe: a folder that is not the sync folder.
+    Exists(syncPath.substr(0, sizeof home - 1) + "\\bin\\java.dll");
     Register(kKey1, "17");
     RegisterHome(kKey1, "17", "C:\\rt");
-    ASSERT_TRUE(Find());
-    EXPECT_STREQ(home_, "C:\\rt");
+    ASSERT_TRUE(FindRuntimeHome(home, sizeof home));
+    EXPECT_STREQ(home, "C:\\rt");
 }
 
 TEST_F(RuntimeHomeTest, JreSuffixThatDoesNotFitIsNotUsed) {
