@@ -123,6 +123,7 @@ struct Vm {
 };
 
 Vm g_vm;
+HMODULE g_module = nullptr;  // this jvm.dll
 CRITICAL_SECTION g_lock;
 JNINativeInterface_ g_envTable;
 JNIInvokeInterface_ g_vmTable;
@@ -1352,6 +1353,26 @@ long long PrivateBytes() {
     return static_cast<long long>(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
 }
 
+// HotSpot loads java.dll at creation by its full path, from the folder above its own (bin\).
+// Recorded with whether bin\ is still among the folders added with AddDllDirectory: nothing
+// HotSpot loads later searches them, so a launcher has no reason to leave it there.
+void LoadJavaLibrary() {
+    wchar_t self[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(g_module, self, MAX_PATH * 4);
+    std::wstring bin = n > 0 && n < MAX_PATH * 4 ? std::wstring(self, n) : L"";
+    for (int level = 0; level < 2; ++level) {
+        const size_t cut = bin.find_last_of(L'\\');
+        bin.resize(cut == std::wstring::npos ? 0 : cut);
+    }
+    HMODULE probe = LoadLibraryExW(L"java.dll", nullptr, LOAD_LIBRARY_SEARCH_USER_DIRS);
+    if (probe) FreeLibrary(probe);
+    const std::wstring path = bin + L"\\java.dll";
+    HMODULE java = LoadLibraryW(path.c_str());
+    Emit("load_library", Json().Str16("path", rt::FromWide(path)).Bool("ok", java != nullptr)
+                             .Bool("bin_in_added_dll_folders", probe != nullptr));
+    if (!java) InitFailure("Unable to load native library: " + rt::Utf16To8(rt::FromWide(path)));
+}
+
 jint Create(JavaVM** pvm, void** penv, void* vargs) {
     Guard guard;
     if (!pvm || !penv || !vargs) Fault("JNI_CreateJavaVM", "NULL argument");
@@ -1425,6 +1446,7 @@ jint Create(JavaVM** pvm, void** penv, void* vargs) {
     for (const std::string& w : g_vm.opts.warnings) VmPrint(w + "\n");
     if (deferred.outcome != rt::OptionOutcome::Ok) InitFailure(deferred.message);
     ReserveHeap();
+    LoadJavaLibrary();
     CheckAgents();
 
     g_vm.javaVm.functions = &g_vmTable;
@@ -1465,6 +1487,7 @@ JNIEXPORT jint JNICALL JNI_GetCreatedJavaVMs(JavaVM** vms, jsize len, jsize* cou
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
+        g_module = module;
         InitializeCriticalSection(&g_lock);
         BuildTables();
         AddBootstrapClasses();
