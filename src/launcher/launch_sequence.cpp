@@ -68,7 +68,9 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
     bool vmFound = false;
     for (int i = 0; i < knownVms && !vmFound; i++) {
         const char* entry = g_knownVms[i];
-        // An entry without a type name after its dash names no VM library.
+        // The type is the name after its first character (the dash). An empty name has none to drop,
+        // and a one-character name leaves the empty type, which would name bin\jvm.dll: no runtime
+        // keeps a VM there, and a VM there could not find its home. Both are skipped.
         if (entry == nullptr || entry[0] == '\0' || entry[1] == '\0') continue;
         vmFound = FindVmLibrary(home, entry + 1, vmLibraryPath, vmLibraryPathSize);
     }

@@ -172,6 +172,20 @@ def test_processor_folder_jvm_cfg_and_alias(wine, tmp_path, unique_name):
     assert any("bin\\client\\jvm.dll" in line for line in vm_load_lines(result)), result.runner_log
 
 
+def test_one_character_vm_name_is_skipped(wine, tmp_path, unique_name):
+    # "x" minus its first character would name the empty type, bin\jvm.dll: a VM library there
+    # (which no runtime has, and which could not find its home) is never loaded.
+    exe = app(tmp_path, unique_name, runtime=True)
+    bin_folder = tmp_path / "jre" / "bin"
+    (tmp_path / "jre" / "lib" / "jvm.cfg").write_bytes(b"x KNOWN\r\n-server KNOWN\r\n")
+    shutil.copyfile(bin_folder / "server" / "jvm.dll", bin_folder / "jvm.dll")
+    env, trace = traced_env(wine, tmp_path)
+    result = wine.run(exe, cwd=tmp_path, env=env)
+    assert reached_main(result), result
+    assert "Warning: no leading - on line 1 of Config File\n" in err(result)
+    assert trace.one("load")["path"].lower() == wine.to_windows(bin_folder / "server" / "jvm.dll").lower()
+
+
 def test_second_vm_type_used_when_first_library_missing(wine, tmp_path, unique_name):
     exe = app(tmp_path, unique_name, runtime=True)
     shutil.rmtree(tmp_path / "jre" / "bin" / "server")
