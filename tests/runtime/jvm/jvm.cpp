@@ -672,6 +672,12 @@ void CallStatic(JNIEnv* env, jclass clazz, jmethodID id, Args args, const char* 
             RunApplication(t, guard);
         } else {
             Emit("initSingleApplication", j);
+            std::string plan;
+            if (rt::GetEnv("QUORVIA_TEST_INIT", &plan) && plan == "throw") {
+                ThrowNew(t, "java.lang.RuntimeException", "test failure in initSingleApplication");
+            } else if (rt::GetEnv("QUORVIA_TEST_INIT", &plan) && !plan.empty()) {
+                Fault("initSingleApplication", "QUORVIA_TEST_INIT has an unknown value '" + plan + "'");
+            }
         }
         return;
     }
@@ -1170,6 +1176,16 @@ jint JNICALL DetachCurrentThread(JavaVM* vm) {
     auto it = g_vm.threads.find(tid);
     if (it == g_vm.threads.end()) return JNI_OK;  // HotSpot: detaching an unattached thread is a no-op
     ThreadEnv* t = it->second;
+    // HotSpot hands an exception still pending to the thread's uncaught-exception handler, which
+    // prints it, and detaches all the same.
+    if (t->pending) {
+        std::string text = "Exception in thread \"" + t->name + "\" " + t->pending->excClass;
+        if (!t->pending->excMessage.empty()) text += ": " + t->pending->excMessage;
+        Emit("uncaught", Json().Str("class", t->pending->excClass).Str("message", t->pending->excMessage)
+                             .Int("thread", tid));
+        WriteStd(STD_ERROR_HANDLE, text + "\n");
+        t->pending = nullptr;
+    }
     t->attached = false;
     // The thread's local references die with it.
     for (Object* o : g_vm.objects) {
