@@ -323,6 +323,29 @@ def test_sixteen_starts_on_an_empty_sync_directory_all_reach_main(wine, tmp_path
     assert_mirror_equals(app.source, app.sync)
 
 
+def test_first_instance_killed_while_mirroring_lets_the_waiting_start_go_on_at_once(wine, tmp_path, unique_name):
+    # The filler lists after libs, so the jars are in the mirror well before the kill.
+    files = sample_files()
+    files.update({f"zfiller/f{i:04}.txt": b"x" for i in range(4000)})
+    app = SyncApp(wine, tmp_path, unique_name, files=files)
+    first, _ = app.start(timeout=300)
+    filler = app.sync / "zfiller"
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline and not (filler.exists() and len(os.listdir(filler)) > 20):
+        time.sleep(0.05)
+    second, trace = app.start(timeout=300)
+    time.sleep(2)  # the later start is now waiting for the first one's mirror
+    assert not first.poll() and len(os.listdir(filler)) < 4000, "the mirror ended before the kill"
+    first.kill()
+    killed_at = time.monotonic()
+    assert first.wait().status != 0
+    result = second.wait()
+    # The mutex the first instance held is abandoned: no waiting out the 120 s.
+    assert time.monotonic() - killed_at < 30
+    assert result.status == 0, result
+    assert f"{app.sync_win}\\libs\\app.jar" in app.class_path(trace)
+
+
 # ---------------------------------------------------------------------------------------------
 # Mends: a share lost halfway, links, long paths
 
