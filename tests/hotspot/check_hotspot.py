@@ -219,6 +219,19 @@ def check_forward_during_main(o, classes):
     o.status(0)
 
 
+def check_forward_init_throws(o, classes):
+    created(o)
+    inits = o.lines_starting("INIT count=1 thread=")
+    o.check(len(inits) == 2, "initSingleApplication calls: %r" % inits)
+    # HotSpot hands the exception left pending at DetachCurrentThread to the uncaught handler.
+    o.check(o.err.count("java.lang.IllegalStateException: boom from initSingleApplication") == 2,
+            "the uncaught exception is not printed once per delivery")
+    o.check(o.lines_starting("LISTENER after-delivery") == ["LISTENER after-delivery env=detached"] * 2,
+            "listener not detached after each delivery: %r" % o.lines_starting("LISTENER after-delivery"))
+    o.in_order("MAIN delivered-twice=true", "RUN status=0 listener-starts=1 forwards=0 splash-closes=1 fatal=0")
+    o.status(0)
+
+
 def check_second_instance(o, classes):
     created(o)
     o.in_order("EDGE ForwardToRunningInstance hs.app.Single count=3",
@@ -248,6 +261,7 @@ CHECKS = {
     "main_throws": check_main_throws,
     "non_daemon_thread": check_non_daemon_thread,
     "forward_during_main": check_forward_during_main,
+    "forward_init_throws": check_forward_init_throws,
     "second_instance": check_second_instance,
 }
 

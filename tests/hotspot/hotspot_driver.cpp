@@ -31,6 +31,7 @@ struct Scenario {
     bool instanceIsFirst = true;
     bool debug = false;
     std::vector<std::string> forwarded = {};  // delivered from a second native thread while main runs
+    int deliveries = 1;
 };
 
 // Bytes above 127: "café" and "€😀" in UTF-8, and a byte that is no UTF-8 at all.
@@ -66,6 +67,9 @@ std::vector<Scenario> Scenarios(const std::string& work) {
         {"non_daemon_thread", "hs.app.Linger", {"-Xcheck:jni", "-Dhs.linger.ms=1500"}, {}},
         {"forward_during_main", "hs.app.Single", {"-Xcheck:jni", "-Dhs.marker=" + work + "/main-started"},
          {"first"}, true, false, {"fwd-one", "", kCafeLatin1}},
+        // initSingleApplication throws each time: the listener must still detach, and deliver again.
+        {"forward_init_throws", "hs.app.SingleThrows", {"-Xcheck:jni", "-Dhs.marker=" + work + "/main-started"},
+         {}, true, false, {"again"}, 2},
         {"second_instance", "hs.app.Single", {"-Xcheck:jni", "-Dhs.marker=" + work + "/unused"},
          {"to-forward", "", kCafe}, false},
     };
@@ -157,6 +161,7 @@ int main(int argc, char** argv) {
     if (!scenario->forwarded.empty()) {
         g_edges.deliverWhenFileExists = work + "/main-started";
         g_edges.deliveredArguments = scenario->forwarded;
+        g_edges.deliveries = scenario->deliveries;
     }
     std::vector<char*> arguments;
     for (const std::string& argument : scenario->arguments) arguments.push_back(Keep(argument));
