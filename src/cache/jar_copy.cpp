@@ -5,6 +5,7 @@
 
 #include "cache_folder.h"
 #include "config/resources.h"
+#include "launcher/diagnostics.h"
 #include "launcher/launch_state.h"
 #include "sync_mirror.h"
 
@@ -23,9 +24,10 @@ const char* CacheJarPath() {
     free(baseName);
 
     char exePath[kSyncPathSize];
-    GetExePath(exePath, sizeof exePath);
     // Too long to name: the VM gets no jar from here rather than a cut path naming another file.
-    if (!FormResolvedJarPath(g_resolvedJarPath, sizeof g_resolvedJarPath, exePath, g_launch.jarPath)) {
+    if (!GetExePath(exePath, sizeof exePath) ||
+        !FormResolvedJarPath(g_resolvedJarPath, sizeof g_resolvedJarPath, exePath, g_launch.jarPath)) {
+        PrintMessage(stderr, "Error: jar path too long: %s\n", g_launch.jarPath);
         return g_resolvedJarPath;
     }
     if (!IsNetworkPath(g_resolvedJarPath)) return g_resolvedJarPath;

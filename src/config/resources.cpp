@@ -146,6 +146,19 @@ void SplitModulePath(const char* path, char* folder, size_t folderSize, char* ba
     }
 }
 
+bool GetExePath(char* buffer, size_t size) {
+    if (size == 0) return false;
+    // Limited to 259 characters like the folder and base name buffers built from it.
+    unsigned long limit = size > 260 ? 260 : static_cast<unsigned long>(size);
+    unsigned long length = ReadModuleFileName(buffer, limit);
+    if (length == 0 || length >= limit) {
+        buffer[0] = '\0';
+        return false;
+    }
+    buffer[length] = '\0';
+    return true;
+}
+
 const char* GetExeFolder() {
     static char folder[260];
     char path[260];

@@ -42,5 +42,10 @@ char* GetExeBaseName();
 // Splits a module path into its folder (drive and directory, with the final separator) and base name.
 void SplitModulePath(const char* path, char* folder, size_t folderSize, char* baseName, size_t baseNameSize);
 
-// The running executable's full path (GetModuleFileNameA), limited to `size` - 1 characters.
-void GetExePath(char* buffer, size_t size);
+// The running executable's full path, at most 259 characters and `size` - 1. False, with the buffer
+// empty, when it does not fit: a cut path would name another file.
+bool GetExePath(char* buffer, size_t size);
+
+// GetModuleFileNameA of the executable into `size` characters: the length written, or `size` when
+// the path did not fit (the buffer then holds it cut).
+unsigned long ReadModuleFileName(char* buffer, unsigned long size);

@@ -22,11 +22,6 @@ const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, uns
     return bytes;
 }
 
-void GetExePath(char* buffer, size_t size) {
-    if (size == 0) return;
-    // Limited to 259 characters like the folder and base name buffers built from it.
-    DWORD limit = size > 260 ? 260 : static_cast<DWORD>(size);
-    DWORD length = GetModuleFileNameA(nullptr, buffer, limit - 1);
-    if (length >= limit - 1) length = limit - 1;
-    buffer[length] = '\0';
+unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
+    return GetModuleFileNameA(nullptr, buffer, size);
 }

@@ -72,7 +72,9 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
     bool vmFound = false;
     for (int i = 0; i < knownVms && !vmFound; i++) {
         const char* entry = g_knownVms[i];
-        // An entry without a type name after its dash names no VM library.
+        // The type is the name after its first character (the dash). An empty name has none to drop,
+        // and a one-character name leaves the empty type, which would name bin\jvm.dll: no runtime
+        // keeps a VM there, and a VM there could not find its home. Both are skipped.
         if (entry == nullptr || entry[0] == '\0' || entry[1] == '\0') continue;
         vmFound = FindVmLibrary(home, entry + 1, vmLibraryPath, vmLibraryPathSize);
     }
@@ -103,6 +105,7 @@ int RunApplication(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char
     if (g_launch.debugEnabled) PrintDebugInfo(argc, argv);
 
     int status = 1;
+    LookUpPlatformEncoding(env);
     jclass mainClass = FindClassOrReport(env, g_launch.mainClassName);
     if (mainClass == nullptr) {
         TearDown(vm);

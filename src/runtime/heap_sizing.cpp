@@ -16,7 +16,9 @@ static char g_maxHeapOption[1024];
 int HeapOptionMegabytes(int sizeMb, int percent, uint64_t availableBytes, const char* archName) {
     // A negative percentage names no amount of memory; it counts as none.
     uint64_t percentValue = percent > 0 ? static_cast<uint64_t>(percent) : 0;
-    uint64_t quotient = percentValue * availableBytes / 104857600ull;
+    // A product past 64 bits saturates, like the quotient below, instead of wrapping to a small amount.
+    bool productFits = percentValue == 0 || availableBytes <= UINT64_MAX / percentValue;
+    uint64_t quotient = productFits ? percentValue * availableBytes / 104857600ull : UINT64_MAX;
     int computed = quotient > 0x7fffffffull ? 0x7fffffff : static_cast<int>(quotient);
     int megabytes = computed > sizeMb ? computed : sizeMb;
     if (megabytes <= 0) return 0;

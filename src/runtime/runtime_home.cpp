@@ -51,13 +51,18 @@ static bool UsePrivateRuntime(char* home, size_t size) {
 }
 
 bool GetApplicationHome(char* home, size_t size) {
-    if (size == 0) return true;
+    if (size == 0) return false;
     const char* syncPath = g_launch.syncPath.text;
     if (syncPath != nullptr && strlen(syncPath) > 3) {
-        snprintf(home, size, "%s", syncPath);
+        // A cut folder would be probed in place of the sync folder.
+        int written = snprintf(home, size, "%s", syncPath);
+        if (written < 0 || static_cast<size_t>(written) >= size) {
+            home[0] = '\0';
+            return false;
+        }
         return true;
     }
-    GetExePath(home, size);
+    if (!GetExePath(home, size)) return false;
     char* lastSeparator = strrchr(home, '\\');
     if (lastSeparator != nullptr) *lastSeparator = '\0';
     return true;
@@ -65,8 +70,7 @@ bool GetApplicationHome(char* home, size_t size) {
 
 bool FindRuntimeHome(char* home, size_t size) {
     if (size == 0) return false;
-    GetApplicationHome(home, size);
-    if (UsePrivateRuntime(home, size)) return true;
+    if (GetApplicationHome(home, size) && UsePrivateRuntime(home, size)) return true;
     for (const char* key : kMakerKeys) {
         if (GetJREHome(home, size, key)) return true;
     }

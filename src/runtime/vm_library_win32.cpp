@@ -8,8 +8,9 @@
 
 static const size_t kPathBufferSize = 1024;
 
-// Resolved at run time: older systems lack it, and the import would keep the launcher from starting there.
+// Resolved at run time: older systems lack them, and the import would keep the launcher from starting there.
 typedef void*(WINAPI* AddDllDirectoryFn)(const wchar_t* folder);
+typedef BOOL(WINAPI* RemoveDllDirectoryFn)(void* cookie);
 
 static bool IsAbsolutePath(const char* path) {
     bool drive = path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
@@ -18,25 +19,33 @@ static bool IsAbsolutePath(const char* path) {
 }
 
 // The VM library imports DLLs that ship in the runtime's bin folder, which Windows does not search
-// when jvm.dll is loaded by its full path. That folder is added to the search for this load only;
-// KnownDLLs always come from the system folder, so the runtime cannot replace those.
+// when jvm.dll is loaded by its full path. That folder is added to the search for this load only:
+// the VM loads its other libraries (java.dll, ...) later by full path, and the search for their
+// imports never looks in added folders anyway. KnownDLLs always come from the system folder, so the
+// runtime cannot replace those.
 static HMODULE LoadWithRuntimeFolders(const char* path) {
     char binFolder[kPathBufferSize];
     bool haveBinFolder = GetVmDependencyFolder(path, binFolder, sizeof binFolder);
 
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     AddDllDirectoryFn addDllDirectory =
-        kernel != nullptr ? reinterpret_cast<AddDllDirectoryFn>(
-                                reinterpret_cast<void*>(GetProcAddress(kernel, "AddDllDirectory")))
-                          : nullptr;
-    if (haveBinFolder && addDllDirectory != nullptr && IsAbsolutePath(binFolder)) {
+        kernel != nullptr ? GetProcAs<AddDllDirectoryFn>(kernel, "AddDllDirectory") : nullptr;
+    RemoveDllDirectoryFn removeDllDirectory =
+        kernel != nullptr ? GetProcAs<RemoveDllDirectoryFn>(kernel, "RemoveDllDirectory") : nullptr;
+    if (haveBinFolder && addDllDirectory != nullptr && removeDllDirectory != nullptr && IsAbsolutePath(binFolder)) {
         wchar_t wideFolder[kPathBufferSize];
-        if (MultiByteToWideChar(CP_ACP, 0, binFolder, -1, wideFolder, static_cast<int>(kPathBufferSize)) > 0 &&
-            addDllDirectory(wideFolder) != nullptr) {
+        void* cookie = nullptr;
+        if (MultiByteToWideChar(CP_ACP, 0, binFolder, -1, wideFolder, static_cast<int>(kPathBufferSize)) > 0) {
+            cookie = addDllDirectory(wideFolder);
+        }
+        if (cookie != nullptr) {
             HMODULE module =
                 LoadLibraryExA(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+            DWORD loadError = GetLastError();
+            removeDllDirectory(cookie);
+            SetLastError(loadError);
             // Only a system that does not know the search flags gets the older way below.
-            if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+            if (module != nullptr || loadError != ERROR_INVALID_PARAMETER) return module;
         }
     }
 

@@ -7,6 +7,7 @@ import shutil
 import harness
 from harness import make_app, require
 from launcher_output import err, out, reached_main
+from runtime_trace import traced_env
 
 KEY1 = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
 KEY2 = "SOFTWARE\\Zentorix Ltd.\\Java Runtime Environment"
@@ -54,13 +55,19 @@ def test_private_runtime_in_jre_subfolder_loads_its_bin_dependency(wine, tmp_pat
     # The stand-in jvm.dll imports quorvia_testdep.dll, which exists only in the runtime's bin folder.
     exe = app(tmp_path, unique_name, runtime=True)
     assert not (tmp_path / "quorvia_testdep.dll").exists()
-    result = wine.run(exe, cwd=tmp_path, env={"WINEDEBUG": "+loaddll"})
+    env, trace = traced_env(wine, tmp_path, {"WINEDEBUG": "+loaddll"})
+    result = wine.run(exe, cwd=tmp_path, env=env)
     assert reached_main(result), result
     assert result.status == 0
     lines = loaded_modules(result)
     jre = wine.to_windows(tmp_path / "jre").lower()
     assert any(f"{jre}\\bin\\quorvia_testdep.dll" in line for line in lines), lines
     assert any(f"{jre}\\bin\\server\\jvm.dll" in line for line in lines), lines
+    # Later, as HotSpot does, the VM loads java.dll by its full path (its bin import is in memory by
+    # then); the bin folder added for jvm.dll's own load is no longer in the search.
+    java = trace.one("load_library")
+    assert java["path"].lower() == f"{jre}\\bin\\java.dll" and java["ok"] is True, java
+    assert java["bin_in_added_dll_folders"] is False
 
 
 def test_maker_key_one_names_the_runtime(wine, tmp_path, unique_name):
@@ -163,6 +170,20 @@ def test_processor_folder_jvm_cfg_and_alias(wine, tmp_path, unique_name):
     result = wine.run(exe, cwd=tmp_path, env={"WINEDEBUG": "+loaddll"})
     assert reached_main(result), result
     assert any("bin\\client\\jvm.dll" in line for line in vm_load_lines(result)), result.runner_log
+
+
+def test_one_character_vm_name_is_skipped(wine, tmp_path, unique_name):
+    # "x" minus its first character would name the empty type, bin\jvm.dll: a VM library there
+    # (which no runtime has, and which could not find its home) is never loaded.
+    exe = app(tmp_path, unique_name, runtime=True)
+    bin_folder = tmp_path / "jre" / "bin"
+    (tmp_path / "jre" / "lib" / "jvm.cfg").write_bytes(b"x KNOWN\r\n-server KNOWN\r\n")
+    shutil.copyfile(bin_folder / "server" / "jvm.dll", bin_folder / "jvm.dll")
+    env, trace = traced_env(wine, tmp_path)
+    result = wine.run(exe, cwd=tmp_path, env=env)
+    assert reached_main(result), result
+    assert "Warning: no leading - on line 1 of Config File\n" in err(result)
+    assert trace.one("load")["path"].lower() == wine.to_windows(bin_folder / "server" / "jvm.dll").lower()
 
 
 def test_second_vm_type_used_when_first_library_missing(wine, tmp_path, unique_name):

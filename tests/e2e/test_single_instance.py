@@ -19,8 +19,6 @@ from launcher_output import out
 
 SINGLE = "com.example.SingleApp"
 TAG = 0xCAFE
-# Java reads the forwarded bytes with this charset, so bytes above 127 come out as the same code points.
-LATIN1 = "-Dfile.encoding=ISO-8859-1"
 
 
 def app_jar():
@@ -55,11 +53,11 @@ def payload(arguments):
 class RunningFirst:
     """A first instance whose main waits for a gate file, so it stays up while later starts come."""
 
-    def __init__(self, wine, tmp_path, exe, name="first", args=()):
+    def __init__(self, wine, tmp_path, exe, name="first", args=(), env=None):
         self.wine = wine
         self.gate = tmp_path / f"{name}.gate"
         self.env, self.trace = trace_env(wine, tmp_path / name,
-                                         {"QUORVIA_TEST_MAIN": f"wait-file:{wine.to_windows(self.gate)}"})
+                                         {"QUORVIA_TEST_MAIN": f"wait-file:{wine.to_windows(self.gate)}", **(env or {})})
         self.running = wine.start(exe, args, env=self.env, cwd=tmp_path, timeout=300)
         # The listener window exists before main is called, so a start seen in main is ready.
         wait_until(lambda: self.trace.events("main") or self.running.poll(), f"{name} to reach main")
@@ -75,8 +73,7 @@ class RunningFirst:
 
 
 def single_app(tmp_path, name, folder=None, main_class=SINGLE, classes=None):
-    return make_app(folder or tmp_path, name=name, main_class=main_class, classes=classes or app_jar(),
-                    vm_options=LATIN1)
+    return make_app(folder or tmp_path, name=name, main_class=main_class, classes=classes or app_jar())
 
 
 def check_delivered_on_listener_thread(trace, expected):
@@ -86,7 +83,8 @@ def check_delivered_on_listener_thread(trace, expected):
     call = trace.one("initSingleApplication")
     assert call["class"] == "com/example/SingleApp"
     assert call["args_hex"] == [argument.hex() for argument in expected]
-    assert call["args"] == [argument.decode("latin-1") for argument in expected]
+    # Read with the VM's platform encoding (Cp1252 under Wine), not with its UTF-8 default charset.
+    assert call["args"] == [argument.decode("cp1252") for argument in expected]
     assert call["main_thread"] is False
     assert call["attached"] is True
     listener = call["thread"]
@@ -207,6 +205,27 @@ def test_application_without_init_single_application_simply_runs_twice(wine, tmp
     result = first.finish()
     assert result.status == 0
     assert "Callback!!!" not in out(result)
+
+
+def test_throwing_init_single_application_still_detaches_and_the_next_hand_off_arrives(wine, tmp_path, unique_name):
+    exe = single_app(tmp_path, unique_name)
+    first = RunningFirst(wine, tmp_path, exe, env={"QUORVIA_TEST_INIT": "throw"})
+    for i, argument in enumerate(["one", "two"]):
+        env, _ = trace_env(wine, tmp_path / f"later{i}")
+        assert wine.run(exe, [argument], env=env, cwd=tmp_path, timeout=120).status == 1
+
+    calls = first.trace.events("initSingleApplication")
+    assert [call["args"] for call in calls] == [["one"], ["two"]]
+    # Each call's exception went to the uncaught-exception handler as its thread detached.
+    records = first.trace.records()
+    for call in calls:
+        after = records[records.index(call) + 1:]
+        names = [r["event"] for r in after if r.get("thread") == call["thread"]]
+        assert names[:3] == ["exception", "uncaught", "detach"], names
+    result = first.finish()
+    assert result.status == 0, (out(result), result.stderr_text)
+    assert result.stderr_text.count("java.lang.RuntimeException: test failure in initSingleApplication") == 2
+    assert first.trace.events("fault") == []
 
 
 def test_malformed_hand_offs_are_dropped_and_the_listener_keeps_running(wine, tmp_path, unique_name):

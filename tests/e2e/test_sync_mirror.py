@@ -88,6 +88,7 @@ WIN_HELPER_CPP = r"""
 #include <string.h>
 // "list PATTERN": the names FindFirstFileA/FindNextFileA give, one a line, in their order.
 // "splash": whether a visible window of the launcher splash's class exists, waiting up to 20 s.
+// "click": the same wait, then a left click (through the input system) in that window's middle.
 int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "list") == 0) {
         WIN32_FIND_DATAA d;
@@ -100,7 +101,18 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 400; i++) {
         HWND w = NULL;
         while ((w = FindWindowExA(NULL, w, "SplashWindowClass", NULL)) != NULL) {
-            if (IsWindowVisible(w)) { printf("splash 1\n"); return 0; }
+            if (!IsWindowVisible(w)) continue;
+            if (argc == 2 && strcmp(argv[1], "click") == 0) {
+                RECT r;
+                GetWindowRect(w, &r);
+                SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+                mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+                mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+                printf("clicked\n");
+                return 0;
+            }
+            printf("splash 1\n");
+            return 0;
         }
         Sleep(50);
     }
@@ -323,6 +335,29 @@ def test_sixteen_starts_on_an_empty_sync_directory_all_reach_main(wine, tmp_path
     assert_mirror_equals(app.source, app.sync)
 
 
+def test_first_instance_killed_while_mirroring_lets_the_waiting_start_go_on_at_once(wine, tmp_path, unique_name):
+    # The filler lists after libs, so the jars are in the mirror well before the kill.
+    files = sample_files()
+    files.update({f"zfiller/f{i:04}.txt": b"x" for i in range(4000)})
+    app = SyncApp(wine, tmp_path, unique_name, files=files)
+    first, _ = app.start(timeout=300)
+    filler = app.sync / "zfiller"
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline and not (filler.exists() and len(os.listdir(filler)) > 20):
+        time.sleep(0.05)
+    second, trace = app.start(timeout=300)
+    time.sleep(2)  # the later start is now waiting for the first one's mirror
+    assert not first.poll() and len(os.listdir(filler)) < 4000, "the mirror ended before the kill"
+    first.kill()
+    killed_at = time.monotonic()
+    assert first.wait().status != 0
+    result = second.wait()
+    # The mutex the first instance held is abandoned: no waiting out the 120 s.
+    assert time.monotonic() - killed_at < 30
+    assert result.status == 0, result
+    assert f"{app.sync_win}\\libs\\app.jar" in app.class_path(trace)
+
+
 # ---------------------------------------------------------------------------------------------
 # Mends: a share lost halfway, links, long paths
 
@@ -449,6 +484,27 @@ def test_no_runtime_anywhere_shows_the_splash_while_the_mirror_is_refreshed(wine
     assert seen, "no splash window while the mirror ran"
     assert result.fatal_boxes == NO_RUNTIME_BOXES
     assert result.status == 2
+    assert_mirror_equals(app.source, app.sync)
+
+
+def test_click_on_the_splash_while_the_mirror_runs_does_not_stop_the_launch(wine_x11, tmp_path, unique_name, win_helper):
+    # A real click through the X server. The main thread pumps no messages while it mirrors, so the
+    # click waits in the queue until the splash is closed; what counts is that nothing stops.
+    wine = wine_x11
+    files = sample_files()
+    files.update({f"zfiller/f{i:04}.txt": b"x" for i in range(4000)})
+    app = SyncApp(wine, tmp_path, unique_name, files=files)
+    app.exe = make_app(tmp_path / "exe", name=unique_name, runtime=False, sync_path=app.unc,
+                       main_class="com.example.App", splash=harness.repo_root() / "tests/e2e/data/splash/splash.png")
+    running, trace = app.start(timeout=180)
+    clicked = wine.run(win_helper, ["click"]).stdout_text.strip()
+    filler = app.sync / "zfiller"
+    mirroring = not running.poll() and (not filler.exists() or len(os.listdir(filler)) < 4000)
+    result = running.wait()
+    assert clicked == "clicked" and mirroring, (clicked, "the mirror ended before the click")
+    assert result.status == 0, result
+    assert result.fatal_boxes == []
+    assert trace.one("main")["class"] == "com/example/App"
     assert_mirror_equals(app.source, app.sync)
 
 

@@ -31,12 +31,16 @@ struct Scenario {
     bool instanceIsFirst = true;
     bool debug = false;
     std::vector<std::string> forwarded = {};  // delivered from a second native thread while main runs
+    int deliveries = 1;
 };
 
 // Bytes above 127: "café" and "€😀" in UTF-8, and a byte that is no UTF-8 at all.
 const char kCafe[] = "caf\xc3\xa9";
 const char kEuroGrin[] = "\xe2\x82\xac\xf0\x9f\x98\x80";
 const char kLoneByte[] = "\xff";
+// "café" and a lone "é" in ISO-8859-1 / windows-1252, as a Western Windows hands them over.
+const char kCafeLatin1[] = "caf\xe9";
+const char kLoneE9[] = "\xe9";
 
 std::vector<Scenario> Scenarios(const std::string& work) {
     const std::vector<std::string> bytes = {"plain", "", kCafe, kEuroGrin, kLoneByte};
@@ -54,14 +58,18 @@ std::vector<Scenario> Scenarios(const std::string& work) {
         {"class_missing", "hs.app.Missing", {"-Xcheck:jni"}, {"x"}},
         {"main_missing", "hs.app.NoMain", {"-Xcheck:jni"}, {"x"}},
         {"main_not_static", "hs.app.InstanceMain", {"-Xcheck:jni"}, {"x"}},
-        {"args_utf8", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=UTF-8"}, bytes, true, true},
-        {"args_latin1", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=ISO-8859-1"}, bytes, true, true},
+        // The platform encoding (the locale the runner sets) decides, not the default charset.
+        {"args_utf8", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=ISO-8859-1"}, bytes, true, true},
+        {"args_latin1", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=UTF-8"}, bytes, true, true},
+        {"args_platform_latin1", "hs.app.Args", {"-Xcheck:jni"}, {kCafeLatin1, kLoneE9}},
         {"args_none", "hs.app.Args", {"-Xcheck:jni"}, {}},
         {"main_throws", "hs.app.Throws", {"-Xcheck:jni"}, {}},
         {"non_daemon_thread", "hs.app.Linger", {"-Xcheck:jni", "-Dhs.linger.ms=1500"}, {}},
-        {"forward_during_main", "hs.app.Single",
-         {"-Xcheck:jni", "-Dfile.encoding=UTF-8", "-Dhs.marker=" + work + "/main-started"},
-         {"first"}, true, false, {"fwd-one", "", kCafe}},
+        {"forward_during_main", "hs.app.Single", {"-Xcheck:jni", "-Dhs.marker=" + work + "/main-started"},
+         {"first"}, true, false, {"fwd-one", "", kCafeLatin1}},
+        // initSingleApplication throws each time: the listener must still detach, and deliver again.
+        {"forward_init_throws", "hs.app.SingleThrows", {"-Xcheck:jni", "-Dhs.marker=" + work + "/main-started"},
+         {}, true, false, {"again"}, 2},
         {"second_instance", "hs.app.Single", {"-Xcheck:jni", "-Dhs.marker=" + work + "/unused"},
          {"to-forward", "", kCafe}, false},
     };
@@ -153,6 +161,7 @@ int main(int argc, char** argv) {
     if (!scenario->forwarded.empty()) {
         g_edges.deliverWhenFileExists = work + "/main-started";
         g_edges.deliveredArguments = scenario->forwarded;
+        g_edges.deliveries = scenario->deliveries;
     }
     std::vector<char*> arguments;
     for (const std::string& argument : scenario->arguments) arguments.push_back(Keep(argument));

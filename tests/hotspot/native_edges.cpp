@@ -63,9 +63,11 @@ static void* ForwardingThread(void*) {
         Line("LISTENER payload-refused\n");
         return nullptr;
     }
-    DeliverForwardedPayload(g_edges.listenerClass.c_str(), kForwardTag, payload, size);
+    for (int i = 0; i < g_edges.deliveries; i++) {
+        DeliverForwardedPayload(g_edges.listenerClass.c_str(), kForwardTag, payload, size);
+        Line("LISTENER after-delivery env=%s\n", AttachState(vm));
+    }
     free(payload);
-    Line("LISTENER after-delivery env=%s\n", AttachState(vm));
     return nullptr;
 }
 

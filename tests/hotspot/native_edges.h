@@ -17,6 +17,7 @@ struct NativeEdges {
     // hands these arguments to the portable delivery as a received message would.
     std::string deliverWhenFileExists;
     std::vector<std::string> deliveredArguments;
+    int deliveries = 1;  // the same hand-off, one after the other
     // The second thread, joined by the driver before it reports, so that its last lines are written.
     bool forwardingThreadStarted = false;
     pthread_t forwardingThread;

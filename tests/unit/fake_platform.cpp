@@ -58,7 +58,15 @@ const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, uns
     return found->second.data();
 }
 
-void GetExePath(char* buffer, size_t size) { snprintf(buffer, size, "%s", g_fake.exePath.c_str()); }
+// As Windows does it: a path that does not fit comes back cut, terminated, with `size` as the length.
+unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
+    if (size == 0) return 0;
+    size_t length = g_fake.exePath.size();
+    size_t copied = length < size ? length : size - 1;
+    memcpy(buffer, g_fake.exePath.data(), copied);
+    buffer[copied] = '\0';
+    return length < size ? static_cast<unsigned long>(length) : size;
+}
 
 const char* GetCacheFolder() { return g_fake.cacheFolder.c_str(); }
 
@@ -127,10 +135,7 @@ char* Md5HexDigest(const void* bytes, size_t length) {
     return text;
 }
 
-void ReportMissingMd5Library() {
-    g_fakeRuntime.md5LibraryChecks++;
-    if (!g_fakeRuntime.systemMd5Available) fprintf(stderr, "Unable to find crypto lib\n");
-}
+void ReportMissingMd5Library() { g_fakeRuntime.md5LibraryChecks++; }
 
 void RemoveStaleCacheFiles(const char* pathToKeep, const char* md5SumText) {
     g_fakeRuntime.staleCleanups.push_back(pathToKeep);
@@ -157,11 +162,8 @@ bool CacheFileHasDigest(const char* path, const char* digestText) {
 
 bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool replace) {
     g_fakeRuntime.writeReplaced.push_back(replace);
-    if (g_fakeRuntime.writeFails) {
-        PrintLastError();
-        fprintf(stderr, "Unable to write cache buffer\n");
-        return false;
-    }
+    g_fakeRuntime.writeAttempts++;
+    if (g_fakeRuntime.writeFails) return false;
     g_fakeRuntime.writtenFiles[path] = std::string(static_cast<const char*>(bytes), size);
     g_fakeRuntime.existingPaths.insert(path);
     g_fakeRuntime.foreignOwned.erase(path);

@@ -54,7 +54,8 @@ struct FakeRuntimeAndCache {
     std::set<std::string> links;         // a link stands at the name
     std::vector<bool> writeReplaced;     // the replace flag of each WriteCacheFile
     int digestChecks = 0;
-    bool writeFails = false;
+    bool writeFails = false;  // the writer reports its own failure; the fake writes no text
+    int writeAttempts = 0;
 };
 
 extern FakeRuntimeAndCache g_fakeRuntime;

@@ -44,6 +44,8 @@ TEST(HeapOptionMegabytes, ArithmeticAndLimits) {
     EXPECT_EQ(0, HeapOptionMegabytes(-5, -20, kEightGiB, "amd64"));
     // 100% of a huge machine stays a valid positive number.
     EXPECT_EQ(0x7fffffff, HeapOptionMegabytes(0, 100, ~0ull / 100, "amd64"));
+    // One byte more and the product passes 2^64 by 84: it must saturate, not wrap to 84 bytes.
+    EXPECT_EQ(0x7fffffff, HeapOptionMegabytes(0, 100, ~0ull / 100 + 1, "amd64"));
 }
 
 TEST_F(HeapSizingTest, PercentagesGiveBothOptions) {

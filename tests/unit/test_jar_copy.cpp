@@ -206,8 +206,11 @@ TEST_F(JarCopyTest, CopyOfAnotherAccountThatCannotBeReplacedEndsTheLaunch) {
 }
 
 TEST_F(JarCopyTest, TooLongJarPathGivesNoPathRatherThanACutOne) {
-    SetJarPath(std::string(260, 'j') + ".jar");
+    const std::string jarPath = std::string(260, 'j') + ".jar";
+    SetJarPath(jarPath);
+    testing::internal::CaptureStderr();
     const char* path = CacheJarPath();
+    EXPECT_EQ("Error: jar path too long: " + jarPath + "\n", testing::internal::GetCapturedStderr());
     ASSERT_NE(nullptr, path);
     EXPECT_STREQ("", path);
     EXPECT_TRUE(g_fs.lookups.empty());

@@ -55,6 +55,22 @@ TEST_F(ResourcesTest, ExeFolderAndBaseNameComeFromTheModulePath) {
     EXPECT_EQ("tool", Take(GetExeBaseName()));
 }
 
+TEST_F(ResourcesTest, ExePathOf259CharactersIsWholeAndALongerOneIsRefused) {
+    char path[300];
+    g_fake.exePath = "C:\\" + std::string(250, 'd') + "\\a.exe";
+    ASSERT_EQ(259u, g_fake.exePath.size());
+    EXPECT_TRUE(GetExePath(path, sizeof path));
+    EXPECT_EQ(g_fake.exePath, path);
+    g_fake.exePath.insert(3, "d");
+    EXPECT_FALSE(GetExePath(path, sizeof path));
+    EXPECT_STREQ("", path);
+    char small[20];
+    g_fake.exePath = "C:\\apps\\tool.exe";
+    EXPECT_FALSE(GetExePath(small, 16));
+    EXPECT_STREQ("", small);
+    EXPECT_TRUE(GetExePath(small, sizeof small));
+}
+
 TEST_F(ResourcesTest, MainClassLimitIsOneBelow1024) {
     SetFakeResource("MAIN-CLASS", 3000, std::string(1023, 'a'));
     testing::internal::CaptureStderr();

@@ -206,6 +206,18 @@ TEST_F(RuntimeHomeTest, SyncFallsBackToSourceFolderRuntime) {
     EXPECT_STREQ(home_, "\\\\server\\share\\app\\jre");
 }
 
+TEST_F(RuntimeHomeTest, SyncPathTooLongForTheHomeBufferIsNotCutAndProbed) {
+    char home[32];
+    const std::string syncPath = "\\\\server\\share\\" + std::string(40, 's');
+    AssignGrowableString(&g_launch.syncPath, syncPath.c_str());
+    // What a cut to 31 characters would probe: a folder that is not the sync folder.
+    Exists(syncPath.substr(0, sizeof home - 1) + "\\bin\\java.dll");
+    Register(kKey1, "17");
+    RegisterHome(kKey1, "17", "C:\\rt");
+    ASSERT_TRUE(FindRuntimeHome(home, sizeof home));
+    EXPECT_STREQ(home, "C:\\rt");
+}
+
 TEST_F(RuntimeHomeTest, JreSuffixThatDoesNotFitIsNotUsed) {
     char small[8];
     g_fake.exePath = "C:\\Ab\\x.exe";  // application home "C:\Ab" (5 characters)
