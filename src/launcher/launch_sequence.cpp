@@ -99,6 +99,7 @@ int RunApplication(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char
     if (g_launch.debugEnabled) PrintDebugInfo(argc, argv);
 
     int status = 1;
+    LookUpPlatformEncoding(env);
     jclass mainClass = FindClassOrReport(env, g_launch.mainClassName);
     if (mainClass == nullptr) {
         TearDown(vm);

@@ -60,11 +60,14 @@ struct LaunchState {
     VmEntryPoints vmEntryPoints;
     JvmOptionList jvmOptions;
     void* vmLibrary;  // module handle of the loaded VM library
+    // Global reference to the VM's "sun.jnu.encoding" value, or null; set once by
+    // LookUpPlatformEncoding right after the VM exists, then only read (main and listener threads).
+    jstring platformEncoding;
 };
 
 extern LaunchState g_launch;
 
-// Allocates the five growable strings with 260 zero bytes each (driver step 3).
+// Allocates the five growable strings with 260 zero bytes each, before any option is read.
 void InitLaunchStateStrings();
 
 // Releases the growable strings and the option list and zero-fills the record; lets unit tests start clean.

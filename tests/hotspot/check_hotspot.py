@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Runs one scenario of hotspot_driver in its own process and judges what it printed.
 
-Usage: check_hotspot.py --driver D --libjvm L --classes C SCENARIO
+Usage: check_hotspot.py --driver D --libjvm L --classes C --locales DIR SCENARIO
 Exit status 0 when every check of the scenario holds; otherwise the failed checks are listed.
+Exit status 77 (a skip) when the runtime named by --libjvm is not installed.
 """
 import argparse
 import os
@@ -11,6 +12,11 @@ import sys
 import tempfile
 
 TIMEOUT_SECONDS = 90
+SKIP_STATUS = 77
+
+# The VM takes its platform encoding ("sun.jnu.encoding") from the locale; a VM option cannot set it.
+UTF8_LOCALE = "C.UTF-8"
+LATIN1_LOCALE = "en_US.ISO-8859-1"  # made by the build with localedef into the --locales folder
 
 CAFE_UTF8_CODES = "63 61 66 e9"
 
@@ -146,11 +152,12 @@ def check_main_missing(o, classes, class_slashed):
     o.status(1)
 
 
-def check_args(o, charset, expected):
+def check_args(o, charset, platform, expected):
     created(o)
     o.in_order("Main-Class is 'hs.app.Args'", "App's (5)", "    argv[ 0] = 'plain'", "    argv[ 1] = ''",
                "    argv[ 2] = 'caf\xc3\xa9'", "    argv[ 3] = '\xe2\x82\xac\xf0\x9f\x98\x80'",
-               "    argv[ 4] = '\xff'", "CHARSET " + charset, "MAIN hs.app.Args count=5 thread=main")
+               "    argv[ 4] = '\xff'", "CHARSET " + charset, "JNU " + platform,
+               "MAIN hs.app.Args count=5 thread=main")
     want = ["ARG %d [%s]" % (i, codes) for i, codes in enumerate(expected)]
     o.check(o.lines_starting("ARG ") == want, "arguments as main saw them: %r" % o.lines_starting("ARG "))
     run_line(o, 0)
@@ -158,12 +165,20 @@ def check_args(o, charset, expected):
 
 
 def check_args_utf8(o, classes):
-    # Invalid UTF-8 (a lone 0xff) becomes U+FFFD.
-    check_args(o, "UTF-8", ["70 6c 61 69 6e", "", CAFE_UTF8_CODES, "20ac 1f600", "fffd"])
+    # The default charset (ISO-8859-1 here) plays no part; invalid UTF-8 (a lone 0xff) becomes U+FFFD.
+    check_args(o, "ISO-8859-1", "UTF-8", ["70 6c 61 69 6e", "", CAFE_UTF8_CODES, "20ac 1f600", "fffd"])
 
 
 def check_args_latin1(o, classes):
-    check_args(o, "ISO-8859-1", ["70 6c 61 69 6e", "", "63 61 66 c3 a9", "e2 82 ac f0 9f 98 80", "ff"])
+    check_args(o, "UTF-8", "ISO-8859-1", ["70 6c 61 69 6e", "", "63 61 66 c3 a9", "e2 82 ac f0 9f 98 80", "ff"])
+
+
+def check_args_platform_latin1(o, classes):
+    # No -Dfile.encoding: since Java 18 the default charset is UTF-8 whatever the platform's is.
+    created(o)
+    o.in_order("JNU ISO-8859-1", "MAIN hs.app.Args count=2 thread=main", "ARG 0 [%s]" % CAFE_UTF8_CODES, "ARG 1 [e9]")
+    run_line(o, 0)
+    o.status(0)
 
 
 def check_args_none(o, classes):
@@ -213,6 +228,9 @@ def check_second_instance(o, classes):
     o.status(1)
 
 
+# Scenarios that run in the ISO-8859-1 locale; every other one runs in C.UTF-8.
+LATIN1_SCENARIOS = {"args_latin1", "args_platform_latin1", "forward_during_main"}
+
 CHECKS = {
     "options": check_options,
     "exit_hook": check_exit_hook,
@@ -225,6 +243,7 @@ CHECKS = {
     "main_not_static": lambda o, c: check_main_missing(o, c, "hs/app/InstanceMain"),
     "args_utf8": check_args_utf8,
     "args_latin1": check_args_latin1,
+    "args_platform_latin1": check_args_platform_latin1,
     "args_none": check_args_none,
     "main_throws": check_main_throws,
     "non_daemon_thread": check_non_daemon_thread,
@@ -238,6 +257,7 @@ def main():
     parser.add_argument("--driver", required=True)
     parser.add_argument("--libjvm", required=True)
     parser.add_argument("--classes", required=True)
+    parser.add_argument("--locales", help="folder holding the %s locale" % LATIN1_LOCALE)
     parser.add_argument("--list", action="store_true", help="print the scenario names and stop")
     parser.add_argument("scenario", nargs="?")
     args = parser.parse_args()
@@ -247,11 +267,23 @@ def main():
     if args.scenario not in CHECKS:
         parser.error("unknown scenario %r" % args.scenario)
 
+    if not os.path.exists(args.libjvm):
+        print("SKIP %s: no runtime at %s (install it to run this check)" % (args.scenario, args.libjvm))
+        return SKIP_STATUS
+
     with tempfile.TemporaryDirectory(prefix="hotspot-") as work:
         env = dict(os.environ)
         # Options from the environment would reach the VM beside the launcher's own.
-        for name in ("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS"):
+        for name in ("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "LANG", "LANGUAGE"):
             env.pop(name, None)
+        if args.scenario in LATIN1_SCENARIOS:
+            if not args.locales or not os.path.isdir(os.path.join(args.locales, LATIN1_LOCALE)):
+                print("FAIL %s: locale %s missing under %r" % (args.scenario, LATIN1_LOCALE, args.locales))
+                return 1
+            env["LOCPATH"] = args.locales
+            env["LC_ALL"] = LATIN1_LOCALE
+        else:
+            env["LC_ALL"] = UTF8_LOCALE
         try:
             done = subprocess.run([args.driver, args.libjvm, args.classes, work, args.scenario],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=work,

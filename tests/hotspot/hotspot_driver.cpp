@@ -37,6 +37,9 @@ struct Scenario {
 const char kCafe[] = "caf\xc3\xa9";
 const char kEuroGrin[] = "\xe2\x82\xac\xf0\x9f\x98\x80";
 const char kLoneByte[] = "\xff";
+// "café" and a lone "é" in ISO-8859-1 / windows-1252, as a Western Windows hands them over.
+const char kCafeLatin1[] = "caf\xe9";
+const char kLoneE9[] = "\xe9";
 
 std::vector<Scenario> Scenarios(const std::string& work) {
     const std::vector<std::string> bytes = {"plain", "", kCafe, kEuroGrin, kLoneByte};
@@ -54,14 +57,15 @@ std::vector<Scenario> Scenarios(const std::string& work) {
         {"class_missing", "hs.app.Missing", {"-Xcheck:jni"}, {"x"}},
         {"main_missing", "hs.app.NoMain", {"-Xcheck:jni"}, {"x"}},
         {"main_not_static", "hs.app.InstanceMain", {"-Xcheck:jni"}, {"x"}},
-        {"args_utf8", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=UTF-8"}, bytes, true, true},
-        {"args_latin1", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=ISO-8859-1"}, bytes, true, true},
+        // The platform encoding (the locale the runner sets) decides, not the default charset.
+        {"args_utf8", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=ISO-8859-1"}, bytes, true, true},
+        {"args_latin1", "hs.app.Args", {"-Xcheck:jni", "-Dfile.encoding=UTF-8"}, bytes, true, true},
+        {"args_platform_latin1", "hs.app.Args", {"-Xcheck:jni"}, {kCafeLatin1, kLoneE9}},
         {"args_none", "hs.app.Args", {"-Xcheck:jni"}, {}},
         {"main_throws", "hs.app.Throws", {"-Xcheck:jni"}, {}},
         {"non_daemon_thread", "hs.app.Linger", {"-Xcheck:jni", "-Dhs.linger.ms=1500"}, {}},
-        {"forward_during_main", "hs.app.Single",
-         {"-Xcheck:jni", "-Dfile.encoding=UTF-8", "-Dhs.marker=" + work + "/main-started"},
-         {"first"}, true, false, {"fwd-one", "", kCafe}},
+        {"forward_during_main", "hs.app.Single", {"-Xcheck:jni", "-Dhs.marker=" + work + "/main-started"},
+         {"first"}, true, false, {"fwd-one", "", kCafeLatin1}},
         {"second_instance", "hs.app.Single", {"-Xcheck:jni", "-Dhs.marker=" + work + "/unused"},
          {"to-forward", "", kCafe}, false},
     };

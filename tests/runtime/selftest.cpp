@@ -516,6 +516,15 @@ int ScenarioMain() {
     Check(env->NewObject(stringClass, ctor2, raw, bogus) == nullptr && env->ExceptionCheck(),
           "unknown charset name raises UnsupportedEncodingException");
     env->ExceptionClear();
+    // The platform encoding as HotSpot on Windows names it, usable from a global reference.
+    jclass system = env->FindClass("java/lang/System");
+    jmethodID getProperty = env->GetStaticMethodID(system, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+    jobject jnu = env->CallStaticObjectMethod(system, getProperty, env->NewStringUTF("sun.jnu.encoding"));
+    Check(jnu != nullptr && !env->ExceptionCheck(), "System.getProperty gives sun.jnu.encoding");
+    jobject jnuGlobal = env->NewGlobalRef(jnu);
+    Check(env->NewObject(stringClass, ctor2, raw, jnuGlobal) != nullptr, "String(byte[], platform encoding)");
+    Check(env->CallStaticObjectMethod(system, getProperty, env->NewStringUTF("no.such.property")) == nullptr &&
+              !env->ExceptionCheck(), "an unset property is null");
     env->SetByteArrayRegion(raw, 2, 2, hi);
     Check(env->ExceptionCheck(), "SetByteArrayRegion past the end raises");
     env->ExceptionClear();
@@ -879,6 +888,9 @@ void CheckMainScenario() {
         if (s->Str("charset") == u"ISO-8859-1") sawLatin1 = s->Str("text") == u"\u0080\u0081A";
     }
     Check(sawCp1252, "windows-1252 decodes 0x80 as euro and 0x81 as U+FFFD");
+    const Value* jnu = First(r.trace, "getproperty");
+    Check(jnu && jnu->Str("key") == u"sun.jnu.encoding" && jnu->Str("value") == u"Cp" + U16(std::to_string(GetACP()).c_str()),
+          "sun.jnu.encoding names the ANSI code page as Java does (Cp1252)");
     Check(sawLatin1, "ISO-8859-1 decodes bytes one to one");
     const Value* destroyed = First(r.trace, "destroyed");
     Check(destroyed && destroyed->Num("waited_ms") >= 500, "destroyed event records the wait for the non-daemon thread");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace rt {
 
@@ -90,6 +91,21 @@ std::u16string DecodeUtf8(const std::string& s) {
     return out;
 }
 
+// The names Java on Windows gives the other ANSI code pages ("Cp1250", "MS932", "GBK", ...);
+// 0 when the name is none of them or the system lacks that code page.
+unsigned CodePageOfName(const std::string& lower) {
+    unsigned page = 0;
+    if (lower == "gbk") page = 936;
+    else if (lower == "gb18030") page = 54936;
+    for (const char* prefix : {"cp", "ms", "windows-"}) {
+        const size_t length = strlen(prefix);
+        if (page != 0 || lower.compare(0, length, prefix) != 0 || lower.size() == length || lower.size() > length + 5) continue;
+        if (lower.find_first_not_of("0123456789", length) != std::string::npos) continue;
+        page = static_cast<unsigned>(std::stoul(lower.substr(length)));
+    }
+    return page != 0 && IsValidCodePage(page) ? page : 0;
+}
+
 }  // namespace
 
 bool LookUpCharset(const std::string& javaName, Charset* out) {
@@ -109,6 +125,10 @@ bool LookUpCharset(const std::string& javaName, Charset* out) {
                n == "iso646-us" || n == "default") {
         cs.kind = CharsetKind::Ascii;
         cs.name = "US-ASCII";
+    } else if (const unsigned page = CodePageOfName(n)) {
+        cs.kind = CharsetKind::WindowsCodePage;
+        cs.codePage = page;
+        cs.name = javaName;
     } else {
         return false;
     }

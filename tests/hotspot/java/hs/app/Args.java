@@ -6,6 +6,7 @@ import java.nio.charset.Charset;
 public class Args {
     public static void main(String[] args) {
         System.out.println("CHARSET " + Charset.defaultCharset().name());
+        System.out.println("JNU " + System.getProperty("sun.jnu.encoding"));
         System.out.println("MAIN hs.app.Args count=" + args.length + " thread=" + Thread.currentThread().getName());
         for (int i = 0; i < args.length; i++) {
             System.out.println("ARG " + i + " [" + codePoints(args[i]) + "]");
