@@ -440,9 +440,16 @@ private:
             if (r.type.id == kTypeManifest && r.name.id == kManifestId) manifest = &r;
         }
         // The launcher's own details describe the launcher: only those of an earlier pack carry over.
+        // Every packed exe names an OriginalFilename, and the launcher's own details do not.
         VersionDetails details = DefaultVersionDetails(opts_.out);
-        if (packedBefore && versionResource != nullptr && !ReadVersionInfo(versionResource->data, details, error))
-            return fail(launcher, error);
+        if (versionResource != nullptr) {
+            VersionDetails found;
+            if (!ReadVersionInfo(versionResource->data, found, error)) {
+                if (packedBefore) return fail(launcher, error);
+            } else if (packedBefore || FindVersionString(found, "OriginalFilename") != nullptr) {
+                details = found;
+            }
+        }
         ApplyVersionSettings(details, opts_.version);
         if (opts_.utf8) {
             if (manifest == nullptr) return fail(launcher, "has no application manifest (RT_MANIFEST 1) for --utf8");

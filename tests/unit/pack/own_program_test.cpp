@@ -259,7 +259,7 @@ TEST_F(OwnProgram, VersionOptionsRewriteTheDetailsAndRepackingKeepsThoseNotNamed
     EXPECT_EQ(qpack::VersionNumberText(details.productVersion), "2.5.0.0");
 }
 
-TEST_F(OwnProgram, ABareLaunchersOwnDetailsAreNotCarriedOver) {
+TEST_F(OwnProgram, ABareLaunchersOwnDetailsAreNotCarriedOverAnEarlierPacksAre) {
     // The launcher as built: no launch resources, its own product's version details.
     Bytes image = read_bytes(launcher);
     qpack::PeInfo info;
@@ -287,6 +287,14 @@ TEST_F(OwnProgram, ABareLaunchersOwnDetailsAreNotCarriedOver) {
     EXPECT_EQ(Text(details, "FileVersion"), "1.0");
     EXPECT_EQ(Text(details, "CompanyName"), "Example Ltd.");
     EXPECT_EQ(qpack::VersionNumberText(details.fileVersion), "1.0.0.0");
+
+    // Packed with version details alone, it is still an earlier pack whose details carry over.
+    launcher = File("first.exe", read_bytes(out));
+    out = dir.path("Second.exe");
+    ASSERT_EQ(Pack({"--file-version", "2"}).status, 0);
+    details = ReadDetails(Packed("#16", "#1"));
+    EXPECT_EQ(Text(details, "CompanyName"), "Example Ltd.");
+    EXPECT_EQ(Text(details, "OriginalFilename"), "My Tool.exe");
 }
 
 TEST_F(OwnProgram, BadVersionInputIsRefusedWithoutOutput) {
