@@ -49,7 +49,9 @@ size_t BeginBlock(Bytes& out, uint16_t valueLength, uint16_t type, const std::st
     Put16(out, 0);
     Put16(out, valueLength);
     Put16(out, type);
-    PutText(out, Ascii16(key));
+    std::u16string key16;
+    if (!Utf8ToUtf16(key, key16)) key16 = Ascii16(key);
+    PutText(out, key16);
     PadTo4(out);
     return start;
 }
