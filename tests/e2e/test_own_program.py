@@ -2,12 +2,14 @@
 and icon (GetFileVersionInfoA / VerQueryValueA, ExtractIconExA / LoadImageA through the
 exe-details helper), the console launcher run from cmd, and a signed exe."""
 
+import shutil
 import subprocess
 import tempfile
 
 import harness
 from harness import cp1252_decode, helper_exe, make_app, pack, require
 from launcher_output import err, out, reached_main
+from runtime_trace import traced_env
 
 # Centre colour of each size of the test icon, so that each size read back is known to be its own.
 ICON_COLOURS = {16: "FF0000", 32: "00FF00", 48: "0000FF", 256: "FFFF00"}
@@ -164,3 +166,28 @@ def test_signed_exe_verifies_starts_and_is_packed_again_only_with_its_signature_
     assert checksum_is_right(repacked)
     again = wine.run(repacked, cwd=tmp_path)
     assert reached_main(again) and again.status == 0, again
+
+
+def test_utf8_exe_gets_its_folder_arguments_and_class_path_intact(wine, tmp_path):
+    folder = tmp_path / "日本語"
+    folder.mkdir()
+    shutil.copyfile(require(harness.test_app("app.jar")), folder / "app.jar")
+    exe = make_app(folder, name="App", utf8=True, main_class="com.example.App", jar_path="app.jar")
+    env, trace = traced_env(wine, tmp_path)
+    arguments = ["日本", "€😀", "café"]
+    # Started by Wine from a UTF-8 locale, so that the command line is Unicode; a Windows runner
+    # would pass it through its own ANSI code page first.
+    with tempfile.TemporaryFile() as output:
+        status = subprocess.run([harness.WINE, str(exe), *arguments], cwd=folder, env=wine.env(env),
+                                stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                                timeout=60).returncode
+        output.seek(0)
+        printed = output.read().decode("utf-8", "replace")
+    assert status == 0, printed
+    main = trace.one("main")
+    assert main["args"] == arguments, printed
+    assert main["args_hex"] == [argument.encode().hex() for argument in arguments]
+    jar = wine.to_windows(folder / "app.jar")
+    assert trace.one("create")["classpath"][-1] == jar
+    assert any(r["name"] == "com/example/App" and r["found"] and r["source"] == jar
+               for r in trace.events("findclass")), trace.events("findclass")
