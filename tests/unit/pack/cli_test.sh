@@ -102,9 +102,12 @@ fi
 
 # The Windows build of the tool must write the same bytes as the native one.
 if [ -f "$windows_build/quorvia-pack.exe" ]; then
+  # Under the same file name, which the default version details are made of.
+  mkdir -p win
   check "windows tool packs" wine "$windows_build/quorvia-pack.exe" --launcher "$fixtures/checker.exe" \
-    --out win-packed.exe "${pack_args[@]}"
-  check "windows and native output identical" cmp win-packed.exe checker-packed.exe
+    --out win/checker-packed.exe "${pack_args[@]}"
+  check "windows and native output identical" cmp win/checker-packed.exe checker-packed.exe
+  cp win/checker-packed.exe win-packed.exe
   # Over an existing file, which on Windows needs MoveFileEx rather than rename.
   check "windows tool replaces its output" wine "$windows_build/quorvia-pack.exe" --launcher win-packed.exe \
     --out win-packed.exe --main-class replaced.Main
