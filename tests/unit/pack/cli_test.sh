@@ -62,7 +62,7 @@ printf 'just text\n' >notes.txt
 
 pack_args=(--classes app.jar --main-class com.example.Main --vm-options "-Xmx256m -Dname=value"
            --class-path "lib/a.jar;lib/b.jar" --init-heap-percent 25 --max-heap-percent 75
-           --splash splash.png)
+           --splash splash.png --company "Société €")
 expected=(CLASSES 1000 1033 app.jar MAIN-CLASS 3000 1033 main.txt VM-OPTIONS 5000 1033 vmopts.txt
           CLASS-PATH 4000 1033 cp.txt VM-INIT-HEAP-PERC 11000 1033 init.txt
           VM-MAX-HEAP-PERC 11100 1033 max.txt VM-SPLASH 20000 1033 splash.png
