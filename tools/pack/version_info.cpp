@@ -217,8 +217,8 @@ bool CheckVersionSetting(const VersionSetting& setting, std::string& error) {
         return false;
     }
     if (text.size() > kMaxVersionTextUnits) {
-        error = key + " text is " + std::to_string(text.size()) + " characters long; a version resource holds at most " +
-                std::to_string(kMaxVersionTextUnits);
+        error = key + " text is " + std::to_string(text.size()) +
+                " characters long; a version resource holds at most " + std::to_string(kMaxVersionTextUnits);
         return false;
     }
     return true;

@@ -34,7 +34,8 @@ std::string Slurp(FILE* f) {
     return s;
 }
 
-Outcome RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher = "/nonexistent/launcher.exe") {
+Outcome RunPackTool(const std::vector<std::string>& args,
+                    const std::string& defaultLauncher = "/nonexistent/launcher.exe") {
     FILE* out = tmpfile();
     FILE* err = tmpfile();
     Outcome r;
@@ -145,7 +146,8 @@ protected:
         qpack::PeInfo info;
         std::vector<qpack::Resource> resources;
         std::string error;
-        EXPECT_TRUE(qpack::parse_pe(image, info, error) && qpack::read_resources(image, info, resources, error)) << error;
+        EXPECT_TRUE(qpack::parse_pe(image, info, error) && qpack::read_resources(image, info, resources, error))
+            << error;
         size_t count = 0;
         for (const qpack::Resource& r : resources) count += !r.type.is_string && r.type.id == type;
         return count;
@@ -267,7 +269,9 @@ TEST_F(OwnProgram, ABareLaunchersOwnDetailsAreNotCarriedOverAnEarlierPacksAre) {
     std::string error;
     ASSERT_TRUE(qpack::parse_pe(image, info, error) && qpack::read_resources(image, info, resources, error));
     resources.erase(std::remove_if(resources.begin(), resources.end(),
-                                   [](const qpack::Resource& r) { return r.type.is_string && r.type.text == u"MAIN-CLASS"; }),
+                                   [](const qpack::Resource& r) {
+                                       return r.type.is_string && r.type.text == u"MAIN-CLASS";
+                                   }),
                     resources.end());
     qpack::VersionDetails own;
     own.fileVersion[0] = 3;
