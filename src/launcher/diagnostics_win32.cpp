@@ -7,6 +7,16 @@
 #include "proc_address.h"
 #include "system_library.h"
 
+// Whether this exe was linked for the console subsystem (launcher-console.exe), read from its own
+// headers in memory: both variants are the same code.
+static bool IsConsoleProgram() {
+    const BYTE* image = reinterpret_cast<const BYTE*>(GetModuleHandleA(nullptr));
+    if (image == nullptr) return false;
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
 int ReportFatal(const char* format, ...) {
     char text[1024];
     va_list args;
@@ -14,6 +24,12 @@ int ReportFatal(const char* format, ...) {
     int written = vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (written < 0) text[0] = '\0';
+    // A console program may run where nobody can press OK (a CI job, an SSH session): it writes
+    // the message to stderr instead of waiting on a box.
+    if (IsConsoleProgram()) {
+        PrintMessage(stderr, "%s", text);
+        return IDOK;
+    }
     return MessageBoxA(nullptr, text, "Fatal Error", MB_ICONWARNING | MB_OK);
 }
 

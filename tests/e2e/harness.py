@@ -65,7 +65,8 @@ Result
 Module helpers
     build_dir(), windows_build_dir(), repo_root()        from env BUILD_DIR / WINDOWS_BUILD_DIR
     helper_exe(name) -> Path      e2e-helpers/NAME.exe of the Windows build
-    launcher_exe(), test_runtime_dir(), test_app(jar_name), pack_tool()   artifact paths
+    launcher_exe(), console_launcher_exe(), test_runtime_dir(), test_app(jar_name), pack_tool()
+                                  artifact paths
     require(path, what=None) -> Path   fails the test (never skips) when the artifact is missing
     pack(out, launcher=None, **options) -> Path   runs quorvia-pack; option foo_bar=V becomes
         --foo-bar V (a list repeats the option, True gives a bare flag, None/False omits it);
@@ -133,6 +134,10 @@ def helper_exe(name: str) -> Path:
 
 def launcher_exe() -> Path:
     return windows_build_dir() / "launcher.exe"
+
+
+def console_launcher_exe() -> Path:
+    return windows_build_dir() / "launcher-console.exe"
 
 
 def test_runtime_dir() -> Path:

@@ -108,17 +108,19 @@ def test_path_resource_limits_and_slashes(wine, tmp_path, unique_name):
 
 
 def test_objdump_imports_only_system_dlls():
-    exe = require(harness.launcher_exe())
-    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(exe)], capture_output=True, text=True,
-                          check=True).stdout
-    imported = {line.split(":", 1)[1].strip().upper() for line in dump.splitlines() if "DLL Name:" in line}
-    allowed = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "SHELL32.DLL", "SHLWAPI.DLL",
-               "OLE32.DLL", "OLEAUT32.DLL",
-               "MSVCRT.DLL", "PSAPI.DLL", "WINDOWSCODECS.DLL"}
-    assert imported and imported <= allowed, imported - allowed
-    assert "KERNEL32.DLL" in imported
-    assert "Subsystem\t\t00000002\t(Windows GUI)" in dump
-    assert "Magic\t\t\t020b\t(PE32+)" in dump
+    # The console variant is the same code linked for the console subsystem.
+    for exe, subsystem in ((harness.launcher_exe(), "00000002\t(Windows GUI)"),
+                           (harness.console_launcher_exe(), "00000003\t(Windows CUI)")):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(require(exe))], capture_output=True,
+                              text=True, check=True).stdout
+        imported = {line.split(":", 1)[1].strip().upper() for line in dump.splitlines() if "DLL Name:" in line}
+        allowed = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "SHELL32.DLL", "SHLWAPI.DLL",
+                   "OLE32.DLL", "OLEAUT32.DLL",
+                   "MSVCRT.DLL", "PSAPI.DLL", "WINDOWSCODECS.DLL"}
+        assert imported and imported <= allowed, imported - allowed
+        assert "KERNEL32.DLL" in imported
+        assert "Subsystem\t\t" + subsystem in dump
+        assert "Magic\t\t\t020b\t(PE32+)" in dump
 
 
 def test_manifest_is_compiled_in():

@@ -4,7 +4,11 @@
 
 #include "argument_file.h"
 #include "file_io.h"
+#include "icon_file.h"
+#include "manifest_code_page.h"
 #include "md5.h"
+#include "signature.h"
+#include "version_info.h"
 
 namespace qpack {
 
@@ -38,8 +42,27 @@ constexpr LaunchResource kLaunchResources[] = {
 };
 constexpr size_t kLaunchCount = sizeof kLaunchResources / sizeof kLaunchResources[0];
 
+// Options that rewrite the version details, with the StringFileInfo key each one sets.
+struct VersionOption {
+    const char* option;
+    const char* key;
+};
+
+constexpr VersionOption kVersionOptions[] = {
+    {"--product-name", "ProductName"},         {"--product-version", "ProductVersion"},
+    {"--file-version", "FileVersion"},         {"--file-description", "FileDescription"},
+    {"--company", "CompanyName"},              {"--copyright", "LegalCopyright"},
+    {"--original-filename", "OriginalFilename"}, {"--internal-name", "InternalName"},
+};
+
+constexpr uint16_t kTypeVersion = 16;
+constexpr uint16_t kTypeManifest = 24;
+constexpr uint16_t kVersionId = 1;
+constexpr uint16_t kManifestId = 1;
+const char kConsoleLauncherName[] = "launcher-console.exe";
+
 const char kUsage[] =
-    "Usage: quorvia-pack [--launcher LAUNCHER.exe] --out APP.exe [resource options]\n"
+    "Usage: quorvia-pack [--launcher LAUNCHER.exe | --console] --out APP.exe [options]\n"
     "       quorvia-pack --show APP.exe\n"
     "       quorvia-pack @FILE ...\n"
     "       quorvia-pack --help | --version\n"
@@ -48,6 +71,8 @@ const char kUsage[] =
     "(language 1033). Every other resource of the launcher, such as its manifest, is kept.\n"
     "\n"
     "  --launcher FILE           the launcher exe (default: launcher.exe beside quorvia-pack)\n"
+    "  --console                 use launcher-console.exe beside quorvia-pack: a console program\n"
+    "                            whose fatal errors go to stderr instead of a message box\n"
     "  --out FILE                the exe to write; replaced only once it is complete\n"
     "  --classes JAR             the application jar (CLASSES 1000); also stores its MD5\n"
     "                            (MD5-SUM 6000) as 32 upper-case hex digits\n"
@@ -61,16 +86,28 @@ const char kUsage[] =
     "  --init-heap-percent N     VM-INIT-HEAP-PERC 11000, an integer 0..100\n"
     "  --max-heap-percent N      VM-MAX-HEAP-PERC 11100, an integer 0..100\n"
     "  --splash PNG              VM-SPLASH 20000, a PNG image\n"
-    "  --show FILE               list the resources of an exe\n"
+    "  --icon FILE.ico           the exe's icon (all sizes of the file; replaces any icon)\n"
+    "  --product-name TEXT       version details shown by Explorer; TEXT is UTF-8, at most\n"
+    "  --file-description TEXT   4000 characters. FileDescription, ProductName and\n"
+    "  --company TEXT            InternalName default to the output's base name,\n"
+    "  --copyright TEXT          OriginalFilename to its file name, when the launcher was\n"
+    "  --original-filename TEXT  not packed before (repacking keeps what it does not name)\n"
+    "  --internal-name TEXT\n"
+    "  --file-version N[.N[.N[.N]]]     each N 0..65535 (default 1.0)\n"
+    "  --product-version N[.N[.N[.N]]]\n"
+    "  --utf8                    run the exe in the UTF-8 code page (Windows 10 1903 and later)\n"
+    "  --strip-signature         remove the launcher's code signature instead of refusing it\n"
+    "  --show FILE               list the resources, version details and icon sizes of an exe\n"
     "  --version                 print the version of quorvia-pack\n"
     "  @FILE                     the arguments written in FILE, one option or value per line;\n"
     "                            \"...\" or '...' around a value with blanks, # starts a comment;\n"
-    "                            relative --launcher, --out, --show, --classes and --splash\n"
-    "                            paths there are taken from FILE's own folder\n"
+    "                            relative --launcher, --out, --show, --classes, --splash and\n"
+    "                            --icon paths there are taken from FILE's own folder\n"
     "\n"
     "Text is stored as its bytes plus one NUL. MAIN-CLASS, JAR-PATH, VM-OPTIONS, CONFIG-PATH\n"
     "and SYNC-PATH may be at most 1022 bytes (1023 with the NUL).\n"
-    "A launcher carrying a code signature is refused: sign the packed exe afterwards.\n"
+    "A launcher carrying a code signature is refused unless --strip-signature is given:\n"
+    "sign the packed exe afterwards.\n"
     "Options also take the form --option=VALUE.\n"
     "Exit status: 0 done, 1 bad input file or value, 2 bad command line.\n";
 
@@ -148,7 +185,7 @@ bool parse_uint(const std::string& s, unsigned long max, unsigned long& value) {
 
 struct Options {
     bool help = false;
-    bool version = false;
+    bool print_version = false;
     std::string show;
     std::string launcher;
     std::string out;
@@ -156,6 +193,11 @@ struct Options {
     std::string origins[kLaunchCount];  // where each value was written, for its errors
     std::vector<std::string> storage;  // keeps values alive; reserved up front
     std::vector<Argument> raw;         // TYPE=NUMBER:FILE
+    std::vector<VersionSetting> version;
+    std::string icon;
+    bool console = false;
+    bool strip_signature = false;
+    bool utf8 = false;
 };
 
 class Tool {
@@ -169,13 +211,14 @@ public:
             fputs(kUsage, out_);
             return kExitOk;
         }
-        if (opts_.version) {
+        if (opts_.print_version) {
             fprintf(out_, "quorvia-pack %s\n", QUORVIA_VERSION);
             return kExitOk;
         }
         if (!opts_.show.empty()) return show(opts_.show);
         if (opts_.out.empty()) return usage("missing --out");
-        return pack(opts_.launcher.empty() ? default_launcher : opts_.launcher);
+        if (!opts_.launcher.empty()) return pack(opts_.launcher);
+        return pack(opts_.console ? ConsoleLauncherBeside(default_launcher) : default_launcher);
     }
 
 private:
@@ -204,7 +247,7 @@ private:
                 continue;
             }
             if (name == "--version") {
-                opts_.version = true;
+                opts_.print_version = true;
                 continue;
             }
             if (name.compare(0, 2, "--") != 0) return usage(where + "unexpected argument '" + name + "'");
@@ -233,6 +276,36 @@ private:
                 packing = packing || name != "--show";
                 continue;
             }
+            bool* flag = nullptr;
+            if (name == "--console") flag = &opts_.console;
+            if (name == "--strip-signature") flag = &opts_.strip_signature;
+            if (name == "--utf8") flag = &opts_.utf8;
+            if (flag != nullptr) {
+                if (has_value) return usage(where + "option " + name + " takes no value");
+                *flag = true;
+                packing = true;
+                continue;
+            }
+            const VersionOption* version = nullptr;
+            for (const VersionOption& v : kVersionOptions) {
+                if (name == v.option) version = &v;
+            }
+            if (version != nullptr || name == "--icon") {
+                if (!take_value()) return usage(where + "option " + name + " needs a value");
+                bool twice = name == "--icon" ? !opts_.icon.empty() : false;
+                for (const VersionSetting& given : opts_.version) {
+                    if (version != nullptr && std::strcmp(given.key, version->key) == 0) twice = true;
+                }
+                if (twice) return usage(where + "option " + name + " given twice");
+                if (version != nullptr) {
+                    opts_.version.push_back({version->key, value});
+                } else {
+                    if (value.empty()) return usage(where + "option " + name + " needs a non-empty value");
+                    opts_.icon = ArgumentPath(*value_at, value);
+                }
+                packing = true;
+                continue;
+            }
             if (name == "--raw-text") {
                 if (!take_value()) return usage(where + "option " + name + " needs a value");
                 opts_.raw.push_back(*value_at);
@@ -252,6 +325,8 @@ private:
             packing = true;
         }
         if (!opts_.show.empty() && packing) return usage("--show cannot be combined with packing");
+        if (opts_.console && !opts_.launcher.empty())
+            return usage("--console picks the console launcher; it cannot be combined with --launcher");
         return kExitOk;
     }
 
@@ -343,20 +418,83 @@ private:
             int status = raw_resource(spec, added);
             if (status != kExitOk) return status;
         }
+        std::string error;
+        for (const VersionSetting& setting : opts_.version) {
+            if (!CheckVersionSetting(setting, error)) return fail(error);
+        }
+        std::vector<IconImage> icons;
+        if (!opts_.icon.empty()) {
+            Bytes ico;
+            if (!read_file(opts_.icon, ico, error) || !ReadIcoFile(ico, icons, error))
+                return fail(opts_.icon, error);
+        }
 
         Bytes image;
-        std::string error;
         if (!read_file(launcher, image, error)) return fail(launcher, error);
         PeInfo info;
         std::vector<Resource> resources;
-        if (!parse_pe(image, info, error) || !read_resources(image, info, resources, error))
-            return fail(launcher, error);
+        if (!parse_pe(image, info, error)) return fail(launcher, error);
+        if (opts_.strip_signature && HasSignature(info)) {
+            if (!StripSignature(image, error) || !parse_pe(image, info, error)) return fail(launcher, error);
+            fprintf(err_, "quorvia-pack: warning: %s: removed its code signature; sign %s again\n",
+                    launcher.c_str(), opts_.out.c_str());
+        }
+        if (!read_resources(image, info, resources, error)) return fail(launcher, error);
+        int status = PackOwnProgram(resources, icons, launcher);
+        if (status != kExitOk) return status;
         for (Resource& r : added) put_resource(resources, std::move(r));
         if (!write_resources(image, resources, error)) return fail(launcher, error);
         if (!write_file_replacing(opts_.out, image, error)) return fail(opts_.out, error);
         fprintf(out_, "quorvia-pack: wrote %s (%zu bytes, %zu resources)\n", opts_.out.c_str(),
                 image.size(), resources.size());
         return kExitOk;
+    }
+
+    // What makes the packed exe the user's own program: version details, icon, code page. Runs
+    // before the launch resources are added, so that it sees whether the launcher was packed before.
+    int PackOwnProgram(std::vector<Resource>& resources, const std::vector<IconImage>& icons,
+                       const std::string& launcher) {
+        std::string error;
+        bool packedBefore = false;
+        const Resource* versionResource = nullptr;
+        Resource* manifest = nullptr;
+        for (Resource& r : resources) {
+            if (launch_type(r.type) != nullptr) packedBefore = true;
+            if (r.type.is_string || r.name.is_string) continue;
+            if (r.type.id == kTypeVersion && r.name.id == kVersionId) versionResource = &r;
+            if (r.type.id == kTypeManifest && r.name.id == kManifestId) manifest = &r;
+        }
+        // The launcher's own details describe the launcher: only those of an earlier pack carry over.
+        // Every packed exe names an OriginalFilename, and the launcher's own details do not.
+        VersionDetails details = DefaultVersionDetails(opts_.out);
+        if (versionResource != nullptr) {
+            VersionDetails found;
+            if (!ReadVersionInfo(versionResource->data, found, error)) {
+                if (packedBefore) return fail(launcher, error);
+            } else if (packedBefore || FindVersionString(found, "OriginalFilename") != nullptr) {
+                details = found;
+            }
+        }
+        ApplyVersionSettings(details, opts_.version);
+        if (opts_.utf8) {
+            if (manifest == nullptr) return fail(launcher, "has no application manifest (RT_MANIFEST 1) for --utf8");
+            std::string text(manifest->data.begin(), manifest->data.end()), updated;
+            if (!AddUtf8CodePage(text, updated, error)) return fail(launcher, error);
+            manifest->data.assign(updated.begin(), updated.end());
+        }
+        Resource version;
+        version.type = ResName::number(kTypeVersion);
+        version.name = ResName::number(kVersionId);
+        version.lang = ResName::number(kLangEnUs);
+        if (!BuildVersionInfo(details, version.data, error)) return fail(error);
+        put_resource(resources, std::move(version));
+        if (!icons.empty()) ReplaceIcons(resources, icons);
+        return kExitOk;
+    }
+
+    static std::string ConsoleLauncherBeside(const std::string& launcher) {
+        size_t slash = launcher.find_last_of("/\\");
+        return (slash == std::string::npos ? std::string() : launcher.substr(0, slash + 1)) + kConsoleLauncherName;
     }
 
     int show(const std::string& path) {
@@ -368,6 +506,8 @@ private:
         if (!parse_pe(image, info, error) || !read_resources(image, info, resources, error))
             return fail(path, error);
         fputs(describe_resources(resources).c_str(), out_);
+        fputs(DescribeVersion(resources).c_str(), out_);
+        fputs(DescribeIcons(resources).c_str(), out_);
         return kExitOk;
     }
 

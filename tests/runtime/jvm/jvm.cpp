@@ -601,7 +601,8 @@ DWORD WINAPI AppThread(LPVOID param) {
 }
 
 // What the application's main does, chosen by the test through QUORVIA_TEST_MAIN, read at call
-// time: comma-separated steps of return | exit:N | throw | sleep:MS | wait-file:PATH | thread:MS.
+// time: comma-separated steps of return | exit:N | throw | sleep:MS | wait-file:PATH | thread:MS |
+// echo-stdin.
 void RunApplication(ThreadEnv* t, Guard& guard) {
     std::string plan;
     if (!rt::GetEnv("QUORVIA_TEST_MAIN", &plan) || plan.empty()) plan = "return";
@@ -639,6 +640,17 @@ void RunApplication(ThreadEnv* t, Guard& guard) {
             if (!h) Fault("main", "CreateThread failed");
             g_vm.appThreads.push_back(h);
             Emit("app_thread", Json().Int("ms", number));
+        } else if (verb == "echo-stdin") {
+            // What System.in gives the application: the process's standard input, to its end.
+            std::string input;
+            HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+            char buffer[4096];
+            DWORD got = 0;
+            while (in != nullptr && in != INVALID_HANDLE_VALUE && input.size() < (1 << 20) &&
+                   ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+                input.append(buffer, got);
+            }
+            WriteStd(STD_OUTPUT_HANDLE, "test runtime: stdin " + input + "\n");
         } else {
             Fault("main", "QUORVIA_TEST_MAIN has an unknown step '" + step + "'");
         }

@@ -62,7 +62,7 @@ printf 'just text\n' >notes.txt
 
 pack_args=(--classes app.jar --main-class com.example.Main --vm-options "-Xmx256m -Dname=value"
            --class-path "lib/a.jar;lib/b.jar" --init-heap-percent 25 --max-heap-percent 75
-           --splash splash.png)
+           --splash splash.png --company "Société €")
 expected=(CLASSES 1000 1033 app.jar MAIN-CLASS 3000 1033 main.txt VM-OPTIONS 5000 1033 vmopts.txt
           CLASS-PATH 4000 1033 cp.txt VM-INIT-HEAP-PERC 11000 1033 init.txt
           VM-MAX-HEAP-PERC 11100 1033 max.txt VM-SPLASH 20000 1033 splash.png
@@ -102,9 +102,12 @@ fi
 
 # The Windows build of the tool must write the same bytes as the native one.
 if [ -f "$windows_build/quorvia-pack.exe" ]; then
+  # Under the same file name, which the default version details are made of.
+  mkdir -p win
   check "windows tool packs" wine "$windows_build/quorvia-pack.exe" --launcher "$fixtures/checker.exe" \
-    --out win-packed.exe "${pack_args[@]}"
-  check "windows and native output identical" cmp win-packed.exe checker-packed.exe
+    --out win/checker-packed.exe "${pack_args[@]}"
+  check "windows and native output identical" cmp win/checker-packed.exe checker-packed.exe
+  cp win/checker-packed.exe win-packed.exe
   # Over an existing file, which on Windows needs MoveFileEx rather than rename.
   check "windows tool replaces its output" wine "$windows_build/quorvia-pack.exe" --launcher win-packed.exe \
     --out win-packed.exe --main-class replaced.Main

@@ -1,0 +1,208 @@
+#include "icon_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qpack {
+
+namespace {
+
+constexpr uint16_t kTypeIcon = 3;
+constexpr uint16_t kTypeIconGroup = 14;
+constexpr uint16_t kLangEnUs = 1033;
+constexpr size_t kDirectoryHeaderSize = 6;
+constexpr size_t kFileEntrySize = 16;
+constexpr size_t kGroupEntrySize = 14;
+constexpr size_t kBitmapHeaderSize = 40;
+constexpr uint16_t kLargestSide = 256;
+const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | uint32_t(Get16(p + 2)) << 16; }
+uint32_t Get32BigEndian(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+void Put16(Bytes& out, uint16_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+void Put32(Bytes& out, uint32_t v) {
+    Put16(out, uint16_t(v));
+    Put16(out, uint16_t(v >> 16));
+}
+
+bool IsPng(const uint8_t* data, size_t size) { return size >= 8 && memcmp(data, kPngSignature, 8) == 0; }
+
+// Samples per pixel of each PNG colour type (0 for types PNG does not define).
+int PngChannels(uint8_t colorType) {
+    switch (colorType) {
+        case 0: return 1;
+        case 2: return 3;
+        case 3: return 1;
+        case 4: return 2;
+        case 6: return 4;
+        default: return 0;
+    }
+}
+
+std::string ImageLabel(size_t index) { return "image " + std::to_string(index + 1); }
+
+// Checks one image and completes what the directory left out (sizes of PNG images, bit counts).
+bool CheckImage(size_t index, IconImage& image, std::string& error) {
+    const uint8_t* d = image.data.data();
+    size_t size = image.data.size();
+    if (IsPng(d, size)) {
+        // The IHDR chunk comes first: length, "IHDR", width, height, bit depth, colour type.
+        if (size < 26 || memcmp(d + 12, "IHDR", 4) != 0) {
+            error = ImageLabel(index) + " is a PNG image without its header";
+            return false;
+        }
+        uint32_t width = Get32BigEndian(d + 16), height = Get32BigEndian(d + 20);
+        if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide) {
+            error = ImageLabel(index) + " is " + std::to_string(width) + "x" + std::to_string(height) +
+                    " pixels; an icon image is at most 256x256";
+            return false;
+        }
+        image.png = true;
+        image.width = uint16_t(width);
+        image.height = uint16_t(height);
+        if (image.bitCount == 0) image.bitCount = uint16_t(d[24] * PngChannels(d[25]));
+        if (image.planes == 0) image.planes = 1;
+        return true;
+    }
+    uint32_t headerSize = size >= 4 ? Get32(d) : 0;
+    if (size < kBitmapHeaderSize || headerSize < kBitmapHeaderSize || headerSize > size) {
+        error = ImageLabel(index) + " is neither a PNG image nor a bitmap";
+        return false;
+    }
+    if (image.bitCount == 0) image.bitCount = Get16(d + 14);
+    if (image.planes == 0) image.planes = 1;
+    return true;
+}
+
+}  // namespace
+
+bool ReadIcoFile(const Bytes& file, std::vector<IconImage>& images, std::string& error) {
+    images.clear();
+    const uint8_t* d = file.data();
+    size_t size = file.size();
+    if (IsPng(d, size)) {
+        error = "not an .ico file: it is a PNG image (make an .ico of it first)";
+        return false;
+    }
+    if (size < kDirectoryHeaderSize || Get16(d) != 0 || (Get16(d + 2) != 1 && Get16(d + 2) != 2)) {
+        error = "not an .ico file (no icon directory at its start)";
+        return false;
+    }
+    if (Get16(d + 2) == 2) {
+        error = "a cursor file, not an icon";
+        return false;
+    }
+    size_t count = Get16(d + 4);
+    if (count == 0) {
+        error = "the icon file holds no images";
+        return false;
+    }
+    if (count > kMaxIconImages) {
+        error = "the icon file holds " + std::to_string(count) + " images; at most " +
+                std::to_string(kMaxIconImages) + " are taken";
+        return false;
+    }
+    if (size < kDirectoryHeaderSize + kFileEntrySize * count) {
+        error = "the icon directory is cut short (" + std::to_string(count) + " entries, " +
+                std::to_string(size) + " bytes in the file)";
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = d + kDirectoryHeaderSize + kFileEntrySize * i;
+        IconImage image;
+        image.width = e[0] == 0 ? kLargestSide : e[0];
+        image.height = e[1] == 0 ? kLargestSide : e[1];
+        image.colorCount = e[2];
+        image.planes = Get16(e + 4);
+        image.bitCount = Get16(e + 6);
+        uint32_t length = Get32(e + 8), offset = Get32(e + 12);
+        if (length == 0) {
+            error = ImageLabel(i) + " is empty";
+            return false;
+        }
+        if (offset > size || length > size - offset) {
+            error = "the icon directory points past the end of the file (" + ImageLabel(i) + ": " +
+                    std::to_string(length) + " bytes at offset " + std::to_string(offset) + ", file of " +
+                    std::to_string(size) + " bytes)";
+            return false;
+        }
+        image.data.assign(file.begin() + ptrdiff_t(offset), file.begin() + ptrdiff_t(offset + length));
+        if (!CheckImage(i, image, error)) return false;
+        images.push_back(std::move(image));
+    }
+    return true;
+}
+
+void ReplaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>& images) {
+    resources.erase(std::remove_if(resources.begin(), resources.end(),
+                                   [](const Resource& r) {
+                                       return !r.type.is_string &&
+                                              (r.type.id == kTypeIcon || r.type.id == kTypeIconGroup);
+                                   }),
+                    resources.end());
+    Resource group;
+    group.type = ResName::number(kTypeIconGroup);
+    group.name = ResName::number(kIconGroupId);
+    group.lang = ResName::number(kLangEnUs);
+    Put16(group.data, 0);
+    Put16(group.data, 1);
+    Put16(group.data, uint16_t(images.size()));
+    for (size_t i = 0; i < images.size(); ++i) {
+        const IconImage& image = images[i];
+        uint16_t id = uint16_t(i + 1);
+        // 256 is stored as 0: the field is one byte.
+        group.data.push_back(uint8_t(image.width >= kLargestSide ? 0 : image.width));
+        group.data.push_back(uint8_t(image.height >= kLargestSide ? 0 : image.height));
+        group.data.push_back(image.colorCount);
+        group.data.push_back(0);
+        Put16(group.data, image.planes);
+        Put16(group.data, image.bitCount);
+        Put32(group.data, uint32_t(image.data.size()));
+        Put16(group.data, id);
+
+        Resource icon;
+        icon.type = ResName::number(kTypeIcon);
+        icon.name = ResName::number(id);
+        icon.lang = ResName::number(kLangEnUs);
+        icon.data = image.data;
+        resources.push_back(std::move(icon));
+    }
+    resources.push_back(std::move(group));
+}
+
+std::string DescribeIcons(const std::vector<Resource>& resources) {
+    std::string out;
+    for (const Resource& group : resources) {
+        if (group.type.is_string || group.type.id != kTypeIconGroup) continue;
+        std::string line = "icon group " + group.name.display() + ":";
+        const Bytes& g = group.data;
+        size_t count = g.size() >= kDirectoryHeaderSize ? Get16(&g[4]) : 0;
+        if (g.size() < kDirectoryHeaderSize || g.size() < kDirectoryHeaderSize + kGroupEntrySize * count) {
+            out += line + " malformed\n";
+            continue;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t* e = &g[kDirectoryHeaderSize + kGroupEntrySize * i];
+            unsigned width = e[0] == 0 ? kLargestSide : e[0], height = e[1] == 0 ? kLargestSide : e[1];
+            uint16_t id = Get16(e + 12);
+            line += (i == 0 ? " " : ", ") + std::to_string(width) + "x" + std::to_string(height) + " " +
+                    std::to_string(Get16(e + 6)) + "bpp";
+            for (const Resource& icon : resources) {
+                if (!icon.type.is_string && icon.type.id == kTypeIcon && !icon.name.is_string && icon.name.id == id) {
+                    if (IsPng(icon.data.data(), icon.data.size())) line += " png";
+                    break;
+                }
+            }
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+}  // namespace qpack
