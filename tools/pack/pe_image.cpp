@@ -22,7 +22,7 @@ constexpr size_t kDosHeaderSize = 64, kDosPeOffset = 0x3C, kPeSignatureSize = 4;
 constexpr size_t kCoffNumberOfSections = 2, kCoffSymbolTablePointer = 8, kCoffSizeOfOptionalHeader = 16,
                  kCoffHeaderSize = 20;
 // PE32+ optional header, from PeInfo::optionalOffset:
-constexpr size_t kOptSizeOfInitializedData = 8, kOptImageBase = 24, kOptSectionAlignment = 32, kOptFileAlignment = 36,
+constexpr size_t kOptSizeOfInitializedData = 8, kOptSectionAlignment = 32, kOptFileAlignment = 36,
                  kOptSizeOfImage = 56, kOptSizeOfHeaders = 60, kOptCheckSum = 64, kOptNumberOfRvaAndSizes = 108,
                  kOptDataDirectories = 112, kDataDirectorySize = 8, kMaxDataDirectories = 16;
 // Section header, from Section::headerOffset:
@@ -38,7 +38,6 @@ static uint16_t Read16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 static uint32_t Read32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-static uint64_t Read64(const uint8_t* p) { return uint64_t(Read32(p)) | uint64_t(Read32(p + 4)) << 32; }
 static void Write16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -140,7 +139,6 @@ static bool ReadOptionalHeader(const Bytes& file, PeInfo& info, std::string& err
         return false;
     }
     info.sizeOfInitializedData = Read32(opt + kOptSizeOfInitializedData);
-    info.imageBase = Read64(opt + kOptImageBase);
     info.sectionAlignment = Read32(opt + kOptSectionAlignment);
     info.fileAlignment = Read32(opt + kOptFileAlignment);
     info.sizeOfImage = Read32(opt + kOptSizeOfImage);

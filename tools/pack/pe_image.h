@@ -63,7 +63,6 @@ struct PeInfo {
     size_t sectionTableOffset = 0;
     uint16_t sizeOfOptionalHeader = 0;
     uint32_t symbolTablePointer = 0;
-    uint64_t imageBase = 0;
     uint32_t sectionAlignment = 0;
     uint32_t fileAlignment = 0;
     uint32_t sizeOfInitializedData = 0;
