@@ -8,18 +8,6 @@
 #include "launcher/launch_state.h"
 #include "launcher/vm_options.h"
 
-const LaunchResource kClassesResource = {"CLASSES", 1000};
-const LaunchResource kMainClassResource = {"MAIN-CLASS", 3000};
-const LaunchResource kClassPathResource = {"CLASS-PATH", 4000};
-const LaunchResource kJarPathResource = {"JAR-PATH", 4500};
-const LaunchResource kVmOptionsResource = {"VM-OPTIONS", 5000};
-const LaunchResource kMd5SumResource = {"MD5-SUM", 6000};
-const LaunchResource kConfigPathResource = {"CONFIG-PATH", 9000};
-const LaunchResource kSyncPathResource = {"SYNC-PATH", 10000};
-const LaunchResource kInitHeapPercentResource = {"VM-INIT-HEAP-PERC", 11000};
-const LaunchResource kMaxHeapPercentResource = {"VM-MAX-HEAP-PERC", 11100};
-const LaunchResource kSplashResource = {"VM-SPLASH", 20000};
-
 char* CopyResourceText(const void* bytes, size_t size) {
     char* text = static_cast<char*>(AllocOrExit(size + 1));
     memset(text, 0, size + 1);

@@ -3,24 +3,7 @@
 
 #include <cstddef>
 
-struct LaunchResource {
-    const char* typeName;
-    unsigned numericName;
-};
-
-extern const LaunchResource kClassesResource;        // "CLASSES" 1000
-extern const LaunchResource kMainClassResource;      // "MAIN-CLASS" 3000
-extern const LaunchResource kClassPathResource;      // "CLASS-PATH" 4000
-extern const LaunchResource kJarPathResource;        // "JAR-PATH" 4500
-extern const LaunchResource kVmOptionsResource;      // "VM-OPTIONS" 5000
-extern const LaunchResource kMd5SumResource;         // "MD5-SUM" 6000
-extern const LaunchResource kConfigPathResource;     // "CONFIG-PATH" 9000
-extern const LaunchResource kSyncPathResource;       // "SYNC-PATH" 10000
-extern const LaunchResource kInitHeapPercentResource;  // "VM-INIT-HEAP-PERC" 11000
-extern const LaunchResource kMaxHeapPercentResource;   // "VM-MAX-HEAP-PERC" 11100
-extern const LaunchResource kSplashResource;         // "VM-SPLASH" 20000
-
-const size_t kTextResourceLimit = 1024;
+#include "resource_contract.h"
 
 // Bytes and size of a resource of the running executable; size 0 and null when absent.
 // `lastError` receives the system's error code of a failed lookup (may be null).

@@ -10,7 +10,6 @@
 #include "icon_file.h"
 #include "version_info.h"
 
-using namespace qpack;
 
 static void FuzzIcon(const Bytes& file) {
     std::vector<IconImage> images;

@@ -9,12 +9,11 @@
 #include "fuzz_input.h"
 #include "pe_image.h"
 
-using namespace qpack;
 
 static int CompareKeys(const Resource& a, const Resource& b) {
-    if (int c = compare_names(a.type, b.type)) return c;
-    if (int c = compare_names(a.name, b.name)) return c;
-    return compare_names(a.lang, b.lang);
+    if (int c = CompareNames(a.type, b.type)) return c;
+    if (int c = CompareNames(a.name, b.name)) return c;
+    return CompareNames(a.lang, b.lang);
 }
 
 // Sorted by type, name and language; false when two resources share all three, as only a
@@ -33,27 +32,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes file(data, data + size);
     PeInfo info;
     std::string error;
-    if (!parse_pe(file, info, error)) {
+    if (!ParsePe(file, info, error)) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }
     std::vector<Resource> resources;
-    if (!read_resources(file, info, resources, error)) {
+    if (!ReadResources(file, info, resources, error)) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }
-    for (const Resource& r : resources) (void)r.type.display();
+    for (const Resource& r : resources) (void)DisplayName(r.type);
 
     Bytes rewritten = file;
     std::string writeError;
-    if (!write_resources(rewritten, resources, writeError)) {
+    if (!WriteResources(rewritten, resources, writeError)) {
         FUZZ_CHECK(!writeError.empty());
         return 0;
     }
     PeInfo again;
     std::vector<Resource> reread;
-    FUZZ_CHECK(parse_pe(rewritten, again, error));
-    FUZZ_CHECK(read_resources(rewritten, again, reread, error));
+    FUZZ_CHECK(ParsePe(rewritten, again, error));
+    FUZZ_CHECK(ReadResources(rewritten, again, reread, error));
     std::vector<Resource> before = resources;
     if (!SortedUnique(before)) return 0;
     FUZZ_CHECK(SortedUnique(reread) && reread.size() == before.size());

@@ -87,8 +87,7 @@ bool SplitArgumentFile(const std::string& text, const std::string& file, std::ve
     }
 }
 
-int ExpandArgumentFiles(const std::vector<std::string>& args, std::vector<Argument>& out,
-                        std::string& error) {
+int ExpandArgumentFiles(const std::vector<std::string>& args, std::vector<Argument>& out, std::string& error) {
     for (const std::string& arg : args) {
         Argument literal;
         if (arg.size() < 2 || arg[0] != '@') {
@@ -103,7 +102,7 @@ int ExpandArgumentFiles(const std::vector<std::string>& args, std::vector<Argume
         }
         std::string path = arg.substr(1);
         std::vector<uint8_t> bytes;
-        if (!qpack::read_file(path, bytes, error)) {
+        if (!ReadWholeFile(path, bytes, error)) {
             error = path + ": " + error;
             return 1;
         }

@@ -23,8 +23,7 @@ bool SplitArgumentFile(const std::string& text, const std::string& file, std::ve
 // Replaces every "@FILE" argument by the arguments of FILE ("@@x" stands for the literal "@x").
 // Arguments inside a file are taken literally, so files do not nest. Returns 0, or the exit
 // status with `error` set: 1 for a file that cannot be read, 2 for one that cannot be split.
-int ExpandArgumentFiles(const std::vector<std::string>& args, std::vector<Argument>& out,
-                        std::string& error);
+int ExpandArgumentFiles(const std::vector<std::string>& args, std::vector<Argument>& out, std::string& error);
 
 // "FILE:LINE: " for an argument from a file, "" for one from the command line.
 std::string ArgumentOrigin(const Argument& argument);

@@ -10,20 +10,16 @@
 #include <windows.h>
 #endif
 
-namespace qpack {
+static std::string ErrnoText(int code) { return code != 0 ? std::string(strerror(code)) : "I/O error"; }
 
-namespace {
-
-std::string errno_text(int code) { return code != 0 ? std::string(strerror(code)) : "I/O error"; }
-
-bool exists(const std::string& path) {
+static bool FileExists(const std::string& path) {
     FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
     fclose(f);
     return true;
 }
 
-bool replace_file(const std::string& from, const std::string& to, std::string& error) {
+static bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
 #ifdef _WIN32
     // rename() on Windows refuses to replace an existing file.
     if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -34,21 +30,19 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
     }
 #else
     if (rename(from.c_str(), to.c_str()) != 0) {
-        error = errno_text(errno);
+        error = ErrnoText(errno);
         return false;
     }
 #endif
     return true;
 }
 
-}  // namespace
-
-bool read_file(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
     out.clear();
     errno = 0;
     FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr) {
-        error = errno_text(errno);
+        error = ErrnoText(errno);
         return false;
     }
     uint8_t buf[65536];
@@ -59,14 +53,13 @@ bool read_file(const std::string& path, std::vector<uint8_t>& out, std::string& 
     fclose(f);
     if (failed) {
         // A directory opens on Linux but cannot be read.
-        error = errno_text(code);
+        error = ErrnoText(code);
         return false;
     }
     return true;
 }
 
-bool write_file_replacing(const std::string& path, const std::vector<uint8_t>& data,
-                          std::string& error) {
+bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& data, std::string& error) {
     std::mt19937_64 random(uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                            uint64_t(std::random_device()()));
     std::string temp;
@@ -75,7 +68,7 @@ bool write_file_replacing(const std::string& path, const std::vector<uint8_t>& d
         int n = snprintf(suffix, sizeof suffix, ".%08llx.tmp",
                          static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
         if (n <= 0 || size_t(n) >= sizeof suffix) break;
-        if (!exists(path + suffix)) temp = path + suffix;
+        if (!FileExists(path + suffix)) temp = path + suffix;
     }
     if (temp.empty()) {
         error = "cannot choose a temporary file name";
@@ -84,7 +77,7 @@ bool write_file_replacing(const std::string& path, const std::vector<uint8_t>& d
     errno = 0;
     FILE* f = fopen(temp.c_str(), "wb");
     if (f == nullptr) {
-        error = errno_text(errno);
+        error = ErrnoText(errno);
         return false;
     }
     bool ok = data.empty() || fwrite(data.data(), 1, data.size(), f) == data.size();
@@ -92,15 +85,13 @@ bool write_file_replacing(const std::string& path, const std::vector<uint8_t>& d
     int code = errno;
     ok = fclose(f) == 0 && ok;
     if (!ok) {
-        error = errno_text(code);
+        error = ErrnoText(code);
         remove(temp.c_str());
         return false;
     }
-    if (!replace_file(temp, path, error)) {
+    if (!ReplaceFile(temp, path, error)) {
         remove(temp.c_str());
         return false;
     }
     return true;
 }
-
-}  // namespace qpack

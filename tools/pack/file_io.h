@@ -5,14 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace qpack {
-
 // On failure `error` is the system's reason, e.g. "No such file or directory".
-bool read_file(const std::string& path, std::vector<uint8_t>& out, std::string& error);
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error);
 
 // Writes to a temporary file beside `path`, then renames it over `path`, so that a failure never
 // leaves a half-written output behind.
-bool write_file_replacing(const std::string& path, const std::vector<uint8_t>& data,
-                          std::string& error);
-
-}  // namespace qpack
+bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& data, std::string& error);

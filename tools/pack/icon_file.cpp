@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace qpack {
-
-namespace {
-
 constexpr uint16_t kTypeIcon = 3;
 constexpr uint16_t kTypeIconGroup = 14;
 constexpr uint16_t kLangEnUs = 1033;
@@ -17,24 +13,24 @@ constexpr size_t kBitmapHeaderSize = 40;
 constexpr uint16_t kLargestSide = 256;
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | uint32_t(Get16(p + 2)) << 16; }
-uint32_t Get32BigEndian(const uint8_t* p) {
+static uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+static uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | uint32_t(Get16(p + 2)) << 16; }
+static uint32_t Get32BigEndian(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
-void Put16(Bytes& out, uint16_t v) {
+static void Put16(Bytes& out, uint16_t v) {
     out.push_back(uint8_t(v));
     out.push_back(uint8_t(v >> 8));
 }
-void Put32(Bytes& out, uint32_t v) {
+static void Put32(Bytes& out, uint32_t v) {
     Put16(out, uint16_t(v));
     Put16(out, uint16_t(v >> 16));
 }
 
-bool IsPng(const uint8_t* data, size_t size) { return size >= 8 && memcmp(data, kPngSignature, 8) == 0; }
+static bool IsPng(const uint8_t* data, size_t size) { return size >= 8 && memcmp(data, kPngSignature, 8) == 0; }
 
 // Samples per pixel of each PNG colour type (0 for types PNG does not define).
-int PngChannels(uint8_t colorType) {
+static int PngChannels(uint8_t colorType) {
     switch (colorType) {
         case 0: return 1;
         case 2: return 3;
@@ -45,10 +41,10 @@ int PngChannels(uint8_t colorType) {
     }
 }
 
-std::string ImageLabel(size_t index) { return "image " + std::to_string(index + 1); }
+static std::string ImageLabel(size_t index) { return "image " + std::to_string(index + 1); }
 
 // Checks one image and completes what the directory left out (sizes of PNG images, bit counts).
-bool CheckImage(size_t index, IconImage& image, std::string& error) {
+static bool CheckImage(size_t index, IconImage& image, std::string& error) {
     const uint8_t* d = image.data.data();
     size_t size = image.data.size();
     if (IsPng(d, size)) {
@@ -79,8 +75,6 @@ bool CheckImage(size_t index, IconImage& image, std::string& error) {
     if (image.planes == 0) image.planes = 1;
     return true;
 }
-
-}  // namespace
 
 bool ReadIcoFile(const Bytes& file, std::vector<IconImage>& images, std::string& error) {
     images.clear();
@@ -142,14 +136,14 @@ bool ReadIcoFile(const Bytes& file, std::vector<IconImage>& images, std::string&
 void ReplaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>& images) {
     resources.erase(std::remove_if(resources.begin(), resources.end(),
                                    [](const Resource& r) {
-                                       return !r.type.is_string &&
+                                       return !r.type.isString &&
                                               (r.type.id == kTypeIcon || r.type.id == kTypeIconGroup);
                                    }),
                     resources.end());
     Resource group;
-    group.type = ResName::number(kTypeIconGroup);
-    group.name = ResName::number(kIconGroupId);
-    group.lang = ResName::number(kLangEnUs);
+    group.type = NumericName(kTypeIconGroup);
+    group.name = NumericName(kIconGroupId);
+    group.lang = NumericName(kLangEnUs);
     Put16(group.data, 0);
     Put16(group.data, 1);
     Put16(group.data, uint16_t(images.size()));
@@ -167,9 +161,9 @@ void ReplaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>
         Put16(group.data, id);
 
         Resource icon;
-        icon.type = ResName::number(kTypeIcon);
-        icon.name = ResName::number(id);
-        icon.lang = ResName::number(kLangEnUs);
+        icon.type = NumericName(kTypeIcon);
+        icon.name = NumericName(id);
+        icon.lang = NumericName(kLangEnUs);
         icon.data = image.data;
         resources.push_back(std::move(icon));
     }
@@ -179,8 +173,8 @@ void ReplaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>
 std::string DescribeIcons(const std::vector<Resource>& resources) {
     std::string out;
     for (const Resource& group : resources) {
-        if (group.type.is_string || group.type.id != kTypeIconGroup) continue;
-        std::string line = "icon group " + group.name.display() + ":";
+        if (group.type.isString || group.type.id != kTypeIconGroup) continue;
+        std::string line = "icon group " + DisplayName(group.name) + ":";
         const Bytes& g = group.data;
         size_t count = g.size() >= kDirectoryHeaderSize ? Get16(&g[4]) : 0;
         if (g.size() < kDirectoryHeaderSize || g.size() < kDirectoryHeaderSize + kGroupEntrySize * count) {
@@ -194,7 +188,7 @@ std::string DescribeIcons(const std::vector<Resource>& resources) {
             line += (i == 0 ? " " : ", ") + std::to_string(width) + "x" + std::to_string(height) + " " +
                     std::to_string(Get16(e + 6)) + "bpp";
             for (const Resource& icon : resources) {
-                if (!icon.type.is_string && icon.type.id == kTypeIcon && !icon.name.is_string && icon.name.id == id) {
+                if (!icon.type.isString && icon.type.id == kTypeIcon && !icon.name.isString && icon.name.id == id) {
                     if (IsPng(icon.data.data(), icon.data.size())) line += " png";
                     break;
                 }
@@ -204,5 +198,3 @@ std::string DescribeIcons(const std::vector<Resource>& resources) {
     }
     return out;
 }
-
-}  // namespace qpack

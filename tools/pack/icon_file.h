@@ -8,8 +8,6 @@
 
 #include "pe_image.h"
 
-namespace qpack {
-
 struct IconImage {
     uint16_t width = 0;   // 1..256
     uint16_t height = 0;  // 1..256
@@ -32,5 +30,3 @@ void ReplaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>
 
 // One line per icon group: "icon group 1: 16x16 8bpp, 256x256 32bpp png".
 std::string DescribeIcons(const std::vector<Resource>& resources);
-
-}  // namespace qpack

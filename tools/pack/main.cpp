@@ -9,10 +9,8 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
 // The folder of this executable, with its trailing separator, or "" when it cannot be found.
-std::string own_folder() {
+static std::string OwnFolder() {
     char path[4096];
 #ifdef _WIN32
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -27,9 +25,7 @@ std::string own_folder() {
     return slash == std::string::npos ? "" : s.substr(0, slash + 1);
 }
 
-}  // namespace
-
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return qpack::run_pack_tool(args, own_folder() + "launcher.exe", stdout, stderr);
+    return RunPackTool(args, OwnFolder() + "launcher.exe", stdout, stderr);
 }

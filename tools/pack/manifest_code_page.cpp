@@ -1,13 +1,7 @@
 #include "manifest_code_page.h"
 
-namespace qpack {
-
-namespace {
-
 const char kCodePageElement[] =
     "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>";
-
-}  // namespace
 
 bool AddUtf8CodePage(const std::string& manifest, std::string& out, std::string& error) {
     out = manifest;
@@ -27,5 +21,3 @@ bool AddUtf8CodePage(const std::string& manifest, std::string& out, std::string&
                                 kCodePageElement + "\n    </windowsSettings>\n  </application>\n");
     return true;
 }
-
-}  // namespace qpack

@@ -3,10 +3,6 @@
 
 #include <string>
 
-namespace qpack {
-
 // Adds <activeCodePage>UTF-8</activeCodePage>, with which Windows 10 1903 and later run every
 // ANSI call of the process in UTF-8. A manifest that names a code page already is kept as it is.
 bool AddUtf8CodePage(const std::string& manifest, std::string& out, std::string& error);
-
-}  // namespace qpack

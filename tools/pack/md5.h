@@ -4,9 +4,5 @@
 #include <cstddef>
 #include <string>
 
-namespace qpack {
-
 // Upper-case hex digest of a whole buffer, 32 characters.
-std::string md5_hex(const void* data, size_t size);
-
-}  // namespace qpack
+std::string Md5Hex(const void* data, size_t size);

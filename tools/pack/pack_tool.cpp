@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "../../src/config/resource_contract.h"
 #include "argument_file.h"
 #include "file_io.h"
 #include "icon_file.h"
@@ -10,37 +11,32 @@
 #include "signature.h"
 #include "version_info.h"
 
-namespace qpack {
-
-namespace {
-
 constexpr uint16_t kLangEnUs = 1033;
-// The launcher reads these into 1024-byte buffers, terminator included.
-constexpr size_t kTextLimit = 1024;
 
 enum class Kind { Text, LimitedText, Percent, File, Png, Digest };
 
-struct LaunchResource {
+// The option that sets each launch resource, and how its value becomes the resource's bytes.
+struct LaunchOption {
     const char* option;
-    const char* type;
-    uint16_t id;
+    const LaunchResource* resource;
     Kind kind;
 };
 
-constexpr LaunchResource kLaunchResources[] = {
-    {"--classes", "CLASSES", 1000, Kind::File},
-    {"--main-class", "MAIN-CLASS", 3000, Kind::LimitedText},
-    {"--class-path", "CLASS-PATH", 4000, Kind::Text},
-    {"--jar-path", "JAR-PATH", 4500, Kind::LimitedText},
-    {"--vm-options", "VM-OPTIONS", 5000, Kind::LimitedText},
-    {"--md5", "MD5-SUM", 6000, Kind::Digest},
-    {"--config-path", "CONFIG-PATH", 9000, Kind::LimitedText},
-    {"--sync-path", "SYNC-PATH", 10000, Kind::LimitedText},
-    {"--init-heap-percent", "VM-INIT-HEAP-PERC", 11000, Kind::Percent},
-    {"--max-heap-percent", "VM-MAX-HEAP-PERC", 11100, Kind::Percent},
-    {"--splash", "VM-SPLASH", 20000, Kind::Png},
+constexpr LaunchOption kLaunchOptions[] = {
+    {"--classes", &kClassesResource, Kind::File},
+    {"--main-class", &kMainClassResource, Kind::LimitedText},
+    {"--class-path", &kClassPathResource, Kind::Text},
+    {"--jar-path", &kJarPathResource, Kind::LimitedText},
+    {"--vm-options", &kVmOptionsResource, Kind::LimitedText},
+    {"--md5", &kMd5SumResource, Kind::Digest},
+    {"--config-path", &kConfigPathResource, Kind::LimitedText},
+    {"--sync-path", &kSyncPathResource, Kind::LimitedText},
+    {"--init-heap-percent", &kInitHeapPercentResource, Kind::Percent},
+    {"--max-heap-percent", &kMaxHeapPercentResource, Kind::Percent},
+    {"--splash", &kSplashResource, Kind::Png},
 };
-constexpr size_t kLaunchCount = sizeof kLaunchResources / sizeof kLaunchResources[0];
+constexpr size_t kLaunchCount = sizeof kLaunchOptions / sizeof kLaunchOptions[0];
+static_assert(kLaunchCount == kLaunchResourceCount, "every launch resource has its option");
 
 // Options that rewrite the version details, with the StringFileInfo key each one sets.
 struct VersionOption {
@@ -111,16 +107,16 @@ const char kUsage[] =
     "Options also take the form --option=VALUE.\n"
     "Exit status: 0 done, 1 bad input file or value, 2 bad command line.\n";
 
-bool printable(uint8_t c) { return c >= 0x20 && c < 0x7F; }
+static bool IsPrintable(uint8_t c) { return c >= 0x20 && c < 0x7F; }
 
-std::string quoted_text(const Bytes& data) {
+static std::string QuotedText(const Bytes& data) {
     std::string out = "\"";
     for (uint8_t c : data) {
         if (c == 0) break;
         if (c == '"' || c == '\\') {
             out.push_back('\\');
             out.push_back(char(c));
-        } else if (printable(c)) {
+        } else if (IsPrintable(c)) {
             out.push_back(char(c));
         } else {
             char buf[8];
@@ -132,7 +128,7 @@ std::string quoted_text(const Bytes& data) {
     return out;
 }
 
-const char* standard_type_name(uint16_t id) {
+const char* StandardTypeName(uint16_t id) {
     switch (id) {
         case 1: return "cursor";
         case 2: return "bitmap";
@@ -150,30 +146,30 @@ const char* standard_type_name(uint16_t id) {
     }
 }
 
-const LaunchResource* launch_type(const ResName& type) {
-    if (!type.is_string) return nullptr;
-    for (const LaunchResource& l : kLaunchResources) {
-        if (same_name(type, ResName::string(l.type))) return &l;
+const LaunchOption* FindLaunchOption(const ResName& type) {
+    if (!type.isString) return nullptr;
+    for (const LaunchOption& l : kLaunchOptions) {
+        if (SameName(type, StringName(l.resource->typeName))) return &l;
     }
     return nullptr;
 }
 
-Bytes text_bytes(const std::string& text, bool terminated) {
+static Bytes TextBytes(const std::string& text, bool terminated) {
     Bytes b(text.begin(), text.end());
     if (terminated) b.push_back(0);
     return b;
 }
 
-Resource launch_resource(const char* type, uint16_t id, Bytes data) {
+static Resource MakeLaunchResource(const LaunchResource& resource, Bytes data) {
     Resource r;
-    r.type = ResName::string(type);
-    r.name = ResName::number(id);
-    r.lang = ResName::number(kLangEnUs);
+    r.type = StringName(resource.typeName);
+    r.name = NumericName(uint16_t(resource.numericName));
+    r.lang = NumericName(kLangEnUs);
     r.data = std::move(data);
     return r;
 }
 
-bool parse_uint(const std::string& s, unsigned long max, unsigned long& value) {
+static bool ParseUint(const std::string& s, unsigned long max, unsigned long& value) {
     if (s.empty() || s.size() > 6) return false;
     value = 0;
     for (char c : s) {
@@ -183,9 +179,9 @@ bool parse_uint(const std::string& s, unsigned long max, unsigned long& value) {
     return value <= max;
 }
 
-struct Options {
+struct PackOptions {
     bool help = false;
-    bool print_version = false;
+    bool printVersion = false;
     std::string show;
     std::string launcher;
     std::string out;
@@ -196,349 +192,389 @@ struct Options {
     std::vector<VersionSetting> version;
     std::string icon;
     bool console = false;
-    bool strip_signature = false;
+    bool stripSignature = false;
     bool utf8 = false;
 };
 
-class Tool {
-public:
-    Tool(FILE* out, FILE* err) : out_(out), err_(err) {}
-
-    int run(const std::vector<Argument>& args, const std::string& default_launcher) {
-        int status = parse(args);
-        if (status != kExitOk) return status;
-        if (opts_.help) {
-            fputs(kUsage, out_);
-            return kExitOk;
-        }
-        if (opts_.print_version) {
-            fprintf(out_, "quorvia-pack %s\n", QUORVIA_VERSION);
-            return kExitOk;
-        }
-        if (!opts_.show.empty()) return show(opts_.show);
-        if (opts_.out.empty()) return usage("missing --out");
-        if (!opts_.launcher.empty()) return pack(opts_.launcher);
-        return pack(opts_.console ? ConsoleLauncherBeside(default_launcher) : default_launcher);
-    }
-
-private:
-    int usage(const std::string& message) {
-        fprintf(err_, "quorvia-pack: %s (see --help)\n", message.c_str());
-        return kExitUsage;
-    }
-    int fail(const std::string& message) {
-        fprintf(err_, "quorvia-pack: %s\n", message.c_str());
-        return kExitInput;
-    }
-    int fail(const std::string& file, const std::string& message) {
-        return fail(file + ": " + message);
-    }
-
-    int parse(const std::vector<Argument>& args) {
-        opts_.storage.reserve(args.size());
-        bool packing = false;
-        for (size_t i = 0; i < args.size(); ++i) {
-            std::string name = args[i].text, value;
-            const std::string where = ArgumentOrigin(args[i]);
-            const Argument* value_at = &args[i];
-            bool has_value = false;
-            if (name == "--help" || name == "-h") {
-                opts_.help = true;
-                continue;
-            }
-            if (name == "--version") {
-                opts_.print_version = true;
-                continue;
-            }
-            if (name.compare(0, 2, "--") != 0) return usage(where + "unexpected argument '" + name + "'");
-            size_t eq = name.find('=');
-            if (eq != std::string::npos) {
-                value = name.substr(eq + 1);
-                name.resize(eq);
-                has_value = true;
-            }
-            auto take_value = [&]() {
-                if (has_value) return true;
-                if (i + 1 >= args.size()) return false;
-                value_at = &args[++i];
-                value = value_at->text;
-                return true;
-            };
-            std::string* single = nullptr;
-            if (name == "--show") single = &opts_.show;
-            if (name == "--launcher") single = &opts_.launcher;
-            if (name == "--out") single = &opts_.out;
-            if (single != nullptr) {
-                if (!take_value()) return usage(where + "option " + name + " needs a value");
-                if (!single->empty()) return usage(where + "option " + name + " given twice");
-                if (value.empty()) return usage(where + "option " + name + " needs a non-empty value");
-                *single = ArgumentPath(*value_at, value);
-                packing = packing || name != "--show";
-                continue;
-            }
-            bool* flag = nullptr;
-            if (name == "--console") flag = &opts_.console;
-            if (name == "--strip-signature") flag = &opts_.strip_signature;
-            if (name == "--utf8") flag = &opts_.utf8;
-            if (flag != nullptr) {
-                if (has_value) return usage(where + "option " + name + " takes no value");
-                *flag = true;
-                packing = true;
-                continue;
-            }
-            const VersionOption* version = nullptr;
-            for (const VersionOption& v : kVersionOptions) {
-                if (name == v.option) version = &v;
-            }
-            if (version != nullptr || name == "--icon") {
-                if (!take_value()) return usage(where + "option " + name + " needs a value");
-                bool twice = name == "--icon" ? !opts_.icon.empty() : false;
-                for (const VersionSetting& given : opts_.version) {
-                    if (version != nullptr && std::strcmp(given.key, version->key) == 0) twice = true;
-                }
-                if (twice) return usage(where + "option " + name + " given twice");
-                if (version != nullptr) {
-                    opts_.version.push_back({version->key, value});
-                } else {
-                    if (value.empty()) return usage(where + "option " + name + " needs a non-empty value");
-                    opts_.icon = ArgumentPath(*value_at, value);
-                }
-                packing = true;
-                continue;
-            }
-            if (name == "--raw-text") {
-                if (!take_value()) return usage(where + "option " + name + " needs a value");
-                opts_.raw.push_back(*value_at);
-                opts_.raw.back().text = value;
-                packing = true;
-                continue;
-            }
-            size_t k = 0;
-            while (k < kLaunchCount && name != kLaunchResources[k].option) ++k;
-            if (k == kLaunchCount) return usage(where + "unknown option '" + name + "'");
-            if (!take_value()) return usage(where + "option " + name + " needs a value");
-            if (opts_.values[k] != nullptr) return usage(where + "option " + name + " given twice");
-            bool path = kLaunchResources[k].kind == Kind::File || kLaunchResources[k].kind == Kind::Png;
-            opts_.storage.push_back(path ? ArgumentPath(*value_at, value) : value);
-            opts_.values[k] = &opts_.storage.back();
-            opts_.origins[k] = ArgumentOrigin(*value_at);
-            packing = true;
-        }
-        if (!opts_.show.empty() && packing) return usage("--show cannot be combined with packing");
-        if (opts_.console && !opts_.launcher.empty())
-            return usage("--console picks the console launcher; it cannot be combined with --launcher");
-        return kExitOk;
-    }
-
-    // Builds the resource for one option; returns kExitOk or the exit status.
-    int make(const LaunchResource& l, const std::string& value, const std::string& where,
-             std::vector<Resource>& out) {
-        switch (l.kind) {
-            case Kind::Text:
-                out.push_back(launch_resource(l.type, l.id, text_bytes(value, true)));
-                return kExitOk;
-            case Kind::LimitedText: {
-                size_t stored = value.size() + 1;
-                if (stored >= kTextLimit) {
-                    return fail(where + l.type + " text is " + std::to_string(stored) +
-                                " bytes with its terminator; the limit is " +
-                                std::to_string(kTextLimit - 1));
-                }
-                out.push_back(launch_resource(l.type, l.id, text_bytes(value, true)));
-                return kExitOk;
-            }
-            case Kind::Percent: {
-                unsigned long v = 0;
-                if (!parse_uint(value, 100, v)) {
-                    return fail(where + l.option + " must be an integer from 0 to 100, not '" +
-                                value + "'");
-                }
-                out.push_back(launch_resource(l.type, l.id, text_bytes(std::to_string(v), true)));
-                return kExitOk;
-            }
-            case Kind::Digest:
-                out.push_back(launch_resource(l.type, l.id, text_bytes(value, false)));
-                return kExitOk;
-            case Kind::File:
-            case Kind::Png: {
-                Bytes data;
-                std::string error;
-                if (!read_file(value, data, error)) return fail(value, error);
-                static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-                if (l.kind == Kind::Png && (data.size() < 8 || memcmp(data.data(), kPng, 8) != 0))
-                    return fail(value, "not a PNG image");
-                if (l.kind == Kind::File && !given(Kind::Digest)) {
-                    std::string digest = md5_hex(data.data(), data.size());
-                    out.push_back(launch_resource("MD5-SUM", 6000, text_bytes(digest, false)));
-                }
-                out.push_back(launch_resource(l.type, l.id, std::move(data)));
-                return kExitOk;
-            }
-        }
-        return kExitInput;
-    }
-
-    bool given(Kind kind) const {
-        for (size_t k = 0; k < kLaunchCount; ++k) {
-            if (kLaunchResources[k].kind == kind && opts_.values[k] != nullptr) return true;
-        }
-        return false;
-    }
-
-    int raw_resource(const Argument& arg, std::vector<Resource>& out) {
-        const std::string& spec = arg.text;
-        size_t eq = spec.find('='), colon = spec.find(':', eq == std::string::npos ? 0 : eq);
-        unsigned long number = 0;
-        if (eq == 0 || eq == std::string::npos || colon == std::string::npos ||
-            colon + 1 == spec.size() || !parse_uint(spec.substr(eq + 1, colon - eq - 1), 65535, number)) {
-            fprintf(err_, "quorvia-pack: --raw-text wants TYPE=NUMBER:FILE, not '%s'\n", spec.c_str());
-            return kExitUsage;
-        }
-        std::string type = spec.substr(0, eq), file = ArgumentPath(arg, spec.substr(colon + 1));
-        Bytes data;
-        std::string error;
-        if (!read_file(file, data, error)) return fail(file, error);
-        Resource r = launch_resource("", uint16_t(number), std::move(data));
-        unsigned long type_id = 0;
-        r.type = parse_uint(type, 65535, type_id) ? ResName::number(uint16_t(type_id))
-                                                  : ResName::string(type);
-        out.push_back(std::move(r));
-        return kExitOk;
-    }
-
-    int pack(const std::string& launcher) {
-        // Values first, so that a bad value is reported before any file is touched.
-        std::vector<Resource> added;
-        for (size_t k = 0; k < kLaunchCount; ++k) {
-            if (opts_.values[k] == nullptr) continue;
-            int status = make(kLaunchResources[k], *opts_.values[k], opts_.origins[k], added);
-            if (status != kExitOk) return status;
-        }
-        for (const Argument& spec : opts_.raw) {
-            int status = raw_resource(spec, added);
-            if (status != kExitOk) return status;
-        }
-        std::string error;
-        for (const VersionSetting& setting : opts_.version) {
-            if (!CheckVersionSetting(setting, error)) return fail(error);
-        }
-        std::vector<IconImage> icons;
-        if (!opts_.icon.empty()) {
-            Bytes ico;
-            if (!read_file(opts_.icon, ico, error) || !ReadIcoFile(ico, icons, error))
-                return fail(opts_.icon, error);
-        }
-
-        Bytes image;
-        if (!read_file(launcher, image, error)) return fail(launcher, error);
-        PeInfo info;
-        std::vector<Resource> resources;
-        if (!parse_pe(image, info, error)) return fail(launcher, error);
-        if (opts_.strip_signature && HasSignature(info)) {
-            if (!StripSignature(image, error) || !parse_pe(image, info, error)) return fail(launcher, error);
-            fprintf(err_, "quorvia-pack: warning: %s: removed its code signature; sign %s again\n",
-                    launcher.c_str(), opts_.out.c_str());
-        }
-        if (!read_resources(image, info, resources, error)) return fail(launcher, error);
-        int status = PackOwnProgram(resources, icons, launcher);
-        if (status != kExitOk) return status;
-        for (Resource& r : added) put_resource(resources, std::move(r));
-        if (!write_resources(image, resources, error)) return fail(launcher, error);
-        if (!write_file_replacing(opts_.out, image, error)) return fail(opts_.out, error);
-        fprintf(out_, "quorvia-pack: wrote %s (%zu bytes, %zu resources)\n", opts_.out.c_str(),
-                image.size(), resources.size());
-        return kExitOk;
-    }
-
-    // What makes the packed exe the user's own program: version details, icon, code page. Runs
-    // before the launch resources are added, so that it sees whether the launcher was packed before.
-    int PackOwnProgram(std::vector<Resource>& resources, const std::vector<IconImage>& icons,
-                       const std::string& launcher) {
-        std::string error;
-        bool packedBefore = false;
-        const Resource* versionResource = nullptr;
-        Resource* manifest = nullptr;
-        for (Resource& r : resources) {
-            if (launch_type(r.type) != nullptr) packedBefore = true;
-            if (r.type.is_string || r.name.is_string) continue;
-            if (r.type.id == kTypeVersion && r.name.id == kVersionId) versionResource = &r;
-            if (r.type.id == kTypeManifest && r.name.id == kManifestId) manifest = &r;
-        }
-        // The launcher's own details describe the launcher: only those of an earlier pack carry over.
-        // Every packed exe names an OriginalFilename, and the launcher's own details do not.
-        VersionDetails details = DefaultVersionDetails(opts_.out);
-        if (versionResource != nullptr) {
-            VersionDetails found;
-            if (!ReadVersionInfo(versionResource->data, found, error)) {
-                if (packedBefore) return fail(launcher, error);
-            } else if (packedBefore || FindVersionString(found, "OriginalFilename") != nullptr) {
-                details = found;
-            }
-        }
-        ApplyVersionSettings(details, opts_.version);
-        if (opts_.utf8) {
-            if (manifest == nullptr) return fail(launcher, "has no application manifest (RT_MANIFEST 1) for --utf8");
-            std::string text(manifest->data.begin(), manifest->data.end()), updated;
-            if (!AddUtf8CodePage(text, updated, error)) return fail(launcher, error);
-            manifest->data.assign(updated.begin(), updated.end());
-        }
-        Resource version;
-        version.type = ResName::number(kTypeVersion);
-        version.name = ResName::number(kVersionId);
-        version.lang = ResName::number(kLangEnUs);
-        if (!BuildVersionInfo(details, version.data, error)) return fail(error);
-        put_resource(resources, std::move(version));
-        if (!icons.empty()) ReplaceIcons(resources, icons);
-        return kExitOk;
-    }
-
-    static std::string ConsoleLauncherBeside(const std::string& launcher) {
-        size_t slash = launcher.find_last_of("/\\");
-        return (slash == std::string::npos ? std::string() : launcher.substr(0, slash + 1)) + kConsoleLauncherName;
-    }
-
-    int show(const std::string& path) {
-        Bytes image;
-        std::string error;
-        if (!read_file(path, image, error)) return fail(path, error);
-        PeInfo info;
-        std::vector<Resource> resources;
-        if (!parse_pe(image, info, error) || !read_resources(image, info, resources, error))
-            return fail(path, error);
-        fputs(describe_resources(resources).c_str(), out_);
-        fputs(DescribeVersion(resources).c_str(), out_);
-        fputs(DescribeIcons(resources).c_str(), out_);
-        return kExitOk;
-    }
-
-    FILE* out_;
-    FILE* err_;
-    Options opts_;
+// One run of the tool: where it prints, and what the command line asked for.
+struct PackRun {
+    FILE* out;
+    FILE* err;
+    PackOptions options;
 };
 
-}  // namespace
+static int UsageError(PackRun& run, const std::string& message) {
+    fprintf(run.err, "quorvia-pack: %s (see --help)\n", message.c_str());
+    return kExitUsage;
+}
 
-std::string describe_resources(const std::vector<Resource>& resources) {
+static int InputError(PackRun& run, const std::string& message) {
+    fprintf(run.err, "quorvia-pack: %s\n", message.c_str());
+    return kExitInput;
+}
+
+static int InputError(PackRun& run, const std::string& file, const std::string& message) {
+    return InputError(run, file + ": " + message);
+}
+
+// The option being read: its name, its value (after '=' or the next argument) and where it was written.
+struct OptionCursor {
+    const std::vector<Argument>& args;
+    size_t index;
+    std::string name;
+    std::string value;
+    std::string where;
+    const Argument* valueAt;
+    bool hasValue;
+};
+
+static bool TakeValue(OptionCursor& c) {
+    if (c.hasValue) return true;
+    if (c.index + 1 >= c.args.size()) return false;
+    c.valueAt = &c.args[++c.index];
+    c.value = c.valueAt->text;
+    return true;
+}
+
+// --show, --launcher and --out: one non-empty path each. False when `c` is not one of them.
+static bool TakePathOption(PackRun& run, OptionCursor& c, bool& packing, int& status) {
+    PackOptions& o = run.options;
+    std::string* single = nullptr;
+    if (c.name == "--show") single = &o.show;
+    if (c.name == "--launcher") single = &o.launcher;
+    if (c.name == "--out") single = &o.out;
+    if (single == nullptr) return false;
+    if (!TakeValue(c)) status = UsageError(run, c.where + "option " + c.name + " needs a value");
+    else if (!single->empty()) status = UsageError(run, c.where + "option " + c.name + " given twice");
+    else if (c.value.empty()) status = UsageError(run, c.where + "option " + c.name + " needs a non-empty value");
+    else *single = ArgumentPath(*c.valueAt, c.value);
+    packing = packing || c.name != "--show";
+    return true;
+}
+
+static bool TakeFlag(PackRun& run, const OptionCursor& c, bool& packing, int& status) {
+    PackOptions& o = run.options;
+    bool* flag = nullptr;
+    if (c.name == "--console") flag = &o.console;
+    if (c.name == "--strip-signature") flag = &o.stripSignature;
+    if (c.name == "--utf8") flag = &o.utf8;
+    if (flag == nullptr) return false;
+    if (c.hasValue) status = UsageError(run, c.where + "option " + c.name + " takes no value");
+    *flag = true;
+    packing = true;
+    return true;
+}
+
+// The version detail options and --icon, which make the packed exe the user's own program.
+static bool TakeOwnProgramOption(PackRun& run, OptionCursor& c, bool& packing, int& status) {
+    PackOptions& o = run.options;
+    const VersionOption* version = nullptr;
+    for (const VersionOption& v : kVersionOptions) {
+        if (c.name == v.option) version = &v;
+    }
+    if (version == nullptr && c.name != "--icon") return false;
+    packing = true;
+    if (!TakeValue(c)) {
+        status = UsageError(run, c.where + "option " + c.name + " needs a value");
+        return true;
+    }
+    bool twice = c.name == "--icon" ? !o.icon.empty() : false;
+    for (const VersionSetting& given : o.version) {
+        if (version != nullptr && std::strcmp(given.key, version->key) == 0) twice = true;
+    }
+    if (twice) status = UsageError(run, c.where + "option " + c.name + " given twice");
+    else if (version != nullptr) o.version.push_back({version->key, c.value});
+    else if (c.value.empty()) status = UsageError(run, c.where + "option " + c.name + " needs a non-empty value");
+    else o.icon = ArgumentPath(*c.valueAt, c.value);
+    return true;
+}
+
+static int TakeLaunchOption(PackRun& run, OptionCursor& c) {
+    PackOptions& o = run.options;
+    size_t k = 0;
+    while (k < kLaunchCount && c.name != kLaunchOptions[k].option) ++k;
+    if (k == kLaunchCount) return UsageError(run, c.where + "unknown option '" + c.name + "'");
+    if (!TakeValue(c)) return UsageError(run, c.where + "option " + c.name + " needs a value");
+    if (o.values[k] != nullptr) return UsageError(run, c.where + "option " + c.name + " given twice");
+    bool path = kLaunchOptions[k].kind == Kind::File || kLaunchOptions[k].kind == Kind::Png;
+    o.storage.push_back(path ? ArgumentPath(*c.valueAt, c.value) : c.value);
+    o.values[k] = &o.storage.back();
+    o.origins[k] = ArgumentOrigin(*c.valueAt);
+    return kExitOk;
+}
+
+// Reads one option at `c.index`, leaving `c.index` at its last argument.
+static int TakeOption(PackRun& run, OptionCursor& c, bool& packing) {
+    int status = kExitOk;
+    if (TakePathOption(run, c, packing, status) || TakeFlag(run, c, packing, status) ||
+        TakeOwnProgramOption(run, c, packing, status))
+        return status;
+    if (c.name == "--raw-text") {
+        packing = true;
+        if (!TakeValue(c)) return UsageError(run, c.where + "option " + c.name + " needs a value");
+        run.options.raw.push_back(*c.valueAt);
+        run.options.raw.back().text = c.value;
+        return kExitOk;
+    }
+    packing = true;
+    return TakeLaunchOption(run, c);
+}
+
+static int ParseArguments(PackRun& run, const std::vector<Argument>& args) {
+    PackOptions& o = run.options;
+    o.storage.reserve(args.size());
+    bool packing = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        OptionCursor c{args, i, args[i].text, "", ArgumentOrigin(args[i]), &args[i], false};
+        if (c.name == "--help" || c.name == "-h") {
+            o.help = true;
+            continue;
+        }
+        if (c.name == "--version") {
+            o.printVersion = true;
+            continue;
+        }
+        if (c.name.compare(0, 2, "--") != 0) return UsageError(run, c.where + "unexpected argument '" + c.name + "'");
+        size_t eq = c.name.find('=');
+        if (eq != std::string::npos) {
+            c.value = c.name.substr(eq + 1);
+            c.name.resize(eq);
+            c.hasValue = true;
+        }
+        int status = TakeOption(run, c, packing);
+        if (status != kExitOk) return status;
+        i = c.index;
+    }
+    if (!o.show.empty() && packing) return UsageError(run, "--show cannot be combined with packing");
+    if (o.console && !o.launcher.empty())
+        return UsageError(run, "--console picks the console launcher; it cannot be combined with --launcher");
+    return kExitOk;
+}
+
+static bool Given(const PackOptions& o, Kind kind) {
+    for (size_t k = 0; k < kLaunchCount; ++k) {
+        if (kLaunchOptions[k].kind == kind && o.values[k] != nullptr) return true;
+    }
+    return false;
+}
+
+// The jar or splash image of a file option; the jar brings its digest unless --md5 names one.
+static int MakeFileResource(PackRun& run, const LaunchOption& l, const std::string& path, std::vector<Resource>& out) {
+    Bytes data;
+    std::string error;
+    if (!ReadWholeFile(path, data, error)) return InputError(run, path, error);
+    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (l.kind == Kind::Png && (data.size() < 8 || memcmp(data.data(), kPng, 8) != 0))
+        return InputError(run, path, "not a PNG image");
+    if (l.kind == Kind::File && !Given(run.options, Kind::Digest)) {
+        std::string digest = Md5Hex(data.data(), data.size());
+        out.push_back(MakeLaunchResource(kMd5SumResource, TextBytes(digest, false)));
+    }
+    out.push_back(MakeLaunchResource(*l.resource, std::move(data)));
+    return kExitOk;
+}
+
+// Builds the resource for one option; returns kExitOk or the exit status.
+static int MakeResource(PackRun& run, const LaunchOption& l, const std::string& value, const std::string& where,
+                 std::vector<Resource>& out) {
+    const LaunchResource& resource = *l.resource;
+    switch (l.kind) {
+        case Kind::Text:
+            out.push_back(MakeLaunchResource(resource, TextBytes(value, true)));
+            return kExitOk;
+        case Kind::LimitedText: {
+            size_t stored = value.size() + 1;
+            if (stored >= kTextResourceLimit) {
+                return InputError(run, where + resource.typeName + " text is " + std::to_string(stored) +
+                                           " bytes with its terminator; the limit is " +
+                                           std::to_string(kTextResourceLimit - 1));
+            }
+            out.push_back(MakeLaunchResource(resource, TextBytes(value, true)));
+            return kExitOk;
+        }
+        case Kind::Percent: {
+            unsigned long v = 0;
+            if (!ParseUint(value, 100, v))
+                return InputError(run, where + l.option + " must be an integer from 0 to 100, not '" + value + "'");
+            out.push_back(MakeLaunchResource(resource, TextBytes(std::to_string(v), true)));
+            return kExitOk;
+        }
+        case Kind::Digest:
+            out.push_back(MakeLaunchResource(resource, TextBytes(value, false)));
+            return kExitOk;
+        case Kind::File:
+        case Kind::Png:
+            return MakeFileResource(run, l, value, out);
+    }
+    return kExitInput;
+}
+
+static int RawResource(PackRun& run, const Argument& arg, std::vector<Resource>& out) {
+    const std::string& spec = arg.text;
+    size_t eq = spec.find('='), colon = spec.find(':', eq == std::string::npos ? 0 : eq);
+    unsigned long number = 0;
+    if (eq == 0 || eq == std::string::npos || colon == std::string::npos || colon + 1 == spec.size() ||
+        !ParseUint(spec.substr(eq + 1, colon - eq - 1), 65535, number)) {
+        fprintf(run.err, "quorvia-pack: --raw-text wants TYPE=NUMBER:FILE, not '%s'\n", spec.c_str());
+        return kExitUsage;
+    }
+    std::string type = spec.substr(0, eq), file = ArgumentPath(arg, spec.substr(colon + 1));
+    Resource r;
+    std::string error;
+    if (!ReadWholeFile(file, r.data, error)) return InputError(run, file, error);
+    unsigned long typeId = 0;
+    r.type = ParseUint(type, 65535, typeId) ? NumericName(uint16_t(typeId)) : StringName(type);
+    r.name = NumericName(uint16_t(number));
+    r.lang = NumericName(kLangEnUs);
+    out.push_back(std::move(r));
+    return kExitOk;
+}
+
+// Every value of the command line as a resource, checked before any file is touched.
+static int MakeAddedResources(PackRun& run, std::vector<Resource>& added, std::vector<IconImage>& icons) {
+    const PackOptions& o = run.options;
+    for (size_t k = 0; k < kLaunchCount; ++k) {
+        if (o.values[k] == nullptr) continue;
+        int status = MakeResource(run, kLaunchOptions[k], *o.values[k], o.origins[k], added);
+        if (status != kExitOk) return status;
+    }
+    for (const Argument& spec : o.raw) {
+        int status = RawResource(run, spec, added);
+        if (status != kExitOk) return status;
+    }
+    std::string error;
+    for (const VersionSetting& setting : o.version) {
+        if (!CheckVersionSetting(setting, error)) return InputError(run, error);
+    }
+    if (!o.icon.empty()) {
+        Bytes ico;
+        if (!ReadWholeFile(o.icon, ico, error) || !ReadIcoFile(ico, icons, error))
+            return InputError(run, o.icon, error);
+    }
+    return kExitOk;
+}
+
+// The version details of the packed exe: those of an earlier pack, or new ones for the output.
+static int ChooseVersionDetails(PackRun& run, const Resource* versionResource, bool packedBefore,
+                                const std::string& launcher, VersionDetails& details) {
+    // The launcher's own details describe the launcher: only those of an earlier pack carry over.
+    // Every packed exe names an OriginalFilename, and the launcher's own details do not.
+    details = DefaultVersionDetails(run.options.out);
+    if (versionResource != nullptr) {
+        VersionDetails found;
+        std::string error;
+        if (!ReadVersionInfo(versionResource->data, found, error)) {
+            if (packedBefore) return InputError(run, launcher, error);
+        } else if (packedBefore || FindVersionString(found, "OriginalFilename") != nullptr) {
+            details = found;
+        }
+    }
+    ApplyVersionSettings(details, run.options.version);
+    return kExitOk;
+}
+
+// What makes the packed exe the user's own program: version details, icon, code page. Runs
+// before the launch resources are added, so that it sees whether the launcher was packed before.
+static int PackOwnProgram(PackRun& run, std::vector<Resource>& resources, const std::vector<IconImage>& icons,
+                   const std::string& launcher) {
+    std::string error;
+    bool packedBefore = false;
+    const Resource* versionResource = nullptr;
+    Resource* manifest = nullptr;
+    for (Resource& r : resources) {
+        if (FindLaunchOption(r.type) != nullptr) packedBefore = true;
+        if (r.type.isString || r.name.isString) continue;
+        if (r.type.id == kTypeVersion && r.name.id == kVersionId) versionResource = &r;
+        if (r.type.id == kTypeManifest && r.name.id == kManifestId) manifest = &r;
+    }
+    VersionDetails details;
+    int status = ChooseVersionDetails(run, versionResource, packedBefore, launcher, details);
+    if (status != kExitOk) return status;
+    if (run.options.utf8) {
+        if (manifest == nullptr)
+            return InputError(run, launcher, "has no application manifest (RT_MANIFEST 1) for --utf8");
+        std::string text(manifest->data.begin(), manifest->data.end()), updated;
+        if (!AddUtf8CodePage(text, updated, error)) return InputError(run, launcher, error);
+        manifest->data.assign(updated.begin(), updated.end());
+    }
+    Resource version;
+    version.type = NumericName(kTypeVersion);
+    version.name = NumericName(kVersionId);
+    version.lang = NumericName(kLangEnUs);
+    if (!BuildVersionInfo(details, version.data, error)) return InputError(run, error);
+    PutResource(resources, std::move(version));
+    if (!icons.empty()) ReplaceIcons(resources, icons);
+    return kExitOk;
+}
+
+static int Pack(PackRun& run, const std::string& launcher) {
+    const PackOptions& o = run.options;
+    std::vector<Resource> added;
+    std::vector<IconImage> icons;
+    int status = MakeAddedResources(run, added, icons);
+    if (status != kExitOk) return status;
+
+    Bytes image;
+    std::string error;
+    if (!ReadWholeFile(launcher, image, error)) return InputError(run, launcher, error);
+    PeInfo info;
+    std::vector<Resource> resources;
+    if (!ParsePe(image, info, error)) return InputError(run, launcher, error);
+    if (o.stripSignature && HasSignature(info)) {
+        if (!StripSignature(image, error) || !ParsePe(image, info, error)) return InputError(run, launcher, error);
+        fprintf(run.err, "quorvia-pack: warning: %s: removed its code signature; sign %s again\n", launcher.c_str(),
+                o.out.c_str());
+    }
+    if (!ReadResources(image, info, resources, error)) return InputError(run, launcher, error);
+    status = PackOwnProgram(run, resources, icons, launcher);
+    if (status != kExitOk) return status;
+    for (Resource& r : added) PutResource(resources, std::move(r));
+    if (!WriteResources(image, resources, error)) return InputError(run, launcher, error);
+    if (!WriteFileReplacing(o.out, image, error)) return InputError(run, o.out, error);
+    fprintf(run.out, "quorvia-pack: wrote %s (%zu bytes, %zu resources)\n", o.out.c_str(), image.size(),
+            resources.size());
+    return kExitOk;
+}
+
+static std::string ConsoleLauncherBeside(const std::string& launcher) {
+    size_t slash = launcher.find_last_of("/\\");
+    return (slash == std::string::npos ? std::string() : launcher.substr(0, slash + 1)) + kConsoleLauncherName;
+}
+
+static int Show(PackRun& run, const std::string& path) {
+    Bytes image;
+    std::string error;
+    if (!ReadWholeFile(path, image, error)) return InputError(run, path, error);
+    PeInfo info;
+    std::vector<Resource> resources;
+    if (!ParsePe(image, info, error) || !ReadResources(image, info, resources, error))
+        return InputError(run, path, error);
+    fputs(DescribeResources(resources).c_str(), run.out);
+    fputs(DescribeVersion(resources).c_str(), run.out);
+    fputs(DescribeIcons(resources).c_str(), run.out);
+    return kExitOk;
+}
+
+std::string DescribeResources(const std::vector<Resource>& resources) {
     std::string out;
     for (const Resource& r : resources) {
-        const LaunchResource* l = launch_type(r.type);
-        std::string line = r.type.display() + (l != nullptr ? " " : "/") + r.name.display() +
-                           " lang=" + r.lang.display() + " size=" + std::to_string(r.data.size());
+        const LaunchOption* l = FindLaunchOption(r.type);
+        std::string line = DisplayName(r.type) + (l != nullptr ? " " : "/") + DisplayName(r.name) +
+                           " lang=" + DisplayName(r.lang) + " size=" + std::to_string(r.data.size());
         if (l != nullptr) {
             if (l->kind == Kind::File || l->kind == Kind::Png)
-                line += " md5=" + md5_hex(r.data.data(), r.data.size());
+                line += " md5=" + Md5Hex(r.data.data(), r.data.size());
             else
-                line += " text=" + quoted_text(r.data);
-        } else if (!r.type.is_string && standard_type_name(r.type.id) != nullptr) {
-            line += std::string(" (") + standard_type_name(r.type.id) + ")";
+                line += " text=" + QuotedText(r.data);
+        } else if (!r.type.isString && StandardTypeName(r.type.id) != nullptr) {
+            line += std::string(" (") + StandardTypeName(r.type.id) + ")";
         }
         out += line + "\n";
     }
     return out;
 }
 
-int run_pack_tool(const std::vector<std::string>& args, const std::string& default_launcher,
-                  FILE* out, FILE* err) {
+int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err) {
     std::vector<Argument> expanded;
     std::string error;
     int status = ExpandArgumentFiles(args, expanded, error);
@@ -546,8 +582,20 @@ int run_pack_tool(const std::vector<std::string>& args, const std::string& defau
         fprintf(err, "quorvia-pack: %s\n", error.c_str());
         return status;
     }
-    Tool tool(out, err);
-    return tool.run(expanded, default_launcher);
+    PackRun run{out, err, PackOptions()};
+    status = ParseArguments(run, expanded);
+    if (status != kExitOk) return status;
+    const PackOptions& o = run.options;
+    if (o.help) {
+        fputs(kUsage, out);
+        return kExitOk;
+    }
+    if (o.printVersion) {
+        fprintf(out, "quorvia-pack %s\n", QUORVIA_VERSION);
+        return kExitOk;
+    }
+    if (!o.show.empty()) return Show(run, o.show);
+    if (o.out.empty()) return UsageError(run, "missing --out");
+    if (!o.launcher.empty()) return Pack(run, o.launcher);
+    return Pack(run, o.console ? ConsoleLauncherBeside(defaultLauncher) : defaultLauncher);
 }
-
-}  // namespace qpack

@@ -7,19 +7,14 @@
 
 #include "pe_image.h"
 
-namespace qpack {
-
 enum ExitCode : int {
     kExitOk = 0,
     kExitInput = 1,  // a file or a value is wrong
     kExitUsage = 2,  // the command line itself is wrong
 };
 
-// args excludes the program name. default_launcher is used when --launcher is not given.
-int run_pack_tool(const std::vector<std::string>& args, const std::string& default_launcher,
-                  FILE* out, FILE* err);
+// args excludes the program name. defaultLauncher is used when --launcher is not given.
+int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err);
 
 // One line per resource, as --show prints them.
-std::string describe_resources(const std::vector<Resource>& resources);
-
-}  // namespace qpack
+std::string DescribeResources(const std::vector<Resource>& resources);

@@ -3,10 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-namespace qpack {
-
-namespace {
-
 constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
 constexpr size_t kFixedFileInfoSize = 52;
 constexpr size_t kMaxResourceLength = 0xFFFF;  // every block length is a 16-bit field
@@ -15,35 +11,35 @@ constexpr uint32_t kFileTypeApp = 1;
 constexpr uint16_t kLangEnUs = 0x0409;
 constexpr uint16_t kCodePageUnicode = 1200;
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | uint32_t(Get16(p + 2)) << 16; }
+static uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+static uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | uint32_t(Get16(p + 2)) << 16; }
 
-void Put16(Bytes& out, uint16_t v) {
+static void Put16(Bytes& out, uint16_t v) {
     out.push_back(uint8_t(v));
     out.push_back(uint8_t(v >> 8));
 }
-void Put32(Bytes& out, uint32_t v) {
+static void Put32(Bytes& out, uint32_t v) {
     Put16(out, uint16_t(v));
     Put16(out, uint16_t(v >> 16));
 }
-void Set16(Bytes& out, size_t at, uint16_t v) {
+static void Set16(Bytes& out, size_t at, uint16_t v) {
     out[at] = uint8_t(v);
     out[at + 1] = uint8_t(v >> 8);
 }
-void PadTo4(Bytes& out) {
+static void PadTo4(Bytes& out) {
     while (out.size() % 4 != 0) out.push_back(0);
 }
-void PutText(Bytes& out, const std::u16string& text) {
+static void PutText(Bytes& out, const std::u16string& text) {
     for (char16_t c : text) Put16(out, uint16_t(c));
     Put16(out, 0);
 }
-std::u16string Ascii16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+static std::u16string Ascii16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-uint32_t High(const uint16_t parts[4]) { return uint32_t(parts[0]) << 16 | parts[1]; }
-uint32_t Low(const uint16_t parts[4]) { return uint32_t(parts[2]) << 16 | parts[3]; }
+static uint32_t High(const uint16_t parts[4]) { return uint32_t(parts[0]) << 16 | parts[1]; }
+static uint32_t Low(const uint16_t parts[4]) { return uint32_t(parts[2]) << 16 | parts[3]; }
 
 // Starts a block (wLength, wValueLength, wType, key) and returns where its length goes.
-size_t BeginBlock(Bytes& out, uint16_t valueLength, uint16_t type, const std::string& key) {
+static size_t BeginBlock(Bytes& out, uint16_t valueLength, uint16_t type, const std::string& key) {
     PadTo4(out);
     size_t start = out.size();
     Put16(out, 0);
@@ -56,7 +52,7 @@ size_t BeginBlock(Bytes& out, uint16_t valueLength, uint16_t type, const std::st
     return start;
 }
 
-bool EndBlock(Bytes& out, size_t start, std::string& error) {
+static bool EndBlock(Bytes& out, size_t start, std::string& error) {
     size_t length = out.size() - start;
     if (length > kMaxResourceLength) {
         error = "the version details are too long for a version resource (" + std::to_string(length) +
@@ -76,10 +72,10 @@ struct Block {
     size_t end = 0;
 };
 
-size_t Align4(size_t v) { return (v + 3) & ~size_t(3); }
+static size_t Align4(size_t v) { return (v + 3) & ~size_t(3); }
 
 // Reads the block at `at`, which must lie within `limit`; a text value's length counts UTF-16 units.
-bool ReadBlock(const Bytes& data, size_t at, size_t limit, Block& block, std::string& error) {
+static bool ReadBlock(const Bytes& data, size_t at, size_t limit, Block& block, std::string& error) {
     error = "malformed version resource";
     if (at > limit || limit - at < 6) return false;
     size_t length = Get16(&data[at]);
@@ -105,8 +101,6 @@ bool ReadBlock(const Bytes& data, size_t at, size_t limit, Block& block, std::st
     error.clear();
     return true;
 }
-
-}  // namespace
 
 bool ParseVersionNumber(const std::string& text, uint16_t parts[4]) {
     uint16_t values[4] = {};
@@ -359,7 +353,7 @@ std::string VersionNumberText(const uint16_t parts[4]) {
 std::string DescribeVersion(const std::vector<Resource>& resources) {
     std::string out;
     for (const Resource& r : resources) {
-        if (r.type.is_string || r.type.id != 16) continue;
+        if (r.type.isString || r.type.id != 16) continue;
         VersionDetails details;
         std::string error;
         if (!ReadVersionInfo(r.data, details, error)) {
@@ -385,5 +379,3 @@ std::string DescribeVersion(const std::vector<Resource>& resources) {
     }
     return out;
 }
-
-}  // namespace qpack

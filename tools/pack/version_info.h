@@ -8,8 +8,6 @@
 
 #include "pe_image.h"
 
-namespace qpack {
-
 // One string of the StringFileInfo table, e.g. {"CompanyName", u"Example Ltd."}.
 struct VersionString {
     std::string key;
@@ -62,5 +60,3 @@ std::string VersionNumberText(const uint16_t parts[4]);
 
 // The version details of an exe's resources as --show prints them, or "" when it has none.
 std::string DescribeVersion(const std::vector<Resource>& resources);
-
-}  // namespace qpack

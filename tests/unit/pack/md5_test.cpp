@@ -6,7 +6,7 @@
 
 namespace {
 
-std::string hex(const std::string& s) { return qpack::md5_hex(s.data(), s.size()); }
+std::string hex(const std::string& s) { return Md5Hex(s.data(), s.size()); }
 
 TEST(PackMd5, Rfc1321TestSuite) {
     EXPECT_EQ(hex(""), "D41D8CD98F00B204E9800998ECF8427E");

@@ -43,7 +43,7 @@ Outcome RunPackTool(const std::vector<std::string>& args,
         ADD_FAILURE() << "tmpfile failed";
         return r;
     }
-    r.status = qpack::run_pack_tool(args, defaultLauncher, out, err);
+    r.status = RunPackTool(args, defaultLauncher, out, err);
     r.out = Slurp(out);
     r.err = Slurp(err);
     return r;
@@ -107,19 +107,19 @@ Bytes Ico(const std::vector<IcoEntry>& entries) {
     return b;
 }
 
-qpack::VersionDetails ReadDetails(const std::optional<Bytes>& resource) {
-    qpack::VersionDetails details;
+VersionDetails ReadDetails(const std::optional<Bytes>& resource) {
+    VersionDetails details;
     std::string error;
     EXPECT_TRUE(resource.has_value());
     if (resource) {
-        EXPECT_TRUE(qpack::ReadVersionInfo(*resource, details, error)) << error;
+        EXPECT_TRUE(ReadVersionInfo(*resource, details, error)) << error;
     }
     return details;
 }
 
-std::string Text(const qpack::VersionDetails& details, const std::string& key) {
-    const std::u16string* value = qpack::FindVersionString(details, key);
-    return value == nullptr ? "(absent)" : qpack::Utf16ToUtf8(*value);
+std::string Text(const VersionDetails& details, const std::string& key) {
+    const std::u16string* value = FindVersionString(details, key);
+    return value == nullptr ? "(absent)" : Utf16ToUtf8(*value);
 }
 
 class OwnProgram : public ::testing::Test {
@@ -143,13 +143,13 @@ protected:
     // Every resource of the output whose numeric type is `type`.
     size_t CountOfType(uint16_t type) {
         Bytes image = read_bytes(out);
-        qpack::PeInfo info;
-        std::vector<qpack::Resource> resources;
+        PeInfo info;
+        std::vector<Resource> resources;
         std::string error;
-        EXPECT_TRUE(qpack::parse_pe(image, info, error) && qpack::read_resources(image, info, resources, error))
+        EXPECT_TRUE(ParsePe(image, info, error) && ReadResources(image, info, resources, error))
             << error;
         size_t count = 0;
-        for (const qpack::Resource& r : resources) count += !r.type.is_string && r.type.id == type;
+        for (const Resource& r : resources) count += !r.type.isString && r.type.id == type;
         return count;
     }
 };
@@ -224,12 +224,12 @@ TEST_F(OwnProgram, MalformedIconsAreRefusedWithoutOutput) {
 
 TEST_F(OwnProgram, VersionDetailsDefaultToTheOutputName) {
     ASSERT_EQ(Pack({"--main-class", "a.B"}).status, 0);
-    qpack::VersionDetails details = ReadDetails(Packed("#16", "#1"));
+    VersionDetails details = ReadDetails(Packed("#16", "#1"));
     EXPECT_EQ(Text(details, "FileDescription"), "My Tool");
     EXPECT_EQ(Text(details, "ProductName"), "My Tool");
     EXPECT_EQ(Text(details, "InternalName"), "My Tool");
     EXPECT_EQ(Text(details, "OriginalFilename"), "My Tool.exe");
-    EXPECT_EQ(qpack::VersionNumberText(details.fileVersion), "1.0.0.0");
+    EXPECT_EQ(VersionNumberText(details.fileVersion), "1.0.0.0");
 }
 
 TEST_F(OwnProgram, VersionOptionsRewriteTheDetailsAndRepackingKeepsThoseNotNamed) {
@@ -237,7 +237,7 @@ TEST_F(OwnProgram, VersionOptionsRewriteTheDetailsAndRepackingKeepsThoseNotNamed
                       "65535.0.7.1", "--file-description", "Builds things", "--company", "Example Ltd.",
                       "--copyright", "© 2026 Example", "--original-filename", "tool.exe", "--internal-name", "tool"});
     ASSERT_EQ(r.status, 0) << r.err;
-    qpack::VersionDetails details = ReadDetails(Packed("#16", "#1"));
+    VersionDetails details = ReadDetails(Packed("#16", "#1"));
     EXPECT_EQ(Text(details, "ProductName"), "Outil Ünïcode €");
     EXPECT_EQ(Text(details, "ProductVersion"), "2.5");
     EXPECT_EQ(Text(details, "FileVersion"), "65535.0.7.1");
@@ -246,8 +246,8 @@ TEST_F(OwnProgram, VersionOptionsRewriteTheDetailsAndRepackingKeepsThoseNotNamed
     EXPECT_EQ(Text(details, "LegalCopyright"), "© 2026 Example");
     EXPECT_EQ(Text(details, "OriginalFilename"), "tool.exe");
     EXPECT_EQ(Text(details, "InternalName"), "tool");
-    EXPECT_EQ(qpack::VersionNumberText(details.fileVersion), "65535.0.7.1");
-    EXPECT_EQ(qpack::VersionNumberText(details.productVersion), "2.5.0.0");
+    EXPECT_EQ(VersionNumberText(details.fileVersion), "65535.0.7.1");
+    EXPECT_EQ(VersionNumberText(details.productVersion), "2.5.0.0");
     EXPECT_NE(RunPackTool({"--show", out}).out.find("version LegalCopyright=\"© 2026 Example\"\n"), std::string::npos);
 
     launcher = File("first.exe", read_bytes(out));
@@ -255,42 +255,42 @@ TEST_F(OwnProgram, VersionOptionsRewriteTheDetailsAndRepackingKeepsThoseNotNamed
     ASSERT_EQ(Pack({"--file-version", "3"}).status, 0);
     details = ReadDetails(Packed("#16", "#1"));
     EXPECT_EQ(Text(details, "FileVersion"), "3");
-    EXPECT_EQ(qpack::VersionNumberText(details.fileVersion), "3.0.0.0");
+    EXPECT_EQ(VersionNumberText(details.fileVersion), "3.0.0.0");
     EXPECT_EQ(Text(details, "ProductName"), "Outil Ünïcode €");
     EXPECT_EQ(Text(details, "OriginalFilename"), "tool.exe");
-    EXPECT_EQ(qpack::VersionNumberText(details.productVersion), "2.5.0.0");
+    EXPECT_EQ(VersionNumberText(details.productVersion), "2.5.0.0");
 }
 
 TEST_F(OwnProgram, ABareLaunchersOwnDetailsAreNotCarriedOverAnEarlierPacksAre) {
     // The launcher as built: no launch resources, its own product's version details.
     Bytes image = read_bytes(launcher);
-    qpack::PeInfo info;
-    std::vector<qpack::Resource> resources;
+    PeInfo info;
+    std::vector<Resource> resources;
     std::string error;
-    ASSERT_TRUE(qpack::parse_pe(image, info, error) && qpack::read_resources(image, info, resources, error));
+    ASSERT_TRUE(ParsePe(image, info, error) && ReadResources(image, info, resources, error));
     resources.erase(std::remove_if(resources.begin(), resources.end(),
-                                   [](const qpack::Resource& r) {
-                                       return r.type.is_string && r.type.text == u"MAIN-CLASS";
+                                   [](const Resource& r) {
+                                       return r.type.isString && r.type.text == u"MAIN-CLASS";
                                    }),
                     resources.end());
-    qpack::VersionDetails own;
+    VersionDetails own;
     own.fileVersion[0] = 3;
     own.strings = {{"CompanyName", u"Quorvia Ltd."}, {"ProductName", u"Quorvia Launcher"}, {"FileVersion", u"3.0"}};
-    qpack::Resource version;
-    version.type = qpack::ResName::number(16);
-    version.name = qpack::ResName::number(1);
-    version.lang = qpack::ResName::number(1033);
-    ASSERT_TRUE(qpack::BuildVersionInfo(own, version.data, error));
+    Resource version;
+    version.type = NumericName(16);
+    version.name = NumericName(1);
+    version.lang = NumericName(1033);
+    ASSERT_TRUE(BuildVersionInfo(own, version.data, error));
     resources.push_back(version);
-    ASSERT_TRUE(qpack::write_resources(image, resources, error)) << error;
+    ASSERT_TRUE(WriteResources(image, resources, error)) << error;
     launcher = File("launcher.exe", image);
 
     ASSERT_EQ(Pack({"--company", "Example Ltd."}).status, 0);
-    qpack::VersionDetails details = ReadDetails(Packed("#16", "#1"));
+    VersionDetails details = ReadDetails(Packed("#16", "#1"));
     EXPECT_EQ(Text(details, "ProductName"), "My Tool");
     EXPECT_EQ(Text(details, "FileVersion"), "1.0");
     EXPECT_EQ(Text(details, "CompanyName"), "Example Ltd.");
-    EXPECT_EQ(qpack::VersionNumberText(details.fileVersion), "1.0.0.0");
+    EXPECT_EQ(VersionNumberText(details.fileVersion), "1.0.0.0");
 
     // Packed with version details alone, it is still an earlier pack whose details carry over.
     launcher = File("first.exe", read_bytes(out));
@@ -382,12 +382,12 @@ TEST_F(OwnProgram, Utf8SetsTheCodePageInTheManifestOnce) {
     // A manifest without application settings gets them.
     std::string plain = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n</assembly>\n",
                 updated, error;
-    ASSERT_TRUE(qpack::AddUtf8CodePage(plain, updated, error));
+    ASSERT_TRUE(AddUtf8CodePage(plain, updated, error));
     EXPECT_NE(updated.find("<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">\n    <windowsSettings>\n      " +
                            element + "\n    </windowsSettings>\n  </application>\n</assembly>"),
               std::string::npos)
         << updated;
-    EXPECT_FALSE(qpack::AddUtf8CodePage("<assembly>", updated, error));
+    EXPECT_FALSE(AddUtf8CodePage("<assembly>", updated, error));
 }
 
 }  // namespace

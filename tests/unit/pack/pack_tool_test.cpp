@@ -37,7 +37,7 @@ Outcome run(const std::vector<std::string>& args, const std::string& default_lau
         ADD_FAILURE() << "tmpfile failed";
         return r;
     }
-    r.status = qpack::run_pack_tool(args, default_launcher, out, err);
+    r.status = RunPackTool(args, default_launcher, out, err);
     r.out = slurp(out);
     r.err = slurp(err);
     return r;
@@ -101,7 +101,7 @@ TEST_F(PackTool, PacksEveryLaunchResource) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(packed("CLASSES", 1000), jar);
-    EXPECT_EQ(packed("MD5-SUM", 6000), text(qpack::md5_hex(jar.data(), jar.size()), false));
+    EXPECT_EQ(packed("MD5-SUM", 6000), text(Md5Hex(jar.data(), jar.size()), false));
     EXPECT_EQ(packed("MAIN-CLASS", 3000), text("com.example.Main"));
     EXPECT_EQ(packed("CLASS-PATH", 4000), text("lib/a.jar;lib/b.jar"));
     EXPECT_EQ(packed("JAR-PATH", 4500), text("app.jar"));
@@ -116,9 +116,9 @@ TEST_F(PackTool, PacksEveryLaunchResource) {
     std::map<std::string, std::string> lines = show(out);
     EXPECT_EQ(lines["MAIN-CLASS 3000"], "lang=1033 size=17 text=\"com.example.Main\"");
     EXPECT_EQ(lines["VM-OPTIONS 5000"], "lang=1033 size=17 text=\"-Xmx512m -Dq=\\\"1\\\"\"");
-    EXPECT_EQ(lines["CLASSES 1000"], "lang=1033 size=12345 md5=" + qpack::md5_hex(jar.data(), jar.size()));
-    EXPECT_EQ(lines["MD5-SUM 6000"], "lang=1033 size=32 text=\"" + qpack::md5_hex(jar.data(), jar.size()) + "\"");
-    EXPECT_EQ(lines["VM-SPLASH 20000"], "lang=1033 size=16 md5=" + qpack::md5_hex(kPng.data(), kPng.size()));
+    EXPECT_EQ(lines["CLASSES 1000"], "lang=1033 size=12345 md5=" + Md5Hex(jar.data(), jar.size()));
+    EXPECT_EQ(lines["MD5-SUM 6000"], "lang=1033 size=32 text=\"" + Md5Hex(jar.data(), jar.size()) + "\"");
+    EXPECT_EQ(lines["VM-SPLASH 20000"], "lang=1033 size=16 md5=" + Md5Hex(kPng.data(), kPng.size()));
     EXPECT_EQ(lines["24/1"], "lang=1033 size=" + std::to_string(read_bytes(source_fixture("fixture.manifest")).size()) + " (manifest)");
     EXPECT_EQ(lines.size(), 16u);  // 11 launch resources, manifest, string table, ZETA, RCDATA, version
 }

@@ -9,15 +9,12 @@
 namespace {
 
 using namespace packtest;
-using qpack::PeInfo;
-using qpack::ResName;
-using qpack::Resource;
 
 Resource res(const std::string& type, uint16_t id, Bytes data, uint16_t lang = 1033) {
     Resource r;
-    r.type = ResName::string(type);
-    r.name = ResName::number(id);
-    r.lang = ResName::number(lang);
+    r.type = StringName(type);
+    r.name = NumericName(id);
+    r.lang = NumericName(lang);
     r.data = std::move(data);
     return r;
 }
@@ -26,17 +23,17 @@ std::vector<Resource> read_all(const Bytes& image) {
     PeInfo info;
     std::string error;
     std::vector<Resource> out;
-    EXPECT_TRUE(qpack::parse_pe(image, info, error)) << error;
-    EXPECT_TRUE(qpack::read_resources(image, info, out, error)) << error;
+    EXPECT_TRUE(ParsePe(image, info, error)) << error;
+    EXPECT_TRUE(ReadResources(image, info, out, error)) << error;
     return out;
 }
 
 // Reads the resources, applies `added` and rewrites them, as the tool does.
 Bytes pack(Bytes image, const std::vector<Resource>& added) {
     std::vector<Resource> all = read_all(image);
-    for (const Resource& r : added) qpack::put_resource(all, r);
+    for (const Resource& r : added) PutResource(all, r);
     std::string error;
-    EXPECT_TRUE(qpack::write_resources(image, all, error)) << error;
+    EXPECT_TRUE(WriteResources(image, all, error)) << error;
     return image;
 }
 
@@ -50,17 +47,17 @@ void expect_consistent_headers(const Bytes& image) {
     ASSERT_FALSE(sections.empty());
     uint32_t end = 0;
     for (const RawSection& s : sections) {
-        EXPECT_EQ(s.raw_size % fa, 0u) << s.name;
-        EXPECT_EQ(s.raw_pointer % fa, 0u) << s.name;
-        EXPECT_LE(uint64_t(s.raw_pointer) + s.raw_size, image.size()) << s.name;
-        end = std::max(end, s.va + std::max(s.vsize, s.raw_size));
+        EXPECT_EQ(s.rawSize % fa, 0u) << s.name;
+        EXPECT_EQ(s.rawPointer % fa, 0u) << s.name;
+        EXPECT_LE(uint64_t(s.rawPointer) + s.rawSize, image.size()) << s.name;
+        end = std::max(end, s.va + std::max(s.vsize, s.rawSize));
     }
     EXPECT_EQ(get32(image, opt + 56), align(end, sa)) << "SizeOfImage";
     EXPECT_EQ(get32(image, opt + 64), reference_checksum(image)) << "CheckSum";
     uint32_t rsrc_rva = get32(image, opt + 128), rsrc_size = get32(image, opt + 132);
     bool inside = false;
     for (const RawSection& s : sections) {
-        if (rsrc_rva == s.va && rsrc_size <= s.vsize && s.vsize <= s.raw_size) inside = true;
+        if (rsrc_rva == s.va && rsrc_size <= s.vsize && s.vsize <= s.rawSize) inside = true;
     }
     EXPECT_TRUE(inside) << "the resource directory must start a section and fit it";
     EXPECT_LE(get32(image, 0x3C) + 24 + 240 + 40 * sections.size(), get32(image, opt + 60))
@@ -82,19 +79,19 @@ TEST_P(PackFixture, ReadsWhatWindresWrote) {
     EXPECT_EQ(*manifest, kManifest);
     bool saw_manifest = false, saw_old_main = false, saw_named = false;
     for (const Resource& r : all) {
-        if (!r.type.is_string && r.type.id == 24) {
+        if (!r.type.isString && r.type.id == 24) {
             saw_manifest = true;
             EXPECT_EQ(r.data, kManifest);
             EXPECT_EQ(r.lang.id, 1033);
         }
-        if (r.type.display() == "MAIN-CLASS") {
+        if (DisplayName(r.type) == "MAIN-CLASS") {
             saw_old_main = true;
             EXPECT_EQ(r.lang.id, 0x407);
             EXPECT_EQ(r.data, text("old.Main"));
         }
-        if (r.type.display() == "ZETA") {
+        if (DisplayName(r.type) == "ZETA") {
             saw_named = true;
-            EXPECT_EQ(r.name.display(), "ALPHA");  // windres upper-cases names
+            EXPECT_EQ(DisplayName(r.name), "ALPHA");  // windres upper-cases names
         }
     }
     EXPECT_TRUE(saw_manifest && saw_old_main && saw_named);
@@ -104,7 +101,7 @@ TEST_P(PackFixture, ChecksumAgreesWithTheLinkers) {
     size_t field = optional_header_offset(original) + 64;
     uint32_t stored = get32(original, field);
     ASSERT_NE(stored, 0u) << "ld is expected to set the checksum";
-    EXPECT_EQ(qpack::pe_checksum(original.data(), original.size(), field), stored);
+    EXPECT_EQ(PeChecksum(original.data(), original.size(), field), stored);
     EXPECT_EQ(reference_checksum(original), stored);
 }
 
@@ -119,7 +116,7 @@ TEST_P(PackFixture, RoundTripKeepsOthersAndReplacesLanguages) {
     std::vector<Resource> all = read_all(packed);
     EXPECT_EQ(all.size(), 7u);
     for (const Resource& r : all) {
-        if (r.type.display() == "MAIN-CLASS") {
+        if (DisplayName(r.type) == "MAIN-CLASS") {
             EXPECT_EQ(r.lang.id, 1033) << "the German one must be gone";
             EXPECT_EQ(r.name.id, 3000);
         }
@@ -145,10 +142,10 @@ TEST_P(PackFixture, KeepsTheCodeAndTheSymbolTable) {
     for (size_t i = 0; i < before.size(); ++i) {
         if (i == rsrc_before) continue;
         ASSERT_EQ(after[i].va, before[i].va);
-        ASSERT_EQ(after[i].raw_size, before[i].raw_size);
-        EXPECT_TRUE(std::equal(original.begin() + before[i].raw_pointer,
-                               original.begin() + before[i].raw_pointer + before[i].raw_size,
-                               packed.begin() + after[i].raw_pointer))
+        ASSERT_EQ(after[i].rawSize, before[i].rawSize);
+        EXPECT_TRUE(std::equal(original.begin() + before[i].rawPointer,
+                               original.begin() + before[i].rawPointer + before[i].rawSize,
+                               packed.begin() + after[i].rawPointer))
             << before[i].name << " moved with its bytes intact";
     }
     size_t coff_before = get32(original, 0x3C) + 4, coff_after = get32(packed, 0x3C) + 4;
@@ -186,17 +183,17 @@ TEST(PackPe, ResourceSectionFollowedByOthersMovesToANewLastSection) {
     std::vector<RawSection> after = raw_sections(packed);
     ASSERT_EQ(after.size(), before.size() + 1);
     EXPECT_EQ(after.back().name, ".rsrc");
-    EXPECT_EQ(after.back().raw_pointer % 4096, 0u);
+    EXPECT_EQ(after.back().rawPointer % 4096, 0u);
     EXPECT_EQ(get32(packed, optional_header_offset(packed) + 128), after.back().va);
     // The old section stays where it was, emptied.
     for (size_t i = 0; i < before.size(); ++i) {
         if (before[i].name != ".rsrc") continue;
-        EXPECT_TRUE(std::all_of(packed.begin() + after[i].raw_pointer,
-                                packed.begin() + after[i].raw_pointer + after[i].raw_size,
+        EXPECT_TRUE(std::all_of(packed.begin() + after[i].rawPointer,
+                                packed.begin() + after[i].rawPointer + after[i].rawSize,
                                 [](uint8_t b) { return b == 0; }));
     }
     size_t opt = optional_header_offset(packed);
-    EXPECT_EQ(get32(packed, opt + 8), get32(original, optional_header_offset(original) + 8) + after.back().raw_size)
+    EXPECT_EQ(get32(packed, opt + 8), get32(original, optional_header_offset(original) + 8) + after.back().rawSize)
         << "SizeOfInitializedData counts the new section";
 }
 
@@ -209,16 +206,16 @@ TEST(PackPe, LastResourceSectionIsRewrittenInPlace) {
     ASSERT_EQ(after.size(), before.size());
     EXPECT_EQ(after.back().va, before.back().va);
     // Its data moves up to the next page boundary in the file, so that it can be mapped.
-    EXPECT_EQ(after.back().raw_pointer % 4096, 0u);
-    EXPECT_EQ(after.back().raw_pointer, align(before.back().raw_pointer, 4096));
-    EXPECT_EQ(packed.size(), original.size() - before.back().raw_size + after.back().raw_size +
-                                 (after.back().raw_pointer - before.back().raw_pointer));
+    EXPECT_EQ(after.back().rawPointer % 4096, 0u);
+    EXPECT_EQ(after.back().rawPointer, align(before.back().rawPointer, 4096));
+    EXPECT_EQ(packed.size(), original.size() - before.back().rawSize + after.back().rawSize +
+                                 (after.back().rawPointer - before.back().rawPointer));
     expect_consistent_headers(packed);
     Bytes repacked = pack(packed, {res("CLASSES", 1000, Bytes(10000, 3))});
     EXPECT_EQ(repacked, packed) << "an aligned section stays where it is";
     size_t opt0 = optional_header_offset(original), opt1 = optional_header_offset(packed);
     EXPECT_EQ(int64_t(get32(packed, opt1 + 8)) - get32(original, opt0 + 8),
-              int64_t(after.back().raw_size) - before.back().raw_size);
+              int64_t(after.back().rawSize) - before.back().rawSize);
 }
 
 TEST(PackPe, NamesAreOrderedAsWindowsSearchesThem) {
@@ -227,10 +224,10 @@ TEST(PackPe, NamesAreOrderedAsWindowsSearchesThem) {
                                    res("ALPHA", 1, text("a1")), res("alpha_", 1, text("u")),
                                    res("_x", 1, text("x")), res("z", 65535, text("z"))};
     Resource named = res("Alpha", 0, text("named"));
-    named.name = ResName::string("Kilo");
+    named.name = StringName("Kilo");
     added.push_back(named);
     Resource numeric = res("", 100, text("n100"));
-    numeric.type = ResName::number(10);
+    numeric.type = NumericName(10);
     added.push_back(numeric);
     Bytes packed = pack(original, added);
     EXPECT_EQ(find_like_windows(packed, "BETA", "#2", 1033), text("b"));
@@ -247,7 +244,7 @@ TEST(PackPe, NamesAreOrderedAsWindowsSearchesThem) {
 
 TEST(PackPe, SameTypeAndNameDifferingInCaseReplace) {
     std::vector<Resource> set = {res("main-class", 3000, text("x"), 0x407), res("MAIN-CLASS", 3001, text("y"))};
-    qpack::put_resource(set, res("MAIN-CLASS", 3000, text("z")));
+    PutResource(set, res("MAIN-CLASS", 3000, text("z")));
     ASSERT_EQ(set.size(), 2u);
     EXPECT_EQ(set[0].name.id, 3001);
     EXPECT_EQ(set[1].data, text("z"));
@@ -256,10 +253,10 @@ TEST(PackPe, SameTypeAndNameDifferingInCaseReplace) {
 TEST(PackPe, DuplicateResourcesAreRefused) {
     Bytes out;
     std::string error;
-    EXPECT_FALSE(qpack::build_resource_section({res("A", 1, text("1")), res("A", 1, text("2"))}, 0x1000, out, error));
+    EXPECT_FALSE(BuildResourceSection({res("A", 1, text("1")), res("A", 1, text("2"))}, 0x1000, out, error));
     EXPECT_NE(error.find("duplicate"), std::string::npos);
     error.clear();
-    EXPECT_FALSE(qpack::build_resource_section({res("ab", 1, text("1")), res("AB", 1, text("2"))}, 0x1000, out, error));
+    EXPECT_FALSE(BuildResourceSection({res("ab", 1, text("1")), res("AB", 1, text("2"))}, 0x1000, out, error));
     EXPECT_NE(error.find("duplicate"), std::string::npos) << "names are compared as Windows does";
 }
 
@@ -267,7 +264,7 @@ TEST(PackPe, BuiltSectionAlignsDataAndPointsAtItsRvas) {
     Bytes out;
     std::string error;
     std::vector<Resource> set = {res("A", 1, Bytes(3, 7)), res("B", 2, Bytes(5, 9)), res("C", 3, Bytes())};
-    ASSERT_TRUE(qpack::build_resource_section(set, 0x5000, out, error)) << error;
+    ASSERT_TRUE(BuildResourceSection(set, 0x5000, out, error)) << error;
     EXPECT_EQ(out.size() % 8, 0u);
     // Root, 3 type dirs, 3 name dirs, then 3 data entries.
     size_t entries = 16 + 3 * 8 + 3 * (16 + 8) + 3 * (16 + 8);
@@ -315,11 +312,11 @@ TEST(PackPe, DebugDataPastTheSectionsMovesWithTheFile) {
     Bytes original = make_image(spec);
     std::vector<RawSection> s = raw_sections(original);
     uint32_t payload = uint32_t(original.size() - spec.overlay.size());
-    set32(original, s[1].raw_pointer + 24, payload);  // PointerToRawData
-    set32(original, s[1].raw_pointer + 16, uint32_t(spec.overlay.size()));
+    set32(original, s[1].rawPointer + 24, payload);  // PointerToRawData
+    set32(original, s[1].rawPointer + 16, uint32_t(spec.overlay.size()));
 
     Bytes packed = pack(original, {res("CLASSES", 1000, Bytes(9000, 4))});
-    uint32_t moved = get32(packed, raw_sections(packed)[1].raw_pointer + 24);
+    uint32_t moved = get32(packed, raw_sections(packed)[1].rawPointer + 24);
     EXPECT_NE(moved, payload);
     ASSERT_LE(moved + spec.overlay.size(), packed.size());
     EXPECT_TRUE(std::equal(spec.overlay.begin(), spec.overlay.end(), packed.begin() + moved));
@@ -334,7 +331,7 @@ TEST(PackPe, ImageWithoutResourcesGetsASection) {
     Bytes packed = pack(original, {res("MAIN-CLASS", 3000, text("x.Y"))});
     expect_consistent_headers(packed);
     EXPECT_EQ(raw_sections(packed).size(), 3u);
-    EXPECT_EQ(raw_sections(packed).back().raw_pointer % 4096, 0u);
+    EXPECT_EQ(raw_sections(packed).back().rawPointer % 4096, 0u);
     EXPECT_EQ(find_like_windows(packed, "MAIN-CLASS", "#3000", 1033), text("x.Y"));
 }
 
@@ -356,9 +353,9 @@ TEST(PackPe, HeadersGrowWhenTheSectionTableIsFull) {
     ASSERT_EQ(after.size(), 5u);
     for (size_t i = 0; i < before.size(); ++i) {
         if (i == 2) continue;  // the old resource section, emptied
-        EXPECT_TRUE(std::equal(original.begin() + before[i].raw_pointer,
-                               original.begin() + before[i].raw_pointer + before[i].raw_size,
-                               packed.begin() + after[i].raw_pointer));
+        EXPECT_TRUE(std::equal(original.begin() + before[i].rawPointer,
+                               original.begin() + before[i].rawPointer + before[i].rawSize,
+                               packed.begin() + after[i].rawPointer));
     }
     EXPECT_EQ(find_like_windows(packed, "CLASSES", "#1000", 1033), Bytes(5000, 4));
     EXPECT_EQ(find_like_windows(packed, "#24", "#1", 1033), kManifest);
@@ -373,7 +370,7 @@ TEST(PackPe, HeaderDataAfterTheSectionTableIsNotOverwritten) {
     image[table_end + 8] = 0xAB;  // e.g. bound imports kept in the headers
     std::vector<Resource> all;
     std::string error;
-    EXPECT_FALSE(qpack::write_resources(image, {res("A", 1, text("a"))}, error));
+    EXPECT_FALSE(WriteResources(image, {res("A", 1, text("a"))}, error));
     EXPECT_NE(error.find("room"), std::string::npos) << error;
 }
 
@@ -384,7 +381,7 @@ TEST(PackPe, RefusesSignedImages) {
     set32(image, optional_header_offset(image) + 112 + 32, uint32_t(image.size() - 0x200));
     set32(image, optional_header_offset(image) + 112 + 36, 0x200);
     std::string error;
-    EXPECT_FALSE(qpack::write_resources(image, {res("A", 1, text("a"))}, error));
+    EXPECT_FALSE(WriteResources(image, {res("A", 1, text("a"))}, error));
     EXPECT_NE(error.find("code signature"), std::string::npos) << error;
 }
 
@@ -392,17 +389,17 @@ TEST(PackPe, RefusesWhatIsNotPe32Plus) {
     PeInfo info;
     std::string error;
     Bytes text_file = text("just some text, long enough to have room for an MZ header check......", false);
-    EXPECT_FALSE(qpack::parse_pe(text_file, info, error));
+    EXPECT_FALSE(ParsePe(text_file, info, error));
     EXPECT_NE(error.find("not a PE32+ executable"), std::string::npos);
 
     Bytes pe32 = read_bytes(fixture("checker_stripped.exe"));
     set16(pe32, optional_header_offset(pe32), 0x10B);
     error.clear();
-    EXPECT_FALSE(qpack::parse_pe(pe32, info, error));
+    EXPECT_FALSE(ParsePe(pe32, info, error));
     EXPECT_NE(error.find("not a PE32+ executable"), std::string::npos) << error;
 
     Bytes empty;
-    EXPECT_FALSE(qpack::parse_pe(empty, info, error));
+    EXPECT_FALSE(ParsePe(empty, info, error));
 }
 
 // Every cut of the file either fails cleanly or, when only trailing symbol data is lost, works.
@@ -410,20 +407,20 @@ TEST(PackPe, TruncatedFilesGiveErrorsNotCrashes) {
     Bytes original = read_bytes(fixture("checker_last.exe"));
     std::vector<RawSection> sections = raw_sections(original);
     size_t raw_end = 0;
-    for (const RawSection& s : sections) raw_end = std::max<size_t>(raw_end, s.raw_pointer + s.raw_size);
+    for (const RawSection& s : sections) raw_end = std::max<size_t>(raw_end, s.rawPointer + s.rawSize);
     ASSERT_EQ(raw_end, original.size());
     std::vector<size_t> cuts;
     for (size_t n = 0; n < 0x800; ++n) cuts.push_back(n);
     for (size_t n = 0x800; n < original.size(); n += 509) cuts.push_back(n);
-    size_t rsrc_start = sections.back().raw_pointer;
+    size_t rsrc_start = sections.back().rawPointer;
     for (size_t n = rsrc_start; n < original.size(); ++n) cuts.push_back(n);  // every cut of .rsrc
     for (size_t n : cuts) {
         Bytes cut(original.begin(), original.begin() + long(n));
         PeInfo info;
         std::string error;
         std::vector<Resource> all;
-        bool ok = qpack::parse_pe(cut, info, error) && qpack::read_resources(cut, info, all, error) &&
-                  qpack::write_resources(cut, all, error);
+        bool ok = ParsePe(cut, info, error) && ReadResources(cut, info, all, error) &&
+                  WriteResources(cut, all, error);
         EXPECT_FALSE(ok) << "cut at " << n;
         EXPECT_FALSE(error.empty()) << "cut at " << n;
     }
@@ -441,8 +438,8 @@ std::string read_error(const Bytes& image) {
     PeInfo info;
     std::string error;
     std::vector<Resource> all;
-    if (!qpack::parse_pe(image, info, error)) return "parse: " + error;
-    if (qpack::read_resources(image, info, all, error)) return "";
+    if (!ParsePe(image, info, error)) return "parse: " + error;
+    if (ReadResources(image, info, all, error)) return "";
     return error;
 }
 
@@ -517,16 +514,16 @@ TEST(PackPe, RandomDamageNeverCrashes) {
         int flips = 1 + int(rng() % 4);
         for (int f = 0; f < flips; ++f) {
             // Mostly the resource directory, sometimes the headers.
-            size_t at = (rng() % 4 != 0) ? rsrc.raw_pointer + rng() % std::min<uint32_t>(rsrc.vsize, 0x200)
+            size_t at = (rng() % 4 != 0) ? rsrc.rawPointer + rng() % std::min<uint32_t>(rsrc.vsize, 0x200)
                                          : rng() % 0x400;
             image[at] = uint8_t(rng());
         }
         PeInfo info;
         std::string error;
         std::vector<Resource> all;
-        if (qpack::parse_pe(image, info, error) && qpack::read_resources(image, info, all, error)) {
-            qpack::put_resource(all, res("MAIN-CLASS", 3000, text("a.B")));
-            if (!qpack::write_resources(image, all, error)) ++rejected;
+        if (ParsePe(image, info, error) && ReadResources(image, info, all, error)) {
+            PutResource(all, res("MAIN-CLASS", 3000, text("a.B")));
+            if (!WriteResources(image, all, error)) ++rejected;
         } else {
             ++rejected;
             EXPECT_FALSE(error.empty());

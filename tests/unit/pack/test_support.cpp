@@ -79,8 +79,8 @@ std::vector<RawSection> raw_sections(const Bytes& image) {
         s.name.assign(reinterpret_cast<const char*>(&image.at(h)), strnlen(reinterpret_cast<const char*>(&image.at(h)), 8));
         s.vsize = get32(image, h + 8);
         s.va = get32(image, h + 12);
-        s.raw_size = get32(image, h + 16);
-        s.raw_pointer = get32(image, h + 20);
+        s.rawSize = get32(image, h + 16);
+        s.rawPointer = get32(image, h + 20);
         s.characteristics = get32(image, h + 36);
         out.push_back(s);
     }
@@ -103,7 +103,7 @@ namespace {
 // File offset of an RVA, or SIZE_MAX.
 size_t file_offset(const Bytes& image, uint32_t rva) {
     for (const RawSection& s : raw_sections(image)) {
-        if (rva >= s.va && rva - s.va < s.raw_size) return s.raw_pointer + (rva - s.va);
+        if (rva >= s.va && rva - s.va < s.rawSize) return s.rawPointer + (rva - s.va);
     }
     return SIZE_MAX;
 }
@@ -167,17 +167,17 @@ std::optional<Bytes> find_like_windows(const Bytes& image, const std::string& ty
 }
 
 uint32_t synth_section_va(const SynthImage& spec, size_t i) {
-    uint32_t va = spec.section_alignment;
+    uint32_t va = spec.sectionAlignment;
     for (size_t k = 0; k < i; ++k) {
         uint32_t size = spec.sections[k].vsize ? spec.sections[k].vsize : uint32_t(spec.sections[k].raw.size());
-        va += (size + spec.section_alignment - 1) / spec.section_alignment * spec.section_alignment;
-        if (size == 0) va += spec.section_alignment;
+        va += (size + spec.sectionAlignment - 1) / spec.sectionAlignment * spec.sectionAlignment;
+        if (size == 0) va += spec.sectionAlignment;
     }
     return va;
 }
 
 Bytes make_image(const SynthImage& spec) {
-    const uint32_t fa = spec.file_alignment, sa = spec.section_alignment;
+    const uint32_t fa = spec.fileAlignment, sa = spec.sectionAlignment;
     auto align = [](size_t v, size_t a) { return (v + a - 1) / a * a; };
     const size_t pe = 0x40, opt = pe + 24, table = opt + 240;
     size_t headers = align(table + 40 * spec.sections.size() + spec.header_padding, fa);
@@ -206,18 +206,18 @@ Bytes make_image(const SynthImage& spec) {
         const SynthSection& s = spec.sections[i];
         uint32_t va = synth_section_va(spec, i);
         uint32_t vsize = s.vsize ? s.vsize : uint32_t(s.raw.size());
-        size_t raw_size = align(s.raw.size(), fa);
+        size_t rawSize = align(s.raw.size(), fa);
         size_t h = table + 40 * i;
         memcpy(&img[h], s.name.data(), std::min<size_t>(8, s.name.size()));
         set32(img, h + 8, vsize);
         set32(img, h + 12, va);
-        set32(img, h + 16, uint32_t(raw_size));
-        set32(img, h + 20, raw_size ? uint32_t(img.size()) : 0);
+        set32(img, h + 16, uint32_t(rawSize));
+        set32(img, h + 20, rawSize ? uint32_t(img.size()) : 0);
         set32(img, h + 36, s.characteristics);
         img.insert(img.end(), s.raw.begin(), s.raw.end());
         img.resize(align(img.size(), fa), 0);
         image_end = uint32_t(align(va + std::max<size_t>(vsize, 1), sa));
-        if (s.characteristics & 0x40) initialized += uint32_t(raw_size);
+        if (s.characteristics & 0x40) initialized += uint32_t(rawSize);
         if (int(i) == spec.resource_section) {
             set32(img, opt + 112 + 16, va);
             set32(img, opt + 112 + 20, vsize);

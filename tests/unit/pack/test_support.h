@@ -40,7 +40,7 @@ void set32(Bytes& b, size_t at, uint32_t v);
 size_t optional_header_offset(const Bytes& image);
 struct RawSection {
     std::string name;
-    uint32_t vsize, va, raw_size, raw_pointer, characteristics;
+    uint32_t vsize, va, rawSize, rawPointer, characteristics;
 };
 std::vector<RawSection> raw_sections(const Bytes& image);
 
@@ -63,8 +63,8 @@ struct SynthSection {
 struct SynthImage {
     std::vector<SynthSection> sections;
     int resource_section = -1;  // index; its data directory entry covers the whole section
-    uint32_t file_alignment = 0x200;
-    uint32_t section_alignment = 0x1000;
+    uint32_t fileAlignment = 0x200;
+    uint32_t sectionAlignment = 0x1000;
     uint32_t certificate_offset = 0, certificate_size = 0;
     uint32_t debug_rva = 0, debug_size = 0;
     Bytes overlay;               // appended after the last section
