@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "byte_order.h"
+
 constexpr uint16_t kTypeIcon = 3;
 constexpr uint16_t kTypeIconGroup = 14;
 constexpr uint16_t kLangEnUs = 1033;
@@ -13,18 +15,8 @@ constexpr size_t kBitmapHeaderSize = 40;
 constexpr uint16_t kLargestSide = 256;
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-static uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-static uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | uint32_t(Get16(p + 2)) << 16; }
 static uint32_t Get32BigEndian(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-static void Put16(Bytes& out, uint16_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-static void Put32(Bytes& out, uint32_t v) {
-    Put16(out, uint16_t(v));
-    Put16(out, uint16_t(v >> 16));
 }
 
 static bool IsPng(const uint8_t* data, size_t size) { return size >= 8 && memcmp(data, kPngSignature, 8) == 0; }
@@ -66,12 +58,12 @@ static bool CheckImage(size_t index, IconImage& image, std::string& error) {
         if (image.planes == 0) image.planes = 1;
         return true;
     }
-    uint32_t headerSize = size >= 4 ? Get32(d) : 0;
+    uint32_t headerSize = size >= 4 ? Read32(d) : 0;
     if (size < kBitmapHeaderSize || headerSize < kBitmapHeaderSize || headerSize > size) {
         error = ImageLabel(index) + " is neither a PNG image nor a bitmap";
         return false;
     }
-    if (image.bitCount == 0) image.bitCount = Get16(d + 14);
+    if (image.bitCount == 0) image.bitCount = Read16(d + 14);
     if (image.planes == 0) image.planes = 1;
     return true;
 }
@@ -84,15 +76,15 @@ bool ReadIcoFile(const Bytes& file, std::vector<IconImage>& images, std::string&
         error = "not an .ico file: it is a PNG image (make an .ico of it first)";
         return false;
     }
-    if (size < kDirectoryHeaderSize || Get16(d) != 0 || (Get16(d + 2) != 1 && Get16(d + 2) != 2)) {
+    if (size < kDirectoryHeaderSize || Read16(d) != 0 || (Read16(d + 2) != 1 && Read16(d + 2) != 2)) {
         error = "not an .ico file (no icon directory at its start)";
         return false;
     }
-    if (Get16(d + 2) == 2) {
+    if (Read16(d + 2) == 2) {
         error = "a cursor file, not an icon";
         return false;
     }
-    size_t count = Get16(d + 4);
+    size_t count = Read16(d + 4);
     if (count == 0) {
         error = "the icon file holds no images";
         return false;
@@ -113,9 +105,9 @@ bool ReadIcoFile(const Bytes& file, std::vector<IconImage>& images, std::string&
         image.width = e[0] == 0 ? kLargestSide : e[0];
         image.height = e[1] == 0 ? kLargestSide : e[1];
         image.colorCount = e[2];
-        image.planes = Get16(e + 4);
-        image.bitCount = Get16(e + 6);
-        uint32_t length = Get32(e + 8), offset = Get32(e + 12);
+        image.planes = Read16(e + 4);
+        image.bitCount = Read16(e + 6);
+        uint32_t length = Read32(e + 8), offset = Read32(e + 12);
         if (length == 0) {
             error = ImageLabel(i) + " is empty";
             return false;
@@ -144,9 +136,9 @@ void ReplaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>
     group.type = NumericName(kTypeIconGroup);
     group.name = NumericName(kIconGroupId);
     group.lang = NumericName(kLangEnUs);
-    Put16(group.data, 0);
-    Put16(group.data, 1);
-    Put16(group.data, uint16_t(images.size()));
+    Append16(group.data, 0);
+    Append16(group.data, 1);
+    Append16(group.data, uint16_t(images.size()));
     for (size_t i = 0; i < images.size(); ++i) {
         const IconImage& image = images[i];
         uint16_t id = uint16_t(i + 1);
@@ -155,10 +147,10 @@ void ReplaceIcons(std::vector<Resource>& resources, const std::vector<IconImage>
         group.data.push_back(uint8_t(image.height >= kLargestSide ? 0 : image.height));
         group.data.push_back(image.colorCount);
         group.data.push_back(0);
-        Put16(group.data, image.planes);
-        Put16(group.data, image.bitCount);
-        Put32(group.data, uint32_t(image.data.size()));
-        Put16(group.data, id);
+        Append16(group.data, image.planes);
+        Append16(group.data, image.bitCount);
+        Append32(group.data, uint32_t(image.data.size()));
+        Append16(group.data, id);
 
         Resource icon;
         icon.type = NumericName(kTypeIcon);
@@ -176,7 +168,7 @@ std::string DescribeIcons(const std::vector<Resource>& resources) {
         if (group.type.isString || group.type.id != kTypeIconGroup) continue;
         std::string line = "icon group " + DisplayName(group.name) + ":";
         const Bytes& g = group.data;
-        size_t count = g.size() >= kDirectoryHeaderSize ? Get16(&g[4]) : 0;
+        size_t count = g.size() >= kDirectoryHeaderSize ? Read16(&g[4]) : 0;
         if (g.size() < kDirectoryHeaderSize || g.size() < kDirectoryHeaderSize + kGroupEntrySize * count) {
             out += line + " malformed\n";
             continue;
@@ -184,9 +176,9 @@ std::string DescribeIcons(const std::vector<Resource>& resources) {
         for (size_t i = 0; i < count; ++i) {
             const uint8_t* e = &g[kDirectoryHeaderSize + kGroupEntrySize * i];
             unsigned width = e[0] == 0 ? kLargestSide : e[0], height = e[1] == 0 ? kLargestSide : e[1];
-            uint16_t id = Get16(e + 12);
+            uint16_t id = Read16(e + 12);
             line += (i == 0 ? " " : ", ") + std::to_string(width) + "x" + std::to_string(height) + " " +
-                    std::to_string(Get16(e + 6)) + "bpp";
+                    std::to_string(Read16(e + 6)) + "bpp";
             for (const Resource& icon : resources) {
                 if (!icon.type.isString && icon.type.id == kTypeIcon && !icon.name.isString && icon.name.id == id) {
                     if (IsPng(icon.data.data(), icon.data.size())) line += " png";

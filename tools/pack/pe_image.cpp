@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_order.h"
+
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kMaxSections = 96;  // what the Windows loader accepts
@@ -34,17 +36,6 @@ constexpr size_t kResDirNamedCount = 12, kResDirIdCount = 14, kResDirHeaderSize 
                  kResDataEntrySize = 16;
 constexpr uint32_t kResHighBit = 0x80000000u;  // a string name, or a subdirectory target
 
-static uint16_t Read16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-static uint32_t Read32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-static void Write16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-static void Write32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 static bool Fits(size_t fileSize, uint64_t offset, uint64_t length) {
     return offset <= fileSize && length <= fileSize - offset;

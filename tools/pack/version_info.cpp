@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_order.h"
+
 constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
 constexpr size_t kFixedFileInfoSize = 52;
 constexpr size_t kMaxResourceLength = 0xFFFF;  // every block length is a 16-bit field
@@ -11,17 +13,7 @@ constexpr uint32_t kFileTypeApp = 1;
 constexpr uint16_t kLangEnUs = 0x0409;
 constexpr uint16_t kCodePageUnicode = 1200;
 
-static uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-static uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | uint32_t(Get16(p + 2)) << 16; }
 
-static void Put16(Bytes& out, uint16_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-static void Put32(Bytes& out, uint32_t v) {
-    Put16(out, uint16_t(v));
-    Put16(out, uint16_t(v >> 16));
-}
 static void Set16(Bytes& out, size_t at, uint16_t v) {
     out[at] = uint8_t(v);
     out[at + 1] = uint8_t(v >> 8);
@@ -30,8 +22,8 @@ static void PadTo4(Bytes& out) {
     while (out.size() % 4 != 0) out.push_back(0);
 }
 static void PutText(Bytes& out, const std::u16string& text) {
-    for (char16_t c : text) Put16(out, uint16_t(c));
-    Put16(out, 0);
+    for (char16_t c : text) Append16(out, uint16_t(c));
+    Append16(out, 0);
 }
 static std::u16string Ascii16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
@@ -42,9 +34,9 @@ static uint32_t Low(const uint16_t parts[4]) { return uint32_t(parts[2]) << 16 |
 static size_t BeginBlock(Bytes& out, uint16_t valueLength, uint16_t type, const std::string& key) {
     PadTo4(out);
     size_t start = out.size();
-    Put16(out, 0);
-    Put16(out, valueLength);
-    Put16(out, type);
+    Append16(out, 0);
+    Append16(out, valueLength);
+    Append16(out, type);
     std::u16string key16;
     if (!Utf8ToUtf16(key, key16)) key16 = Ascii16(key);
     PutText(out, key16);
@@ -78,16 +70,16 @@ static size_t Align4(size_t v) { return (v + 3) & ~size_t(3); }
 static bool ReadBlock(const Bytes& data, size_t at, size_t limit, Block& block, std::string& error) {
     error = "malformed version resource";
     if (at > limit || limit - at < 6) return false;
-    size_t length = Get16(&data[at]);
-    size_t valueLength = Get16(&data[at + 2]);
-    uint16_t type = Get16(&data[at + 4]);
+    size_t length = Read16(&data[at]);
+    size_t valueLength = Read16(&data[at + 2]);
+    uint16_t type = Read16(&data[at + 4]);
     if (length < 6 || length > limit - at) return false;
     block.end = at + length;
     block.key.clear();
     size_t p = at + 6;
     while (true) {
         if (p + 2 > block.end) return false;
-        char16_t c = char16_t(Get16(&data[p]));
+        char16_t c = char16_t(Read16(&data[p]));
         p += 2;
         if (c == 0) break;
         block.key.push_back(c);
@@ -270,12 +262,12 @@ bool ReadVersionInfo(const Bytes& data, VersionDetails& details, std::string& er
     Block root;
     if (!ReadBlock(data, 0, data.size(), root, error)) return false;
     if (root.key != u"VS_VERSION_INFO" || root.valueLength < kFixedFileInfoSize ||
-        Get32(&data[root.valueAt]) != kFixedFileInfoSignature) {
+        Read32(&data[root.valueAt]) != kFixedFileInfoSignature) {
         error = "malformed version resource (no VS_VERSION_INFO with fixed file information)";
         return false;
     }
     const uint8_t* fixed = &data[root.valueAt];
-    uint32_t words[4] = {Get32(fixed + 8), Get32(fixed + 12), Get32(fixed + 16), Get32(fixed + 20)};
+    uint32_t words[4] = {Read32(fixed + 8), Read32(fixed + 12), Read32(fixed + 16), Read32(fixed + 20)};
     for (int i = 0; i < 2; ++i) {
         details.fileVersion[2 * i] = uint16_t(words[i] >> 16);
         details.fileVersion[2 * i + 1] = uint16_t(words[i]);
@@ -294,7 +286,7 @@ bool ReadVersionInfo(const Bytes& data, VersionDetails& details, std::string& er
                 if (!ReadBlock(data, s, table.end, entry, error)) return false;
                 std::u16string value;
                 for (size_t i = 0; i + 1 < entry.valueLength; i += 2) {
-                    char16_t c = char16_t(Get16(&data[entry.valueAt + i]));
+                    char16_t c = char16_t(Read16(&data[entry.valueAt + i]));
                     if (c == 0) break;
                     value.push_back(c);
                 }
@@ -310,19 +302,19 @@ bool ReadVersionInfo(const Bytes& data, VersionDetails& details, std::string& er
 bool BuildVersionInfo(const VersionDetails& details, Bytes& out, std::string& error) {
     out.clear();
     size_t root = BeginBlock(out, uint16_t(kFixedFileInfoSize), 0, "VS_VERSION_INFO");
-    Put32(out, kFixedFileInfoSignature);
-    Put32(out, 0x00010000);  // structure version 1.0
-    Put32(out, High(details.fileVersion));
-    Put32(out, Low(details.fileVersion));
-    Put32(out, High(details.productVersion));
-    Put32(out, Low(details.productVersion));
-    Put32(out, 0x3F);  // flags mask
-    Put32(out, 0);     // flags
-    Put32(out, kOsNtWindows32);
-    Put32(out, kFileTypeApp);
-    Put32(out, 0);  // subtype
-    Put32(out, 0);  // date
-    Put32(out, 0);
+    Append32(out, kFixedFileInfoSignature);
+    Append32(out, 0x00010000);  // structure version 1.0
+    Append32(out, High(details.fileVersion));
+    Append32(out, Low(details.fileVersion));
+    Append32(out, High(details.productVersion));
+    Append32(out, Low(details.productVersion));
+    Append32(out, 0x3F);  // flags mask
+    Append32(out, 0);     // flags
+    Append32(out, kOsNtWindows32);
+    Append32(out, kFileTypeApp);
+    Append32(out, 0);  // subtype
+    Append32(out, 0);  // date
+    Append32(out, 0);
 
     size_t stringInfo = BeginBlock(out, 0, 1, "StringFileInfo");
     size_t table = BeginBlock(out, 0, 1, "040904b0");
@@ -339,8 +331,8 @@ bool BuildVersionInfo(const VersionDetails& details, Bytes& out, std::string& er
 
     size_t varInfo = BeginBlock(out, 0, 1, "VarFileInfo");
     size_t translation = BeginBlock(out, 4, 0, "Translation");
-    Put16(out, kLangEnUs);
-    Put16(out, kCodePageUnicode);
+    Append16(out, kLangEnUs);
+    Append16(out, kCodePageUnicode);
     if (!EndBlock(out, translation, error) || !EndBlock(out, varInfo, error)) return false;
     return EndBlock(out, root, error);
 }
