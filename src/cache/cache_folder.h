@@ -3,10 +3,15 @@
 
 #include <cstddef>
 
-#include "code_owner.h"
-#include "md5.h"
+#include "cache/code_owner.h"
+#include "cache/md5.h"
 
 const char* GetCacheFolder();
+// "{cache folder}\{exe base name}", the application's own cache folder; false, with buffer emptied,
+// when it would not fit.
+bool FormatAppCacheFolder(char* buffer, size_t size);
+// "{cache folder}\{exe base name}\sync", the sync mirror's root, formed the same way.
+bool FormatSyncDirectory(char* buffer, size_t size);
 const char* GetCacheFileName(const char* digestText);
 // Deletes this executable's other files in the cache directory (see IsOwnCacheEntryName), sparing
 // pathToKeep, and the temporary files that no running process writes any more.

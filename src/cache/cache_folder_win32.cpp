@@ -5,14 +5,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "../config/resources.h"
-#include "../launcher/diagnostics.h"
-#include "../launcher/proc_address.h"
-#include "../launcher/system_library.h"
-#include "cache_folder.h"
-#include "code_owner.h"
-#include "entry_identity_win32.h"
-#include "sync_mirror.h"
+#include "base/diagnostics.h"
+#include "base/proc_address.h"
+#include "base/system_library.h"
+#include "cache/cache_folder.h"
+#include "cache/code_owner.h"
+#include "cache/entry_identity_win32.h"
+#include "cache/sync_mirror.h"
+#include "config/resources.h"
 
 static const size_t kCachePathSize = 260;
 

@@ -1,4 +1,4 @@
-#include "jar_copy.h"
-#include "launcher/system_library.h"
+#include "base/system_library.h"
+#include "cache/jar_copy.h"
 
 bool IsNetworkPath(const char* path) { return SystemPathIsNetworkPath(path); }

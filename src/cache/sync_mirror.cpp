@@ -1,4 +1,4 @@
-#include "sync_mirror.h"
+#include "cache/sync_mirror.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -6,11 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cache_folder.h"
-#include "code_owner.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "cache/cache_folder.h"
+#include "cache/code_owner.h"
 #include "config/resources.h"
-#include "launcher/diagnostics.h"
-#include "launcher/options.h"
 
 // "{cache directory}\{exe base name}": set by the root mirror call, the base of every copy target.
 static char g_appCacheFolder[kSyncPathSize];
@@ -21,19 +22,6 @@ static bool g_foreignCodeKept;
 static const char kMirrorTempStem[] = "sync";
 
 static const char kLibsRelativeFolder[] = ".\\libs";
-
-bool FormatPathText(char* buffer, size_t size, const char* format, ...) {
-    if (size == 0) return false;
-    va_list args;
-    va_start(args, format);
-    int written = vsnprintf(buffer, size, format, args);
-    va_end(args);
-    if (written < 0 || static_cast<size_t>(written) >= size) {
-        buffer[0] = '\0';
-        return false;
-    }
-    return true;
-}
 
 bool IsJarName(const char* name) {
     const char* lastDot = strrchr(name, '.');
@@ -149,12 +137,9 @@ static bool EnsureRealFolder(const char* path, unsigned long attributes) {
 
 // Creates the application cache folder and the sync directory, and remembers the former.
 static bool PrepareSyncDirectory() {
-    char* baseName = GetExeBaseName();
-    bool fits = FormatPathText(g_appCacheFolder, sizeof g_appCacheFolder, "%s\\%s", GetCacheFolder(), baseName);
-    free(baseName);
-    if (!fits) return false;
+    if (!FormatAppCacheFolder(g_appCacheFolder, sizeof g_appCacheFolder)) return false;
     char syncDirectory[kSyncPathSize];
-    if (!FormatPathText(syncDirectory, sizeof syncDirectory, "%s\\sync", g_appCacheFolder) ||
+    if (!FormatSyncDirectory(syncDirectory, sizeof syncDirectory) ||
         !EnsureRealFolder(g_appCacheFolder, GetEntryAttributes(g_appCacheFolder)) ||
         !EnsureRealFolder(syncDirectory, GetEntryAttributes(syncDirectory))) {
         g_appCacheFolder[0] = '\0';
@@ -489,14 +474,11 @@ void PruneSyncFolder(const char* sourceRoot, const char* relativeFolder) {
 
 void AddSyncLibsToClassPath() {
     g_foreignCodeKept = false;
-    char* baseName = GetExeBaseName();
     char appFolder[kSyncPathSize];
     char syncDirectory[kSyncPathSize];
     char libsFolder[kSyncPathSize];
-    bool fits = FormatPathText(appFolder, sizeof appFolder, "%s\\%s", GetCacheFolder(), baseName) &&
-                FormatPathText(syncDirectory, sizeof syncDirectory, "%s\\sync", appFolder) &&
+    bool fits = FormatAppCacheFolder(appFolder, sizeof appFolder) && FormatSyncDirectory(syncDirectory, sizeof syncDirectory) &&
                 FormatPathText(libsFolder, sizeof libsFolder, "%s\\libs", syncDirectory);
-    free(baseName);
     char pattern[kSyncPathSize];
     if (!fits || !FormatPathText(pattern, sizeof pattern, "%s\\*", libsFolder)) return;
     // Jars are not read through a link that the first instance could not replace.

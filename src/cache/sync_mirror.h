@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "code_owner.h"
+#include "cache/code_owner.h"
 
 // Brings the mirror of one relative folder (and everything below it) up to date; the driver passes ".".
 void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder);
@@ -21,10 +21,6 @@ bool MirrorKeptForeignCode();
 // ---- Portable rules ----
 
 const size_t kSyncPathSize = 260;
-
-// Formats a path into buffer; false, with the buffer emptied, when the text would not fit.
-// No path is ever cut short: a cut path names another file.
-bool FormatPathText(char* buffer, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // A jar: the name's last "." begins exactly ".jar" (case-sensitive), file or folder alike.
 bool IsJarName(const char* name);

@@ -1,26 +1,27 @@
-#include "launch_sequence.h"
+#include "launcher/launch_sequence.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/diagnostics.h"
+#include "base/jni_helpers.h"
+#include "base/launch_state.h"
+#include "base/text.h"
 #include "cache/cache_folder.h"
 #include "cache/jar_copy.h"
 #include "cache/sync_mirror.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
 #include "config/resources.h"
-#include "diagnostics.h"
 #include "instance/single_instance.h"
-#include "jni_helpers.h"
-#include "launch_state.h"
-#include "options.h"
+#include "launcher/options.h"
+#include "launcher/vm_options.h"
 #include "runtime/heap_sizing.h"
 #include "runtime/jvm_config.h"
 #include "runtime/runtime_home.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
-#include "vm_options.h"
 
 void JNICALL AbortHook() {}
 
@@ -36,8 +37,6 @@ static void PrintDebugInfo(int argc, char** argv) {
     PrintMessage(stdout, "App's (%d)\n", argc);
     for (int i = 0; i < argc; i++) PrintMessage(stdout, "    argv[%2d] = '%s'\n", i, argv[i]);
 }
-
-static bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
 
 // Finds the runtime home and binds the VM library; returns 0 or the exit status to return.
 static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSize, char* vmLibraryPath,

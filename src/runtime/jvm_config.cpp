@@ -1,10 +1,10 @@
-#include "jvm_config.h"
+#include "runtime/jvm_config.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "../launcher/diagnostics.h"
-#include "../launcher/vm_options.h"
+#include "base/diagnostics.h"
+#include "base/text.h"
 
 char* g_knownVms[kMaxKnownVms];
 
@@ -31,10 +31,7 @@ static bool StartsWith(const char* text, const char* keyword) {
 static void AddKnownVm(int* count, const char* name) {
     // An empty name has no type to test for and nothing after its terminator; it is left out.
     if (name[0] == '\0') return;
-    size_t length = strlen(name);
-    char* copy = static_cast<char*>(AllocOrExit(length + 1));
-    memcpy(copy, name, length + 1);
-    g_knownVms[*count] = copy;
+    g_knownVms[*count] = CopyText(name);
     (*count)++;
 }
 

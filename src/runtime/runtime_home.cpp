@@ -1,14 +1,14 @@
-#include "runtime_home.h"
+#include "runtime/runtime_home.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "../cache/cache_folder.h"
-#include "../config/resources.h"
-#include "../launcher/diagnostics.h"
-#include "../launcher/launch_state.h"
-#include "../launcher/vm_options.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "cache/cache_folder.h"
+#include "config/resources.h"
 
 static const size_t kPathBufferSize = 1024;
 static const size_t kVersionBufferSize = 1024;
@@ -88,18 +88,8 @@ bool FindRuntimeHome(char* home, size_t size) {
 
 bool FindSyncRuntimeHome(char* home, size_t size) {
     if (size == 0) return false;
-    char* baseName = GetExeBaseName();
-    int written = snprintf(home, size, "%s\\%s\\sync", GetCacheFolder(), baseName != nullptr ? baseName : "");
-    free(baseName);
-    if (written >= 0 && static_cast<size_t>(written) < size && UsePrivateRuntime(home, size)) return true;
+    if (FormatSyncDirectory(home, size) && UsePrivateRuntime(home, size)) return true;
     return FindRuntimeHome(home, size);
-}
-
-static char* CopyText(const char* text) {
-    size_t length = strlen(text);
-    char* copy = static_cast<char*>(AllocOrExit(length + 1));
-    memcpy(copy, text, length + 1);
-    return copy;
 }
 
 bool GetJREHome(char* home, size_t size, const char* keyPath) {

@@ -1,9 +1,9 @@
-#include "vm_library.h"
+#include "runtime/vm_library.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "runtime_home.h"
+#include "runtime/runtime_home.h"
 
 bool FindVmLibrary(const char* home, const char* vmType, char* path, size_t size) {
     if (size == 0) return false;

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "../launcher/launch_state.h"
+#include "base/launch_state.h"
 
 bool FindVmLibrary(const char* home, const char* vmType, char* path, size_t size);
 bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints);

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "splash_bridge.h"
+#include "splash/splash_bridge.h"
 
 void* LoadSplashLibrary(const char* path) { return LoadLibraryA(path); }
 

@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
 #include "cache/cache_folder.h"
 #include "config/config_file.h"
 #include "config/resources.h"
-#include "launcher/diagnostics.h"
-#include "launcher/launch_state.h"
 
 FakePlatform g_fake;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 #include "splash/splash.h"
 #include "splash/splash_bridge.h"
 

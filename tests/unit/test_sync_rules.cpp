@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "base/text.h"
 #include "cache/jar_copy.h"
 #include "cache/sync_mirror.h"
 

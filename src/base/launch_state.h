@@ -77,3 +77,16 @@ void ResetLaunchState();
 void AssignGrowableString(GrowableString* target, const char* text);
 
 const size_t kInitialStringCapacity = 260;
+
+// Setters shared by the option readers (command line, configuration file, resources) and the launch steps.
+// Appends ";" and `text` to the class path.
+void AppendClassPath(const char* text);
+// Sets the sync path unless one is set already and `replace` is false; null or "" changes nothing.
+void SetSyncPath(const char* path, bool replace);
+void SetConfigFilePath(const char* path);
+
+// Appends one record to the VM option list; the list keeps the pointer, so `text` must outlive VM creation.
+void AddVmOption(const char* text, void* extraInfo);
+void AddVmOptions(int count, char** texts);
+// Adds "-Djava.class.path=" with the class path collected so far.
+void AddClassPathOption();
