@@ -7,7 +7,7 @@
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "cache/cache_folder.h"
-#include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 #include "config/resources.h"
 
 static char g_jarCopyPath[kSyncPathSize];

@@ -1,4 +1,5 @@
 #include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "base/text.h"
 #include "cache/cache_folder.h"
 #include "cache/code_owner.h"
+#include "cache/listing_walker.h"
 #include "config/resources.h"
 
 // "{cache directory}\{exe base name}": set by the root mirror call, the base of every copy target.
@@ -226,18 +228,13 @@ void ReleaseHeldListing(HeldListing* listing) {
 static void HoldListing(const char* pattern, HeldListing* listing) {
     *listing = HeldListing();
     if (pattern[0] == '\0') return;
-    FileEntryInfo entry;
-    EntryListing open = OpenEntryListing(pattern, &entry);
-    if (open == nullptr) return;
-    listing->opened = true;
-    bool more = true;
-    bool endedCleanly = false;
-    while (more) {
+    ListingEnd end = WalkListing(pattern, [listing](const FileEntryInfo& entry) {
         HoldListedEntry(listing, entry);
-        more = NextListedEntry(open, &entry, &endedCleanly);
-    }
-    CloseEntryListing(open);
-    listing->ended = endedCleanly;
+        return true;
+    });
+    if (end == ListingNotOpened) return;
+    listing->opened = true;
+    listing->ended = end == ListingWhole;
     SortHeldListing(listing);
 }
 
@@ -315,6 +312,25 @@ static bool MirrorFile(const char* sourceRoot, const char* relativeFolder, const
     return false;
 }
 
+// Mirrors one entry of a source listing: a subfolder is entered, a file copied when it differs.
+// True when the mirror folder's listing no longer holds.
+static bool MirrorSourceEntry(const char* sourceRoot, const char* relativeFolder, const HeldListing* mirror,
+                              const FileEntryInfo& entry) {
+    if (IsDotEntryName(entry.name) || entry.attributes == kEntryAttributesInvalid) return false;
+    if (!IsFolderAttributes(entry.attributes)) return MirrorFile(sourceRoot, relativeFolder, mirror, entry);
+    char subfolder[kSyncPathSize];
+    char mirrorFolder[kSyncPathSize];
+    // A subfolder whose paths would not fit is skipped whole; its siblings still go on.
+    if (!FormatPathText(subfolder, sizeof subfolder, "%s\\%s", relativeFolder, entry.name) ||
+        !FormatPathText(mirrorFolder, sizeof mirrorFolder, "%s\\sync\\%s", g_appCacheFolder, subfolder)) {
+        return false;
+    }
+    unsigned long attributes = MirrorEntryAttributes(mirror, entry.name, mirrorFolder);
+    bool changed = !IsFolderAttributes(attributes) || IsLinkAttributes(attributes);
+    if (EnsureRealFolder(mirrorFolder, attributes)) MirrorSyncFolder(sourceRoot, subfolder);
+    return changed;
+}
+
 void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
     if (IsRootFolder(relativeFolder)) {
         g_foreignCodeKept = false;
@@ -325,40 +341,25 @@ void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
 
     char pattern[kSyncPathSize];
     if (!FormatPathText(pattern, sizeof pattern, "%s\\%s\\*", sourceRoot, relativeFolder)) return;
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return;
-    // Only a source that answers is worth comparing with: the mirror is listed after it.
-    char mirrorPattern[kSyncPathSize];
-    FormatPathText(mirrorPattern, sizeof mirrorPattern, "%s\\sync\\%s\\*", g_appCacheFolder, relativeFolder);
     HeldListing mirror;
-    HoldListing(mirrorPattern, &mirror);
     HeldListing source;
-    source.opened = true;
+    bool mirrorHeld = false;
     bool mirrorChanged = false;
-    bool more = true;
-    bool endedCleanly = false;
-    while (more) {
-        HoldListedEntry(&source, entry);
-        if (!IsDotEntryName(entry.name) && entry.attributes != kEntryAttributesInvalid) {
-            if (IsFolderAttributes(entry.attributes)) {
-                char subfolder[kSyncPathSize];
-                char mirrorFolder[kSyncPathSize];
-                // A subfolder whose paths would not fit is skipped whole; its siblings still go on.
-                if (FormatPathText(subfolder, sizeof subfolder, "%s\\%s", relativeFolder, entry.name) &&
-                    FormatPathText(mirrorFolder, sizeof mirrorFolder, "%s\\sync\\%s", g_appCacheFolder, subfolder)) {
-                    unsigned long attributes = MirrorEntryAttributes(&mirror, entry.name, mirrorFolder);
-                    if (!IsFolderAttributes(attributes) || IsLinkAttributes(attributes)) mirrorChanged = true;
-                    if (EnsureRealFolder(mirrorFolder, attributes)) MirrorSyncFolder(sourceRoot, subfolder);
-                }
-            } else if (MirrorFile(sourceRoot, relativeFolder, &mirror, entry)) {
-                mirrorChanged = true;
-            }
+    ListingEnd end = WalkListing(pattern, [&](const FileEntryInfo& entry) {
+        if (!mirrorHeld) {
+            // Only a source that answers is worth comparing with: the mirror is listed after it.
+            char mirrorPattern[kSyncPathSize];
+            FormatPathText(mirrorPattern, sizeof mirrorPattern, "%s\\sync\\%s\\*", g_appCacheFolder, relativeFolder);
+            HoldListing(mirrorPattern, &mirror);
+            mirrorHeld = true;
         }
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
-    source.ended = endedCleanly;
+        HoldListedEntry(&source, entry);
+        if (MirrorSourceEntry(sourceRoot, relativeFolder, &mirror, entry)) mirrorChanged = true;
+        return true;
+    });
+    if (end == ListingNotOpened) return;
+    source.opened = true;
+    source.ended = end == ListingWhole;
     SortHeldListing(&source);
 
     if (HeldListingIsWhole(&source)) {
@@ -456,16 +457,10 @@ static void PruneMirrorFolder(const char* sourceRoot, const char* relativeFolder
         }
         return;
     }
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return;
-    bool more = true;
-    while (more) {
+    WalkListing(pattern, [&](const FileEntryInfo& entry) {
         PruneMirrorEntry(sourceRoot, relativeFolder, mirrorFolder, inLibs, source, entry);
-        bool endedCleanly = false;
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
+        return true;
+    });
 }
 
 void PruneSyncFolder(const char* sourceRoot, const char* relativeFolder) {
@@ -489,11 +484,7 @@ void AddSyncLibsToClassPath() {
             return;
         }
     }
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return;
-    bool more = true;
-    while (more) {
+    WalkListing(pattern, [&](const FileEntryInfo& entry) {
         char jar[kSyncPathSize];
         if (!IsDotEntryName(entry.name) && IsJarName(entry.name) && !IsLinkAttributes(entry.attributes) &&
             FormatPathText(jar, sizeof jar, "%s\\%s", libsFolder, entry.name)) {
@@ -505,10 +496,8 @@ void AddSyncLibsToClassPath() {
                 g_foreignCodeKept = true;
             }
         }
-        bool endedCleanly = false;
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
+        return true;
+    });
 }
 
 bool RemoveTree(const char* path) {
@@ -517,24 +506,12 @@ bool RemoveTree(const char* path) {
     if (IsLinkAttributes(attributes)) return RemoveEntryItself(path);
     char pattern[kSyncPathSize];
     if (!FormatPathText(pattern, sizeof pattern, "%s\\*", path)) return false;
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return false;
-
-    bool more = true;
-    bool endedCleanly = false;
-    while (more) {
-        if (!IsDotEntryName(entry.name)) {
-            char child[kSyncPathSize];
-            if (!FormatPathText(child, sizeof child, "%s\\%s", path, entry.name) ||
-                !RemoveMirrorEntry(child, entry.attributes)) {
-                CloseEntryListing(listing);
-                return false;
-            }
-        }
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
-    if (!endedCleanly) return false;
+    ListingEnd end = WalkListing(pattern, [path](const FileEntryInfo& entry) {
+        if (IsDotEntryName(entry.name)) return true;
+        char child[kSyncPathSize];
+        return FormatPathText(child, sizeof child, "%s\\%s", path, entry.name) &&
+               RemoveMirrorEntry(child, entry.attributes);
+    });
+    if (end != ListingWhole) return false;
     return RemoveEntryItself(path);
 }

@@ -11,7 +11,7 @@
 
 #include "base/jni_helpers.h"
 #include "cache/jar_copy.h"
-#include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
 #include "instance/single_instance.h"

@@ -7,6 +7,7 @@
 
 #include "base/launch_state.h"
 #include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 #include "fake_platform.h"
 #include "test_sync_fake_fs.h"
 

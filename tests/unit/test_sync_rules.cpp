@@ -7,7 +7,7 @@
 
 #include "base/text.h"
 #include "cache/jar_copy.h"
-#include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 
 namespace {
 
