@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/proc_address.h"
 #include "base/system_library.h"

@@ -34,8 +34,8 @@ struct JvmOptionList {
     int capacity;
 };
 
-// Each field: who sets it; who reads it; who owns the memory. "Options" is launcher/options.cpp,
-// "sequence" launcher/launch_sequence.cpp, "config file" config/config_file.cpp.
+// Each field: who sets it; who reads it; who owns the memory. "Options" is the launcher's options.cpp,
+// "sequence" its launch_sequence.cpp, "config file" config/config_file.cpp.
 //
 // Memory. Five growable strings own heap buffers allocated by InitLaunchStateStrings. The tear-down
 // after DestroyJavaVM frees classPath, configFilePath and syncPath; runtimeHome and jarPathBuffer stay

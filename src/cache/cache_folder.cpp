@@ -9,6 +9,7 @@
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "cache/md5.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
 
 // Windows paths of the ANSI file functions stay below this length.
@@ -34,24 +35,12 @@ bool FormatSyncDirectory(char* buffer, size_t size) {
 
 bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const char* baseName,
                          const char* digestText) {
-    if (size == 0) return false;
-    int written = snprintf(buffer, size, "%s\\%s.%s.dat", folder, baseName, digestText);
-    if (written < 0 || static_cast<size_t>(written) >= size) {
-        buffer[0] = '\0';
-        return false;
-    }
-    return true;
+    return FormatPathText(buffer, size, "%s\\%s.%s.dat", folder, baseName, digestText);
 }
 
 bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const char* baseName,
                          unsigned long processId) {
-    if (size == 0) return false;
-    int written = snprintf(buffer, size, "%s\\~%s.%lu.tmp", folder, baseName, processId);
-    if (written < 0 || static_cast<size_t>(written) >= size) {
-        buffer[0] = '\0';
-        return false;
-    }
-    return true;
+    return FormatPathText(buffer, size, "%s\\~%s.%lu.tmp", folder, baseName, processId);
 }
 
 static char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }

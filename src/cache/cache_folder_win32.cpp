@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/proc_address.h"
 #include "base/system_library.h"
 #include "base/text.h"
+#include "cache/cache_edge.h"
 #include "cache/cache_folder.h"
 #include "cache/code_owner.h"
 #include "cache/entry_identity_win32.h"

@@ -6,6 +6,7 @@
 
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
 
 // Values the launch state points into live for the rest of the process.

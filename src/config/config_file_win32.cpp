@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "config/config_edge.h"
 #include "config/config_file.h"
 
 unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const char* path) {

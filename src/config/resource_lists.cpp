@@ -7,6 +7,7 @@
 #include "base/diagnostics.h"
 #include "base/text.h"
 #include "cache/cache_folder.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
 
 // Stands in for blanks while folder names are substituted, so their own blanks do not split items.

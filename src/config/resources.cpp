@@ -7,6 +7,7 @@
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "config/config_edge.h"
 
 const LaunchResource kClassesResource = {"CLASSES", 1000};
 const LaunchResource kMainClassResource = {"MAIN-CLASS", 3000};

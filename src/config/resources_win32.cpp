@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "config/config_edge.h"
 #include "config/resources.h"
 
 const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, unsigned long* lastError) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/jni_helpers.h"
 #include "base/launch_state.h"
@@ -19,6 +20,7 @@
 #include "launcher/vm_options.h"
 #include "runtime/heap_sizing.h"
 #include "runtime/jvm_config.h"
+#include "runtime/runtime_edge.h"
 #include "runtime/runtime_home.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"

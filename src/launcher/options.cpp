@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "base/text.h"

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
 
 // Lives as long as the option list that points into it.

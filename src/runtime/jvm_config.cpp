@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/text.h"
 
@@ -37,14 +38,11 @@ static void AddKnownVm(int* count, const char* name) {
 
 FILE* OpenJvmConfig(const char* home) {
     char path[kPathBufferSize];
-    int written = snprintf(path, sizeof path, "%s\\lib\\jvm.cfg", home);
-    if (written > 0 && static_cast<size_t>(written) < sizeof path) {
+    if (FormatPathText(path, sizeof path, "%s\\lib\\jvm.cfg", home)) {
         FILE* file = fopen(path, "r");
         if (file != nullptr) return file;
     }
-    written = snprintf(path, sizeof path, "%s\\lib\\%s\\jvm.cfg", home, GetProcessorArchName());
-    // A cut path would name some other file; it is not opened.
-    if (written < 0 || static_cast<size_t>(written) >= sizeof path) return nullptr;
+    if (!FormatPathText(path, sizeof path, "%s\\lib\\%s\\jvm.cfg", home, GetProcessorArchName())) return nullptr;
     return fopen(path, "r");
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "runtime/runtime_edge.h"
 #include "runtime/runtime_home.h"
 
 RegistryKey OpenRegistryKey(RegistryKey parent, const char* keyPath) {

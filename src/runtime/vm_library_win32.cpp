@@ -4,6 +4,7 @@
 
 #include "base/diagnostics.h"
 #include "base/proc_address.h"
+#include "runtime/runtime_edge.h"
 #include "runtime/vm_library.h"
 
 static const size_t kPathBufferSize = 1024;

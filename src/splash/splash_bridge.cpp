@@ -7,6 +7,7 @@
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "splash/splash.h"
+#include "splash/splash_edge.h"
 #include "splash/splash_image.h"
 
 // The library's own entry point types. The boolean answer is read as one byte, which fits both a

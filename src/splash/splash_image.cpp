@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
 
 bool IsBareSplashName(const char* value) {

@@ -15,6 +15,7 @@
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
 #include "instance/single_instance.h"
+#include "runtime/runtime_edge.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
 

@@ -10,6 +10,7 @@
 #include "fake_platform.h"
 #include "splash/splash.h"
 #include "splash/splash_bridge.h"
+#include "splash/splash_edge.h"
 
 // A stand-in splash library: each export records its call, its arguments and the current folder.
 namespace {
