@@ -1,15 +1,16 @@
-#include "cache_folder.h"
+#include "cache/cache_folder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "../config/resources.h"
-#include "../launcher/diagnostics.h"
-#include "../launcher/launch_state.h"
-#include "../launcher/vm_options.h"
-#include "md5.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "cache/md5.h"
+#include "config/config_edge.h"
+#include "config/resources.h"
 
 // Windows paths of the ANSI file functions stay below this length.
 static const size_t kCachePathSize = 260;
@@ -18,26 +19,28 @@ static char g_cacheFileName[kCachePathSize];
 
 // ---- Names in the cache directory ----
 
+bool FormatAppCacheFolder(char* buffer, size_t size) {
+    char* baseName = GetExeBaseName();
+    bool fits = FormatPathText(buffer, size, "%s\\%s", GetCacheFolder(), baseName);
+    free(baseName);
+    return fits;
+}
+
+bool FormatSyncDirectory(char* buffer, size_t size) {
+    char* baseName = GetExeBaseName();
+    bool fits = FormatPathText(buffer, size, "%s\\%s\\sync", GetCacheFolder(), baseName);
+    free(baseName);
+    return fits;
+}
+
 bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const char* baseName,
                          const char* digestText) {
-    if (size == 0) return false;
-    int written = snprintf(buffer, size, "%s\\%s.%s.dat", folder, baseName, digestText);
-    if (written < 0 || static_cast<size_t>(written) >= size) {
-        buffer[0] = '\0';
-        return false;
-    }
-    return true;
+    return FormatPathText(buffer, size, "%s\\%s.%s.dat", folder, baseName, digestText);
 }
 
 bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const char* baseName,
                          unsigned long processId) {
-    if (size == 0) return false;
-    int written = snprintf(buffer, size, "%s\\~%s.%lu.tmp", folder, baseName, processId);
-    if (written < 0 || static_cast<size_t>(written) >= size) {
-        buffer[0] = '\0';
-        return false;
-    }
-    return true;
+    return FormatPathText(buffer, size, "%s\\~%s.%lu.tmp", folder, baseName, processId);
 }
 
 static char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -118,10 +121,7 @@ static char* ChooseKnownDigest(char** md5SumText) {
     *md5SumText = md5Sum != nullptr ? CopyResourceText(md5Sum, size) : nullptr;
     const char* configured = g_launch.cacheDigest;
     if (configured != nullptr && configured[0] != '\0') {
-        size_t length = strlen(configured);
-        char* copy = static_cast<char*>(AllocOrExit(length + 1));
-        memcpy(copy, configured, length + 1);
-        return copy;
+        return CopyText(configured);
     }
     return *md5SumText != nullptr ? CopyResourceText(md5Sum, size) : nullptr;
 }

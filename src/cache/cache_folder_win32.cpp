@@ -5,14 +5,18 @@
 #include <cstdint>
 #include <cstring>
 
-#include "../config/resources.h"
-#include "../launcher/diagnostics.h"
-#include "../launcher/proc_address.h"
-#include "../launcher/system_library.h"
-#include "cache_folder.h"
-#include "code_owner.h"
-#include "entry_identity_win32.h"
-#include "sync_mirror.h"
+#include "base/base_edge.h"
+#include "base/diagnostics.h"
+#include "base/proc_address.h"
+#include "base/system_library.h"
+#include "base/text.h"
+#include "cache/cache_edge.h"
+#include "cache/cache_folder.h"
+#include "cache/code_owner.h"
+#include "cache/entry_identity_win32.h"
+#include "cache/listing_walker.h"
+#include "cache/sync_rules.h"
+#include "config/resources.h"
 
 static const size_t kCachePathSize = 260;
 
@@ -54,28 +58,21 @@ static void SweepCacheFolder(const char* pathToKeep, const char* md5SumText, boo
     char* baseName = GetExeBaseName();
     if (baseName == nullptr) return;
     char pattern[kCachePathSize];
-    int written = snprintf(pattern, sizeof pattern, "%s\\*%s.*", folder, baseName);
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = INVALID_HANDLE_VALUE;
-    if (written >= 0 && static_cast<size_t>(written) < sizeof pattern) listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
-        free(baseName);
-        return;
+    if (FormatPathText(pattern, sizeof pattern, "%s\\*%s.*", folder, baseName)) {
+        WalkListing(pattern, [&](const FileEntryInfo& entry) {
+            bool orphan = IsOrphanTemp(entry.name, baseName);
+            if (!orphan && !(staleFilesToo && IsOwnCacheEntryName(entry.name, baseName, md5SumText))) return true;
+            char path[kCachePathSize];
+            if (!FormatPathText(path, sizeof path, "%s\\%s", folder, entry.name)) return true;
+            if (pathToKeep != nullptr && lstrcmpiA(path, pathToKeep) == 0) return true;
+            // A temporary copy of a read-only jar is read-only too.
+            if (orphan && (entry.attributes & FILE_ATTRIBUTE_READONLY) != 0) ClearReadOnly(path);
+            // Folders and files still in use refuse deletion; they are left for a later start. A link
+            // goes itself, never what it points to.
+            RemoveEntryItself(path);
+            return true;
+        });
     }
-    do {
-        bool orphan = IsOrphanTemp(entry.cFileName, baseName);
-        if (!orphan && !(staleFilesToo && IsOwnCacheEntryName(entry.cFileName, baseName, md5SumText))) continue;
-        char path[kCachePathSize];
-        written = snprintf(path, sizeof path, "%s\\%s", folder, entry.cFileName);
-        if (written < 0 || static_cast<size_t>(written) >= sizeof path) continue;
-        if (pathToKeep != nullptr && lstrcmpiA(path, pathToKeep) == 0) continue;
-        // A temporary copy of a read-only jar is read-only too.
-        if (orphan && (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) ClearReadOnly(path);
-        // Folders and files still in use refuse deletion; they are left for a later start. A link
-        // goes itself, never what it points to.
-        RemoveEntryItself(path);
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
     free(baseName);
 }
 

@@ -1,8 +1,8 @@
-#include "code_owner.h"
+#include "cache/code_owner.h"
 
 #include <cstdio>
 
-#include "../launcher/diagnostics.h"
+#include "base/diagnostics.h"
 
 bool IsTrustedOwner(EntryOwner owner) {
     return owner == OwnerCurrentUser || owner == OwnerSystem || owner == OwnerAdministrators;

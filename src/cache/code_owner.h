@@ -22,8 +22,3 @@ bool IsTrustedOwner(EntryOwner owner);
 // Tells on stderr which file the launch refuses to run.
 void ReportForeignCode(const char* path);
 
-// Edges (Win32 in code_owner_win32.cpp).
-// The owner a file's security descriptor names, compared with the current user and the trusted groups.
-EntryOwner QueryEntryOwner(const char* path);
-// The same for an open handle (a Win32 HANDLE opened with READ_CONTROL).
-EntryOwner QueryHandleOwner(void* handle);

@@ -2,7 +2,8 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include "code_owner.h"
+#include "cache/cache_edge.h"
+#include "cache/code_owner.h"
 
 // The current user's SID, read once: the token does not change while the launcher runs.
 static PSID CurrentUserSid() {

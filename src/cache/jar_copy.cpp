@@ -1,13 +1,14 @@
-#include "jar_copy.h"
+#include "cache/jar_copy.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "cache_folder.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "cache/cache_folder.h"
+#include "cache/sync_rules.h"
 #include "config/resources.h"
-#include "launcher/diagnostics.h"
-#include "launcher/launch_state.h"
-#include "sync_mirror.h"
 
 static char g_jarCopyPath[kSyncPathSize];
 static char g_resolvedJarPath[kSyncPathSize];

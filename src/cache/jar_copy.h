@@ -12,5 +12,3 @@ const char* CacheJarPath();
 // one). False, with the buffer emptied, when that would not fit.
 bool FormResolvedJarPath(char* buffer, size_t size, const char* exePath, const char* jarPath);
 
-// Edge (Win32 in jar_copy_win32.cpp): a UNC path or a path on a network drive.
-bool IsNetworkPath(const char* path);

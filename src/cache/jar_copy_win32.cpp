@@ -1,4 +1,5 @@
-#include "jar_copy.h"
-#include "launcher/system_library.h"
+#include "base/system_library.h"
+#include "cache/cache_edge.h"
+#include "cache/jar_copy.h"
 
 bool IsNetworkPath(const char* path) { return SystemPathIsNetworkPath(path); }

@@ -1,3 +1,4 @@
+// Included by its own name: the packer compiles this file too, without the launcher's include path.
 #include "md5.h"
 
 #include <cstdint>

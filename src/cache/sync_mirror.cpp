@@ -1,4 +1,5 @@
-#include "sync_mirror.h"
+#include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -6,11 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cache_folder.h"
-#include "code_owner.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "cache/cache_folder.h"
+#include "cache/code_owner.h"
+#include "cache/listing_walker.h"
 #include "config/resources.h"
-#include "launcher/diagnostics.h"
-#include "launcher/options.h"
 
 // "{cache directory}\{exe base name}": set by the root mirror call, the base of every copy target.
 static char g_appCacheFolder[kSyncPathSize];
@@ -21,19 +24,6 @@ static bool g_foreignCodeKept;
 static const char kMirrorTempStem[] = "sync";
 
 static const char kLibsRelativeFolder[] = ".\\libs";
-
-bool FormatPathText(char* buffer, size_t size, const char* format, ...) {
-    if (size == 0) return false;
-    va_list args;
-    va_start(args, format);
-    int written = vsnprintf(buffer, size, format, args);
-    va_end(args);
-    if (written < 0 || static_cast<size_t>(written) >= size) {
-        buffer[0] = '\0';
-        return false;
-    }
-    return true;
-}
 
 bool IsJarName(const char* name) {
     const char* lastDot = strrchr(name, '.');
@@ -149,12 +139,9 @@ static bool EnsureRealFolder(const char* path, unsigned long attributes) {
 
 // Creates the application cache folder and the sync directory, and remembers the former.
 static bool PrepareSyncDirectory() {
-    char* baseName = GetExeBaseName();
-    bool fits = FormatPathText(g_appCacheFolder, sizeof g_appCacheFolder, "%s\\%s", GetCacheFolder(), baseName);
-    free(baseName);
-    if (!fits) return false;
+    if (!FormatAppCacheFolder(g_appCacheFolder, sizeof g_appCacheFolder)) return false;
     char syncDirectory[kSyncPathSize];
-    if (!FormatPathText(syncDirectory, sizeof syncDirectory, "%s\\sync", g_appCacheFolder) ||
+    if (!FormatSyncDirectory(syncDirectory, sizeof syncDirectory) ||
         !EnsureRealFolder(g_appCacheFolder, GetEntryAttributes(g_appCacheFolder)) ||
         !EnsureRealFolder(syncDirectory, GetEntryAttributes(syncDirectory))) {
         g_appCacheFolder[0] = '\0';
@@ -241,18 +228,13 @@ void ReleaseHeldListing(HeldListing* listing) {
 static void HoldListing(const char* pattern, HeldListing* listing) {
     *listing = HeldListing();
     if (pattern[0] == '\0') return;
-    FileEntryInfo entry;
-    EntryListing open = OpenEntryListing(pattern, &entry);
-    if (open == nullptr) return;
-    listing->opened = true;
-    bool more = true;
-    bool endedCleanly = false;
-    while (more) {
+    ListingEnd end = WalkListing(pattern, [listing](const FileEntryInfo& entry) {
         HoldListedEntry(listing, entry);
-        more = NextListedEntry(open, &entry, &endedCleanly);
-    }
-    CloseEntryListing(open);
-    listing->ended = endedCleanly;
+        return true;
+    });
+    if (end == ListingNotOpened) return;
+    listing->opened = true;
+    listing->ended = end == ListingWhole;
     SortHeldListing(listing);
 }
 
@@ -330,6 +312,25 @@ static bool MirrorFile(const char* sourceRoot, const char* relativeFolder, const
     return false;
 }
 
+// Mirrors one entry of a source listing: a subfolder is entered, a file copied when it differs.
+// True when the mirror folder's listing no longer holds.
+static bool MirrorSourceEntry(const char* sourceRoot, const char* relativeFolder, const HeldListing* mirror,
+                              const FileEntryInfo& entry) {
+    if (IsDotEntryName(entry.name) || entry.attributes == kEntryAttributesInvalid) return false;
+    if (!IsFolderAttributes(entry.attributes)) return MirrorFile(sourceRoot, relativeFolder, mirror, entry);
+    char subfolder[kSyncPathSize];
+    char mirrorFolder[kSyncPathSize];
+    // A subfolder whose paths would not fit is skipped whole; its siblings still go on.
+    if (!FormatPathText(subfolder, sizeof subfolder, "%s\\%s", relativeFolder, entry.name) ||
+        !FormatPathText(mirrorFolder, sizeof mirrorFolder, "%s\\sync\\%s", g_appCacheFolder, subfolder)) {
+        return false;
+    }
+    unsigned long attributes = MirrorEntryAttributes(mirror, entry.name, mirrorFolder);
+    bool changed = !IsFolderAttributes(attributes) || IsLinkAttributes(attributes);
+    if (EnsureRealFolder(mirrorFolder, attributes)) MirrorSyncFolder(sourceRoot, subfolder);
+    return changed;
+}
+
 void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
     if (IsRootFolder(relativeFolder)) {
         g_foreignCodeKept = false;
@@ -340,40 +341,25 @@ void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
 
     char pattern[kSyncPathSize];
     if (!FormatPathText(pattern, sizeof pattern, "%s\\%s\\*", sourceRoot, relativeFolder)) return;
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return;
-    // Only a source that answers is worth comparing with: the mirror is listed after it.
-    char mirrorPattern[kSyncPathSize];
-    FormatPathText(mirrorPattern, sizeof mirrorPattern, "%s\\sync\\%s\\*", g_appCacheFolder, relativeFolder);
     HeldListing mirror;
-    HoldListing(mirrorPattern, &mirror);
     HeldListing source;
-    source.opened = true;
+    bool mirrorHeld = false;
     bool mirrorChanged = false;
-    bool more = true;
-    bool endedCleanly = false;
-    while (more) {
-        HoldListedEntry(&source, entry);
-        if (!IsDotEntryName(entry.name) && entry.attributes != kEntryAttributesInvalid) {
-            if (IsFolderAttributes(entry.attributes)) {
-                char subfolder[kSyncPathSize];
-                char mirrorFolder[kSyncPathSize];
-                // A subfolder whose paths would not fit is skipped whole; its siblings still go on.
-                if (FormatPathText(subfolder, sizeof subfolder, "%s\\%s", relativeFolder, entry.name) &&
-                    FormatPathText(mirrorFolder, sizeof mirrorFolder, "%s\\sync\\%s", g_appCacheFolder, subfolder)) {
-                    unsigned long attributes = MirrorEntryAttributes(&mirror, entry.name, mirrorFolder);
-                    if (!IsFolderAttributes(attributes) || IsLinkAttributes(attributes)) mirrorChanged = true;
-                    if (EnsureRealFolder(mirrorFolder, attributes)) MirrorSyncFolder(sourceRoot, subfolder);
-                }
-            } else if (MirrorFile(sourceRoot, relativeFolder, &mirror, entry)) {
-                mirrorChanged = true;
-            }
+    ListingEnd end = WalkListing(pattern, [&](const FileEntryInfo& entry) {
+        if (!mirrorHeld) {
+            // Only a source that answers is worth comparing with: the mirror is listed after it.
+            char mirrorPattern[kSyncPathSize];
+            FormatPathText(mirrorPattern, sizeof mirrorPattern, "%s\\sync\\%s\\*", g_appCacheFolder, relativeFolder);
+            HoldListing(mirrorPattern, &mirror);
+            mirrorHeld = true;
         }
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
-    source.ended = endedCleanly;
+        HoldListedEntry(&source, entry);
+        if (MirrorSourceEntry(sourceRoot, relativeFolder, &mirror, entry)) mirrorChanged = true;
+        return true;
+    });
+    if (end == ListingNotOpened) return;
+    source.opened = true;
+    source.ended = end == ListingWhole;
     SortHeldListing(&source);
 
     if (HeldListingIsWhole(&source)) {
@@ -471,16 +457,10 @@ static void PruneMirrorFolder(const char* sourceRoot, const char* relativeFolder
         }
         return;
     }
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return;
-    bool more = true;
-    while (more) {
+    WalkListing(pattern, [&](const FileEntryInfo& entry) {
         PruneMirrorEntry(sourceRoot, relativeFolder, mirrorFolder, inLibs, source, entry);
-        bool endedCleanly = false;
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
+        return true;
+    });
 }
 
 void PruneSyncFolder(const char* sourceRoot, const char* relativeFolder) {
@@ -489,14 +469,11 @@ void PruneSyncFolder(const char* sourceRoot, const char* relativeFolder) {
 
 void AddSyncLibsToClassPath() {
     g_foreignCodeKept = false;
-    char* baseName = GetExeBaseName();
     char appFolder[kSyncPathSize];
     char syncDirectory[kSyncPathSize];
     char libsFolder[kSyncPathSize];
-    bool fits = FormatPathText(appFolder, sizeof appFolder, "%s\\%s", GetCacheFolder(), baseName) &&
-                FormatPathText(syncDirectory, sizeof syncDirectory, "%s\\sync", appFolder) &&
+    bool fits = FormatAppCacheFolder(appFolder, sizeof appFolder) && FormatSyncDirectory(syncDirectory, sizeof syncDirectory) &&
                 FormatPathText(libsFolder, sizeof libsFolder, "%s\\libs", syncDirectory);
-    free(baseName);
     char pattern[kSyncPathSize];
     if (!fits || !FormatPathText(pattern, sizeof pattern, "%s\\*", libsFolder)) return;
     // Jars are not read through a link that the first instance could not replace.
@@ -507,11 +484,7 @@ void AddSyncLibsToClassPath() {
             return;
         }
     }
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return;
-    bool more = true;
-    while (more) {
+    WalkListing(pattern, [&](const FileEntryInfo& entry) {
         char jar[kSyncPathSize];
         if (!IsDotEntryName(entry.name) && IsJarName(entry.name) && !IsLinkAttributes(entry.attributes) &&
             FormatPathText(jar, sizeof jar, "%s\\%s", libsFolder, entry.name)) {
@@ -523,10 +496,8 @@ void AddSyncLibsToClassPath() {
                 g_foreignCodeKept = true;
             }
         }
-        bool endedCleanly = false;
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
+        return true;
+    });
 }
 
 bool RemoveTree(const char* path) {
@@ -535,24 +506,12 @@ bool RemoveTree(const char* path) {
     if (IsLinkAttributes(attributes)) return RemoveEntryItself(path);
     char pattern[kSyncPathSize];
     if (!FormatPathText(pattern, sizeof pattern, "%s\\*", path)) return false;
-    FileEntryInfo entry;
-    EntryListing listing = OpenEntryListing(pattern, &entry);
-    if (listing == nullptr) return false;
-
-    bool more = true;
-    bool endedCleanly = false;
-    while (more) {
-        if (!IsDotEntryName(entry.name)) {
-            char child[kSyncPathSize];
-            if (!FormatPathText(child, sizeof child, "%s\\%s", path, entry.name) ||
-                !RemoveMirrorEntry(child, entry.attributes)) {
-                CloseEntryListing(listing);
-                return false;
-            }
-        }
-        more = NextListedEntry(listing, &entry, &endedCleanly);
-    }
-    CloseEntryListing(listing);
-    if (!endedCleanly) return false;
+    ListingEnd end = WalkListing(pattern, [path](const FileEntryInfo& entry) {
+        if (IsDotEntryName(entry.name)) return true;
+        char child[kSyncPathSize];
+        return FormatPathText(child, sizeof child, "%s\\%s", path, entry.name) &&
+               RemoveMirrorEntry(child, entry.attributes);
+    });
+    if (end != ListingWhole) return false;
     return RemoveEntryItself(path);
 }

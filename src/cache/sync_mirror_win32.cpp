@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "code_owner.h"
-#include "entry_identity_win32.h"
-#include "sync_mirror.h"
+#include "cache/cache_edge.h"
+#include "cache/code_owner.h"
+#include "cache/entry_identity_win32.h"
 
 static uint64_t FileTimeValue(const FILETIME& time) {
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;

@@ -1,13 +1,13 @@
-#include "config_file.h"
+#include "config/config_file.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/launch_state.h"
-#include "launcher/options.h"
-#include "launcher/vm_options.h"
-#include "resources.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "config/config_edge.h"
+#include "config/resources.h"
 
 // Values the launch state points into live for the rest of the process.
 static char g_mainClassValue[1024];
@@ -16,7 +16,6 @@ static char g_vmOptionsValue[1024];
 static char g_md5Value[64];
 static char g_syncDirectoryValue[1024];
 
-static bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
 
 static void AddBlankSeparatedVmOptions(char* text) {
     char* at = text;
@@ -42,9 +41,7 @@ static bool ReadConfigFileAt(const char* path) {
 
     char jre[64];
     if (ReadProfileValue("jre", jre, sizeof jre, path) > 0 && IsEmpty(g_launch.jreVersion)) {
-        size_t length = strlen(jre);
-        g_launch.jreVersion = static_cast<char*>(AllocOrExit(length + 1));
-        memcpy(g_launch.jreVersion, jre, length + 1);
+        g_launch.jreVersion = CopyText(jre);
     }
     if (ReadProfileValue("mainclass", g_mainClassValue, sizeof g_mainClassValue, path) > 0 &&
         IsEmpty(g_launch.mainClassName)) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include "config_file.h"
+#include "config/config_edge.h"
+#include "config/config_file.h"
 
 unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const char* path) {
     if (size == 0) return 0;

@@ -1,25 +1,22 @@
-#include "resource_lists.h"
+#include "config/resource_lists.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/diagnostics.h"
+#include "base/text.h"
 #include "cache/cache_folder.h"
-#include "launcher/diagnostics.h"
-#include "launcher/vm_options.h"
-#include "resources.h"
+#include "config/config_edge.h"
+#include "config/resources.h"
 
 // Stands in for blanks while folder names are substituted, so their own blanks do not split items.
 static const char kOptionSeparator[2] = {'\x01', '\0'};
 
-static char* FormatSyncDirectory() {
-    char* baseName = GetExeBaseName();
+static char* CopySyncDirectory() {
     char syncDirectory[1024];
-    snprintf(syncDirectory, sizeof syncDirectory, "%s\\%s\\sync", GetCacheFolder(), baseName);
-    free(baseName);
-    char* copy = static_cast<char*>(AllocOrExit(strlen(syncDirectory) + 1));
-    memcpy(copy, syncDirectory, strlen(syncDirectory) + 1);
-    return copy;
+    FormatSyncDirectory(syncDirectory, sizeof syncDirectory);
+    return CopyText(syncDirectory);
 }
 
 char* ReadVmOptionsResource() {
@@ -33,7 +30,7 @@ char* ReadVmOptionsResource() {
     char* text = CopyResourceText(bytes, size);
     char* separated = ReplaceAll(text, " ", kOptionSeparator);
     char* withExeFolder = ReplaceAll(separated, "#", GetExeFolder());
-    char* syncDirectory = FormatSyncDirectory();
+    char* syncDirectory = CopySyncDirectory();
     char* result = ReplaceAll(withExeFolder, "%", syncDirectory);
     free(text);
     free(separated);
@@ -111,9 +108,10 @@ static bool ExpandClassPathEntry(const char* entry, const char* runtimeHome, cha
     } else if (entry[0] == '@') {
         written = snprintf(expanded, size, "%s\\%s;", runtimeHome ? runtimeHome : "", rest);
     } else if (entry[0] == '%') {
-        char* baseName = GetExeBaseName();
-        written = snprintf(expanded, size, "%s\\%s\\sync\\%s;", GetCacheFolder(), baseName, rest);
-        free(baseName);
+        char syncDirectory[1024];
+        written = FormatSyncDirectory(syncDirectory, sizeof syncDirectory)
+                      ? snprintf(expanded, size, "%s\\%s;", syncDirectory, rest)
+                      : -1;
     } else {
         written = snprintf(expanded, size, "%s;", entry);
     }

@@ -1,12 +1,13 @@
-#include "resources.h"
+#include "config/resources.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/diagnostics.h"
-#include "launcher/launch_state.h"
-#include "launcher/vm_options.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "config/config_edge.h"
 
 char* CopyResourceText(const void* bytes, size_t size) {
     char* text = static_cast<char*>(AllocOrExit(size + 1));
@@ -85,9 +86,7 @@ char* ReplaceAll(const char* text, const char* pattern, const char* replacement)
     bool plainCopy = pattern == nullptr || replacement == nullptr || pattern[0] == '\0' ||
                      strcmp(pattern, replacement) == 0 || strstr(text, pattern) == nullptr;
     if (plainCopy) {
-        char* copy = static_cast<char*>(AllocOrExit(textLength + 1));
-        memcpy(copy, text, textLength + 1);
-        return copy;
+        return CopyText(text);
     }
     size_t patternLength = strlen(pattern);
     size_t replacementLength = strlen(replacement);
@@ -160,8 +159,5 @@ char* GetExeBaseName() {
     char baseName[260];
     GetExePath(path, sizeof path);
     SplitModulePath(path, nullptr, 0, baseName, sizeof baseName);
-    size_t length = strlen(baseName);
-    char* copy = static_cast<char*>(AllocOrExit(length + 1));
-    memcpy(copy, baseName, length + 1);
-    return copy;
+    return CopyText(baseName);
 }

@@ -5,10 +5,6 @@
 
 #include "resource_contract.h"
 
-// Bytes and size of a resource of the running executable; size 0 and null when absent.
-// `lastError` receives the system's error code of a failed lookup (may be null).
-const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, unsigned long* lastError);
-
 // A zero-filled heap copy of size + 1 bytes, read as a NUL-terminated text.
 char* CopyResourceText(const void* bytes, size_t size);
 
@@ -29,6 +25,3 @@ void SplitModulePath(const char* path, char* folder, size_t folderSize, char* ba
 // empty, when it does not fit: a cut path would name another file.
 bool GetExePath(char* buffer, size_t size);
 
-// GetModuleFileNameA of the executable into `size` characters: the length written, or `size` when
-// the path did not fit (the buffer then holds it cut).
-unsigned long ReadModuleFileName(char* buffer, unsigned long size);

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "resources.h"
+#include "config/config_edge.h"
+#include "config/resources.h"
 
 const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, unsigned long* lastError) {
     *size = 0;

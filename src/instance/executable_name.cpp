@@ -1,4 +1,4 @@
-#include "executable_name.h"
+#include "instance/executable_name.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "forwarded_payload.h"
+#include "instance/forwarded_payload.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/vm_options.h"
+#include "base/text.h"
 
 bool ForwardedPayloadSize(int argc, char* const* argv, uint32_t* size) {
     if (argc < 0) return false;

@@ -1,12 +1,12 @@
-#include "listener_delivery.h"
+#include "instance/listener_delivery.h"
 
 #include <jni.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "forwarded_payload.h"
-#include "launcher/jni_helpers.h"
+#include "base/jni_helpers.h"
+#include "instance/forwarded_payload.h"
 
 // Runs with the thread attached; every path leaves no exception pending and no local reference
 // behind, so that the thread detaches clean.

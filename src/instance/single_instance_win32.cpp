@@ -1,4 +1,4 @@
-#include "single_instance.h"
+#include "instance/single_instance.h"
 
 #include <windows.h>
 // After windows.h, whose types it uses.
@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "executable_name.h"
-#include "forwarded_payload.h"
-#include "instance_win32.h"
-#include "listener_delivery.h"
+#include "instance/executable_name.h"
+#include "instance/forwarded_payload.h"
+#include "instance/instance_win32.h"
+#include "instance/listener_delivery.h"
 
 // Held for the whole process: its existence marks this application as running.
 static HANDLE g_instanceMutex;

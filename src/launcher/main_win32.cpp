@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "launch_sequence.h"
+#include "launcher/launch_sequence.h"
 
 // The C runtime has split the command line into __argc and __argv before WinMain runs.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -1,65 +1,14 @@
-#include "options.h"
+#include "launcher/options.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "diagnostics.h"
-#include "launch_state.h"
-#include "vm_options.h"
-
-int ParseDecimal(const char* text) {
-    if (text == nullptr) return 0;
-    while (isspace(static_cast<unsigned char>(*text))) text++;
-    bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        text++;
-    }
-    // Accumulate in 64 bits and saturate, so a huge number cannot overflow into nonsense.
-    long long value = 0;
-    while (isdigit(static_cast<unsigned char>(*text))) {
-        value = value * 10 + (*text - '0');
-        if (value > 2147483648LL) value = 2147483648LL;
-        text++;
-    }
-    if (negative) value = -value;
-    if (value > 2147483647LL) value = 2147483647LL;
-    return static_cast<int>(value);
-}
-
-static char* CopyText(const char* text) {
-    size_t length = strlen(text);
-    char* copy = static_cast<char*>(AllocOrExit(length + 1));
-    memcpy(copy, text, length + 1);
-    return copy;
-}
-
-void AppendClassPath(const char* text) {
-    GrowableString& classPath = g_launch.classPath;
-    size_t room = strlen(text) + 1 + 1;
-    size_t length = classPath.text ? strlen(classPath.text) : 0;
-    if (classPath.text == nullptr || length + room >= classPath.capacity) {
-        size_t grown = classPath.capacity + (room > 260 ? room : 260);
-        char* larger = static_cast<char*>(AllocOrExit(grown));
-        memset(larger, 0, grown);
-        if (classPath.text) memcpy(larger, classPath.text, length);
-        free(classPath.text);
-        classPath.text = larger;
-        classPath.capacity = grown;
-    }
-    classPath.text[length] = ';';
-    memcpy(classPath.text + length + 1, text, room - 1);
-}
-
-void SetSyncPath(const char* path, bool replace) {
-    if (g_launch.syncPath.text && g_launch.syncPath.text[0] != '\0' && !replace) return;
-    if (path == nullptr || path[0] == '\0') return;
-    AssignGrowableString(&g_launch.syncPath, path);
-}
-
-void SetConfigFilePath(const char* path) { AssignGrowableString(&g_launch.configFilePath, path); }
+#include "base/base_edge.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,13 +1,14 @@
-#include "heap_sizing.h"
+#include "runtime/heap_sizing.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "base/base_edge.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
-#include "launcher/diagnostics.h"
-#include "launcher/launch_state.h"
-#include "launcher/options.h"
-#include "launcher/vm_options.h"
 
 // Lives as long as the option list that points into it.
 static char g_initialHeapOption[1024];

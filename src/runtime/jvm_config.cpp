@@ -1,10 +1,11 @@
-#include "jvm_config.h"
+#include "runtime/jvm_config.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "../launcher/diagnostics.h"
-#include "../launcher/vm_options.h"
+#include "base/base_edge.h"
+#include "base/diagnostics.h"
+#include "base/text.h"
 
 char* g_knownVms[kMaxKnownVms];
 
@@ -31,23 +32,17 @@ static bool StartsWith(const char* text, const char* keyword) {
 static void AddKnownVm(int* count, const char* name) {
     // An empty name has no type to test for and nothing after its terminator; it is left out.
     if (name[0] == '\0') return;
-    size_t length = strlen(name);
-    char* copy = static_cast<char*>(AllocOrExit(length + 1));
-    memcpy(copy, name, length + 1);
-    g_knownVms[*count] = copy;
+    g_knownVms[*count] = CopyText(name);
     (*count)++;
 }
 
 FILE* OpenJvmConfig(const char* home) {
     char path[kPathBufferSize];
-    int written = snprintf(path, sizeof path, "%s\\lib\\jvm.cfg", home);
-    if (written > 0 && static_cast<size_t>(written) < sizeof path) {
+    if (FormatPathText(path, sizeof path, "%s\\lib\\jvm.cfg", home)) {
         FILE* file = fopen(path, "r");
         if (file != nullptr) return file;
     }
-    written = snprintf(path, sizeof path, "%s\\lib\\%s\\jvm.cfg", home, GetProcessorArchName());
-    // A cut path would name some other file; it is not opened.
-    if (written < 0 || static_cast<size_t>(written) >= sizeof path) return nullptr;
+    if (!FormatPathText(path, sizeof path, "%s\\lib\\%s\\jvm.cfg", home, GetProcessorArchName())) return nullptr;
     return fopen(path, "r");
 }
 

@@ -1,14 +1,16 @@
-#include "runtime_home.h"
+#include "runtime/runtime_home.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "../cache/cache_folder.h"
-#include "../config/resources.h"
-#include "../launcher/diagnostics.h"
-#include "../launcher/launch_state.h"
-#include "../launcher/vm_options.h"
+#include "base/base_edge.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "cache/cache_folder.h"
+#include "config/resources.h"
+#include "runtime/runtime_edge.h"
 
 static const size_t kPathBufferSize = 1024;
 static const size_t kVersionBufferSize = 1024;
@@ -32,9 +34,7 @@ static const PublicRuntimeKey kPublicKeys[] = {
 // Forms "{home}{suffix}" and asks whether it exists; a path too long for the buffer does not.
 static bool HomeHasFile(const char* home, const char* suffix) {
     char path[kPathBufferSize];
-    int written = snprintf(path, sizeof path, "%s%s", home, suffix);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof path) return false;
-    return PathExists(path);
+    return FormatPathText(path, sizeof path, "%s%s", home, suffix) && PathExists(path);
 }
 
 // A runtime directly in home, or in its jre subfolder (then home gets "\jre").
@@ -42,12 +42,8 @@ static bool UsePrivateRuntime(char* home, size_t size) {
     if (HomeHasFile(home, "\\bin\\java.dll")) return true;
     if (!HomeHasFile(home, "\\jre\\bin\\java.dll")) return false;
     size_t length = strlen(home);
-    int written = snprintf(home + length, size - length, "\\jre");
-    if (written < 0 || static_cast<size_t>(written) >= size - length) {
-        home[length] = '\0';  // no room to name the subfolder: not usable
-        return false;
-    }
-    return true;
+    // No room to name the subfolder: not usable, and home is left as it was.
+    return FormatPathText(home + length, size - length, "\\jre");
 }
 
 bool GetApplicationHome(char* home, size_t size) {
@@ -55,12 +51,7 @@ bool GetApplicationHome(char* home, size_t size) {
     const char* syncPath = g_launch.syncPath.text;
     if (syncPath != nullptr && strlen(syncPath) > 3) {
         // A cut folder would be probed in place of the sync folder.
-        int written = snprintf(home, size, "%s", syncPath);
-        if (written < 0 || static_cast<size_t>(written) >= size) {
-            home[0] = '\0';
-            return false;
-        }
-        return true;
+        return FormatPathText(home, size, "%s", syncPath);
     }
     if (!GetExePath(home, size)) return false;
     char* lastSeparator = strrchr(home, '\\');
@@ -88,18 +79,8 @@ bool FindRuntimeHome(char* home, size_t size) {
 
 bool FindSyncRuntimeHome(char* home, size_t size) {
     if (size == 0) return false;
-    char* baseName = GetExeBaseName();
-    int written = snprintf(home, size, "%s\\%s\\sync", GetCacheFolder(), baseName != nullptr ? baseName : "");
-    free(baseName);
-    if (written >= 0 && static_cast<size_t>(written) < size && UsePrivateRuntime(home, size)) return true;
+    if (FormatSyncDirectory(home, size) && UsePrivateRuntime(home, size)) return true;
     return FindRuntimeHome(home, size);
-}
-
-static char* CopyText(const char* text) {
-    size_t length = strlen(text);
-    char* copy = static_cast<char*>(AllocOrExit(length + 1));
-    memcpy(copy, text, length + 1);
-    return copy;
 }
 
 bool GetJREHome(char* home, size_t size, const char* keyPath) {

@@ -2,7 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "runtime_home.h"
+#include "runtime/runtime_edge.h"
+#include "runtime/runtime_home.h"
 
 RegistryKey OpenRegistryKey(RegistryKey parent, const char* keyPath) {
     HKEY root = parent != nullptr ? static_cast<HKEY>(parent) : HKEY_LOCAL_MACHINE;

@@ -3,10 +3,9 @@
 
 #include <cstddef>
 
-#include "../launcher/launch_state.h"
+#include "runtime/runtime_edge.h"
 
 bool FindVmLibrary(const char* home, const char* vmType, char* path, size_t size);
-bool LoadVmLibrary(const char* path, VmEntryPoints* entryPoints);
 
 // The runtime's bin folder, two levels above jvm.dll: the VM library's own dependencies live there.
 // False (folder empty) when the path has no such two levels or does not fit.

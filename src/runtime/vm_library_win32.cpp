@@ -2,9 +2,10 @@
 
 #include <cstdio>
 
-#include "../launcher/diagnostics.h"
-#include "../launcher/proc_address.h"
-#include "vm_library.h"
+#include "base/diagnostics.h"
+#include "base/proc_address.h"
+#include "runtime/runtime_edge.h"
+#include "runtime/vm_library.h"
 
 static const size_t kPathBufferSize = 1024;
 

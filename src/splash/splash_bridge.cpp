@@ -1,13 +1,14 @@
-#include "splash_bridge.h"
+#include "splash/splash_bridge.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/launch_state.h"
-#include "launcher/vm_options.h"
-#include "splash.h"
-#include "splash_image.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "splash/splash.h"
+#include "splash/splash_edge.h"
+#include "splash/splash_image.h"
 
 // The library's own entry point types. The boolean answer is read as one byte, which fits both a
 // C++ bool and the runtime's jboolean.

@@ -24,9 +24,3 @@ int SplashLoadMemory(void* bytes, int size);
 
 // Forgets the library handle and every entry point found; lets unit tests start clean.
 void ResetRuntimeSplashBridge();
-
-// Win32 edges of the bridge (splash_bridge_win32.cpp).
-void* LoadSplashLibrary(const char* path);
-SplashEntry FindSplashLibraryExport(void* library, const char* name);
-bool GetCurrentFolder(char* buffer, size_t size);
-bool SetCurrentFolder(const char* path);

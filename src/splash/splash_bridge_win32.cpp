@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include "splash_bridge.h"
+#include "splash/splash_bridge.h"
+#include "splash/splash_edge.h"
 
 void* LoadSplashLibrary(const char* path) { return LoadLibraryA(path); }
 

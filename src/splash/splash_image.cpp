@@ -1,11 +1,12 @@
-#include "splash_image.h"
+#include "splash/splash_image.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
-#include "launcher/vm_options.h"
 
 bool IsBareSplashName(const char* value) {
     // A drive is two characters ending in a colon; a directory is anything up to the last separator.

@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/proc_address.h"
-#include "launcher/system_library.h"
-#include "splash.h"
-#include "splash_image.h"
-#include "splash_window_win32.h"
+#include "base/proc_address.h"
+#include "base/system_library.h"
+#include "splash/splash.h"
+#include "splash/splash_image.h"
+#include "splash/splash_window_win32.h"
 
 // Both decoders and both factories: the "2" classes first, the older ones where they are not
 // registered (Windows 7 without its platform update, and Wine).

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/launch_state.h"
+#include "base/text.h"
 #include "config/config_file.h"
 #include "fake_platform.h"
 #include "fuzz_input.h"
-#include "launcher/launch_state.h"
-#include "launcher/options.h"
 
 static const char* const kKeys[] = {"jre", "mainclass", "jarfile", "classpath", "vmoptions", "md5",
                                     "syncdirectory", "initialHeapPercent", "initialHeapSize",

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "base/launch_state.h"
+#include "base/text.h"
 #include "fake_platform.h"
 #include "fuzz_input.h"
-#include "launcher/launch_state.h"
 #include "launcher/options.h"
 
 static void CheckParseDecimal(const std::string& field) {

@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "base/jni_helpers.h"
+#include "base/launch_state.h"
+#include "base/text.h"
 #include "fake_platform.h"
-#include "launcher/jni_helpers.h"
 #include "launcher/launch_sequence.h"
-#include "launcher/launch_state.h"
 #include "launcher/vm_options.h"
 #include "native_edges.h"
 

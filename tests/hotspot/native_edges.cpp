@@ -9,12 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/jni_helpers.h"
+#include "cache/jar_copy.h"
+#include "cache/sync_rules.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
 #include "instance/single_instance.h"
-#include "cache/jar_copy.h"
-#include "cache/sync_mirror.h"
-#include "launcher/jni_helpers.h"
+#include "runtime/runtime_edge.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
 

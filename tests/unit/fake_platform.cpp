@@ -5,11 +5,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/base_edge.h"
+#include "base/diagnostics.h"
+#include "base/launch_state.h"
+#include "cache/cache_edge.h"
 #include "cache/cache_folder.h"
-#include "config/config_file.h"
+#include "config/config_edge.h"
 #include "config/resources.h"
-#include "launcher/diagnostics.h"
-#include "launcher/launch_state.h"
+#include "runtime/jvm_config.h"
+#include "runtime/runtime_edge.h"
+
+// One section per edge header, in the order of the layers: base, configuration, runtime, cache.
+// The file-system edge of the cache lives in test_sync_fake_fs.cpp.
+
+// ---- base/base_edge.h ----
 
 FakePlatform g_fake;
 
@@ -47,6 +56,8 @@ void SetDpiAwareness(bool dpiScaling) {
 uint64_t QueryTotalPhysicalMemory() { return g_fake.totalPhysical; }
 uint64_t QueryAvailablePhysicalMemory() { return g_fake.availablePhysical; }
 
+// ---- config/config_edge.h ----
+
 const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, unsigned long* lastError) {
     auto found = g_fake.resources.find(std::string(resource.typeName) + "/" + std::to_string(resource.numericName));
     if (found == g_fake.resources.end()) {
@@ -68,8 +79,6 @@ unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
     return length < size ? static_cast<unsigned long>(length) : size;
 }
 
-const char* GetCacheFolder() { return g_fake.cacheFolder.c_str(); }
-
 unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const char* path) {
     auto found = g_fake.profile.find(std::string(path) + "|" + key);
     const std::string value = found == g_fake.profile.end() ? "" : found->second;
@@ -85,10 +94,7 @@ bool MakeAbsolutePath(const char* path, char* absolutePath, unsigned size) {
     return written >= 0 && static_cast<unsigned>(written) < size;
 }
 
-// ---- Runtime discovery and embedded-jar cache edges ----
-
-#include "runtime/jvm_config.h"
-#include "runtime/runtime_home.h"
+// ---- runtime/runtime_edge.h ----
 
 FakeRuntimeAndCache g_fakeRuntime;
 
@@ -124,6 +130,10 @@ bool ReadRegistryString(RegistryKey key, const char* valueName, char* buffer, si
     memcpy(buffer, found->second.c_str(), found->second.size() + 1);
     return true;
 }
+
+// ---- cache/cache_edge.h: the cache directory ----
+
+const char* GetCacheFolder() { return g_fake.cacheFolder.c_str(); }
 
 char* Md5HexDigest(const void* bytes, size_t length) {
     g_fakeRuntime.md5Calls++;

@@ -3,13 +3,17 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+// Stand-ins for the base edge and the configuration edge, and the cache folder's name.
 struct FakePlatform {
+    // base/base_edge.h
     std::string archName = "amd64";
     uint64_t totalPhysical = 8ull << 30;
     uint64_t availablePhysical = 8ull << 30;
+    // config/config_edge.h, and GetCacheFolder of cache/cache_edge.h
     std::string exePath = "C:\\App\\app.exe";
     std::string cacheFolder = "C:\\ProgramData\\.quorvia\\cache";
     // Resources by "TYPE/number"; bytes stored verbatim.
@@ -17,6 +21,7 @@ struct FakePlatform {
     unsigned long resourceLookupError = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
     // Profile values by "path|key" (keys compared as given).
     std::map<std::string, std::string> profile;
+    // base/base_edge.h: what the launch reported
     std::vector<std::string> fatalTexts;
     int printLastErrorCalls = 0;
     bool dpiAwarenessCalled = false;
@@ -30,10 +35,11 @@ void ResetFakePlatformAndState();
 
 void SetFakeResource(const char* typeName, unsigned number, const std::string& bytes);
 
-// Stand-ins for the edges of runtime discovery (file status, registry) and of the embedded-jar cache.
-#include <set>
+// Stand-ins for the runtime edge (file status, registry) and the cache directory's edge; the cache's
+// file-system edge is test_sync_fake_fs.h.
 
 struct FakeRuntimeAndCache {
+    // runtime/runtime_edge.h
     // Paths for which the file status query succeeds.
     std::set<std::string> existingPaths;
     // Registry under HKEY_LOCAL_MACHINE: key path -> value name -> REG_SZ text.
@@ -41,6 +47,7 @@ struct FakeRuntimeAndCache {
     // Values present with another type than REG_SZ ("key path|value name").
     std::set<std::string> registryOtherTypes;
     int openRegistryKeys = 0;
+    // cache/cache_edge.h: the cache directory
     // Md5HexDigest: the system routines, or none when unavailable.
     bool systemMd5Available = true;
     int md5Calls = 0;

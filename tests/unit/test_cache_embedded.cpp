@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "base/launch_state.h"
 #include "cache/cache_folder.h"
 #include "config/resources.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 
 namespace {
 

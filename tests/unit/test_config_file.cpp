@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "config/config_file.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
-#include "launcher/options.h"
-#include "launcher/vm_options.h"
 
 namespace {
 

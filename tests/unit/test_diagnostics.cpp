@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "launcher/diagnostics.h"
+#include "base/diagnostics.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 #include "runtime/heap_sizing.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "fake_platform.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
-#include "launcher/launch_state.h"
 
 // The debugger output of the listener, collected for the tests in place of OutputDebugStringA.
 static std::vector<std::string> g_debugLog;

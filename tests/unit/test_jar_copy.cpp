@@ -3,10 +3,10 @@
 
 #include <string>
 
+#include "base/launch_state.h"
 #include "cache/jar_copy.h"
-#include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 #include "test_sync_fake_fs.h"
 
 namespace {

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
+#include "base/text.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 #include "launcher/options.h"
 
 namespace {

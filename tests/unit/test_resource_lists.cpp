@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "config/resource_lists.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 
 namespace {
 

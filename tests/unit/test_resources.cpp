@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/launch_state.h"
 #include "config/resources.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/launch_state.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 #include "runtime/runtime_home.h"
 #include "runtime/vm_library.h"
 

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
 #include "splash/splash.h"
 #include "splash/splash_bridge.h"
+#include "splash/splash_edge.h"
 
 // A stand-in splash library: each export records its call, its arguments and the current folder.
 namespace {

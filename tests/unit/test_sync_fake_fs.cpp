@@ -7,6 +7,7 @@
 
 #include "cache/jar_copy.h"
 #include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 
 FakeFileSystem g_fs;
 

@@ -1,4 +1,4 @@
-// An in-memory file system behind the mirror's file edges, with counters and injected faults.
+// An in-memory file system behind the cache's file-system edge (cache/cache_edge.h), with counters and injected faults.
 #pragma once
 
 #include <cstdint>

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
-#include "launcher/options.h"
 #include "test_sync_fake_fs.h"
 
 namespace {

@@ -5,8 +5,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "base/text.h"
 #include "cache/jar_copy.h"
-#include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
 
 namespace {
 

@@ -3,9 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/launch_state.h"
 #include "fake_platform.h"
-#include "launcher/launch_state.h"
-#include "launcher/options.h"
 #include "launcher/vm_options.h"
 
 namespace {

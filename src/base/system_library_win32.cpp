@@ -1,10 +1,10 @@
-#include "system_library.h"
+#include "base/system_library.h"
 
 #include <shlobj.h>
 
 #include <cstdio>
 
-#include "proc_address.h"
+#include "base/proc_address.h"
 
 HMODULE LoadSystemLibrary(const char* name) {
     HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);

@@ -3,9 +3,10 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "diagnostics.h"
-#include "proc_address.h"
-#include "system_library.h"
+#include "base/base_edge.h"
+#include "base/diagnostics.h"
+#include "base/proc_address.h"
+#include "base/system_library.h"
 
 // Whether this exe was linked for the console subsystem (launcher-console.exe), read from its own
 // headers in memory: both variants are the same code.

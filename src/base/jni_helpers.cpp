@@ -1,10 +1,10 @@
-#include "jni_helpers.h"
+#include "base/jni_helpers.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "launch_state.h"
-#include "vm_options.h"
+#include "base/launch_state.h"
+#include "base/text.h"
 
 jclass FindClassByName(JNIEnv* env, const char* dottedName) {
     size_t length = strlen(dottedName);

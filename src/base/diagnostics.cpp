@@ -1,4 +1,4 @@
-#include "diagnostics.h"
+#include "base/diagnostics.h"
 
 #include <cstdarg>
 #include <cstdlib>

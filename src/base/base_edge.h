@@ -1,0 +1,16 @@
+// The platform edge every room uses: Win32 in diagnostics_win32.cpp; the unit tests replace these
+// functions (tests/unit/fake_platform.cpp).
+#pragma once
+
+#include <cstdint>
+
+// Shows the message in the "Fatal Error" box; the console variant writes it to stderr instead.
+int ReportFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void PrintLastError();
+const char* GetProcessorArchName();
+bool IsWow64();
+void SetDpiAwareness(bool dpiScaling);
+
+// Physical memory figures in bytes (GlobalMemoryStatusEx).
+uint64_t QueryTotalPhysicalMemory();
+uint64_t QueryAvailablePhysicalMemory();
