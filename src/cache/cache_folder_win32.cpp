@@ -137,7 +137,9 @@ void ReportMissingMd5Library() {
 
 CacheFileProbe ProbeCacheFile(const char* path) {
     CacheFileProbe probe = {CacheFileAbsent, OwnerUnreadable};
-    HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_DATA, 0, nullptr, OPEN_EXISTING,
+    // Shared for reading: while the probe holds the file, a VM of a start running at the same time
+    // must still be able to open it (an exclusive probe made that VM miss the jar's classes).
+    HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         if (HandleIsLinkAt(file, path)) {
