@@ -125,3 +125,9 @@ bool FormStartupCacheOptions(StartupCacheMechanism mechanism, const char* archiv
     if (!formed) options->count = 0;
     return formed;
 }
+
+bool HasStartupArchiveMagic(const unsigned char* firstBytes, size_t length) {
+    if (length < 4) return false;
+    uint32_t magic = firstBytes[0] | firstBytes[1] << 8 | firstBytes[2] << 16 | static_cast<uint32_t>(firstBytes[3]) << 24;
+    return magic == 0xf00baba2u || magic == 0xf00baba8u;
+}

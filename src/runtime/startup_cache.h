@@ -39,3 +39,8 @@ struct StartupCacheOptions {
 // cut.
 bool FormStartupCacheOptions(StartupCacheMechanism mechanism, const char* archivePath, bool archiveExists,
                              StartupCacheOptions* options);
+
+// Whether an archive's first bytes carry the VM's archive magic (static or dynamic, little-endian).
+// The VM writes the header last, so a write cut short leaves zeros there; the VM then starts without
+// any class-data sharing and never rewrites the file, so such an archive is to be removed.
+bool HasStartupArchiveMagic(const unsigned char* firstBytes, size_t length);

@@ -106,3 +106,16 @@ TEST(StartupCacheTest, ArchiveNameThatWouldBeCutIsRefused) {
     EXPECT_FALSE(FormatRuntimeKey(key, sizeof key, "JAVA_VERSION=25", 15));
     EXPECT_STREQ(key, "");
 }
+
+TEST(StartupCacheTest, OnlyAnArchiveWithTheVmMagicCountsAsWritten) {
+    // First bytes of archives written by OpenJDK 17 (dynamic) and Temurin 25 (AOT cache).
+    const unsigned char dynamic17[] = {0xa8, 0xab, 0x0b, 0xf0, 0x3c, 0x5b, 0xba, 0x1c};
+    const unsigned char aot25[] = {0xa2, 0xab, 0x0b, 0xf0, 0xbb, 0x5d, 0x05, 0x68};
+    const unsigned char cutShort[8] = {};
+    const unsigned char bigEndian[] = {0xf0, 0x0b, 0xab, 0xa8};
+    EXPECT_TRUE(HasStartupArchiveMagic(dynamic17, sizeof dynamic17));
+    EXPECT_TRUE(HasStartupArchiveMagic(aot25, sizeof aot25));
+    EXPECT_FALSE(HasStartupArchiveMagic(cutShort, sizeof cutShort));
+    EXPECT_FALSE(HasStartupArchiveMagic(bigEndian, sizeof bigEndian));
+    EXPECT_FALSE(HasStartupArchiveMagic(aot25, 3));
+}
