@@ -569,7 +569,9 @@ def bench_startup_cache(b, runs: int) -> dict:
             warm = median(times[(version, mode)])
             info[f"{mode} warm ms"] = warm
             info[f"{mode} warm all ms"] = times[(version, mode)]
-            if version == "25":
+            # The 0.6 goal is the AOT cache's, the mechanism chosen for 25; the automatic archive is
+            # shown beside it as what 19 to 24 get.
+            if version == "25" and mode == "AOT cache":
                 ok = warm <= 0.6 * none
                 met = met and ok
                 rows.append((f"  {mode} warm, against no cache", fmt_ms(warm), fmt_ms(none), f"{warm / none:.2f}x",
