@@ -1,0 +1,46 @@
+// The application's start-up cache: the runtime's version read from its release file, the class-data
+// or AOT mechanism that version offers, the VM options that use it, and the archive's name.
+#pragma once
+
+#include <cstddef>
+
+enum StartupCacheMechanism {
+    StartupCacheNone,          // before 13, or version unknown
+    StartupCacheDynamicArchive,  // 13-18: written at exit by a start without one, then used
+    StartupCacheAutoArchive,     // 19+: the VM creates and refreshes the archive itself
+    StartupCacheAotCache,        // 25+: trained by a start without one, then used
+};
+
+// The feature version in the JAVA_VERSION line of a release file's text ("17.0.9" and "17" give 17,
+// "1.8.0_392" gives 8); 0 when there is no such line or its value is no version.
+int ReadReleaseJavaVersion(const char* releaseText, size_t length);
+
+StartupCacheMechanism ChooseStartupCacheMechanism(int javaVersion);
+
+// "{version}-{16 hex digits}": the version, and a hash of the whole release file so that any other
+// build of the runtime gets a name of its own. False, with buffer emptied, when it would not fit.
+bool FormatRuntimeKey(char* buffer, size_t size, const char* releaseText, size_t length);
+
+// Forms "{folder}\{base}.{digest}.{runtimeKey}.jsa", or ".aot" for the AOT cache; false, with
+// buffer emptied, when it would not fit or the mechanism has no archive.
+bool FormatStartupArchiveName(char* buffer, size_t size, const char* folder, const char* baseName,
+                              const char* digestText, const char* runtimeKey, StartupCacheMechanism mechanism);
+
+const int kMaxStartupCacheOptions = 2;
+const size_t kStartupCacheOptionSize = 300;  // the longest option name and a 260-byte path
+
+struct StartupCacheOptions {
+    int count;
+    char text[kMaxStartupCacheOptions][kStartupCacheOptionSize];
+};
+
+// The VM options of the mechanism for this archive; whether the archive exists decides between
+// writing and using it where the VM does not do both. False, with no options, when a path would be
+// cut.
+bool FormStartupCacheOptions(StartupCacheMechanism mechanism, const char* archivePath, bool archiveExists,
+                             StartupCacheOptions* options);
+
+// Whether an archive's first bytes carry the VM's archive magic (static or dynamic, little-endian).
+// The VM writes the header last, so a write cut short leaves zeros there; the VM then starts without
+// any class-data sharing and never rewrites the file, so such an archive is to be removed.
+bool HasStartupArchiveMagic(const unsigned char* firstBytes, size_t length);
