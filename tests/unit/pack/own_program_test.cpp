@@ -19,36 +19,6 @@ namespace {
 
 using namespace packtest;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(FILE* f) {
-    std::string s;
-    rewind(f);
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
-Outcome RunPackTool(const std::vector<std::string>& args,
-                    const std::string& defaultLauncher = "/nonexistent/launcher.exe") {
-    FILE* out = tmpfile();
-    FILE* err = tmpfile();
-    Outcome r;
-    if (out == nullptr || err == nullptr) {
-        ADD_FAILURE() << "tmpfile failed";
-        return r;
-    }
-    r.status = RunPackTool(args, defaultLauncher, out, err);
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
-}
-
 void Put16(Bytes& b, uint16_t v) {
     b.push_back(uint8_t(v));
     b.push_back(uint8_t(v >> 8));
@@ -135,7 +105,7 @@ protected:
     Outcome Pack(std::vector<std::string> extra) {
         std::vector<std::string> args = {"--launcher", launcher, "--out", out};
         args.insert(args.end(), extra.begin(), extra.end());
-        return RunPackTool(args);
+        return RunCaptured(args);
     }
     std::optional<Bytes> Packed(const std::string& type, const std::string& name) {
         return find_like_windows(read_bytes(out), type, name, 1033);
@@ -175,7 +145,7 @@ TEST_F(OwnProgram, IconBecomesOneGroupAndRepackingReplacesIt) {
         EXPECT_EQ(get32(*group, e + 8), images[i]->size());
         EXPECT_EQ(Packed("#3", "#" + std::to_string(get16(*group, e + 12))), *images[i]) << "image " << i;
     }
-    Outcome shown = RunPackTool({"--show", out});
+    Outcome shown = RunCaptured({"--show", out});
     EXPECT_NE(shown.out.find("icon group 1: 16x16 32bpp, 48x48 32bpp, 256x256 32bpp png\n"), std::string::npos)
         << shown.out;
 
@@ -183,7 +153,7 @@ TEST_F(OwnProgram, IconBecomesOneGroupAndRepackingReplacesIt) {
     ASSERT_EQ(Pack({"--icon", File("other.ico", Ico({{32, 32, 32, Bitmap(32)}}))}).status, 0);
     EXPECT_EQ(CountOfType(14), 1u);
     EXPECT_EQ(CountOfType(3), 1u);
-    EXPECT_NE(RunPackTool({"--show", out}).out.find("icon group 1: 32x32 32bpp\n"), std::string::npos);
+    EXPECT_NE(RunCaptured({"--show", out}).out.find("icon group 1: 32x32 32bpp\n"), std::string::npos);
 }
 
 TEST_F(OwnProgram, MalformedIconsAreRefusedWithoutOutput) {
@@ -248,7 +218,7 @@ TEST_F(OwnProgram, VersionOptionsRewriteTheDetailsAndRepackingKeepsThoseNotNamed
     EXPECT_EQ(Text(details, "InternalName"), "tool");
     EXPECT_EQ(VersionNumberText(details.fileVersion), "65535.0.7.1");
     EXPECT_EQ(VersionNumberText(details.productVersion), "2.5.0.0");
-    EXPECT_NE(RunPackTool({"--show", out}).out.find("version LegalCopyright=\"© 2026 Example\"\n"), std::string::npos);
+    EXPECT_NE(RunCaptured({"--show", out}).out.find("version LegalCopyright=\"© 2026 Example\"\n"), std::string::npos);
 
     launcher = File("first.exe", read_bytes(out));
     out = dir.path("Renamed.exe");
@@ -327,10 +297,10 @@ TEST_F(OwnProgram, BadVersionInputIsRefusedWithoutOutput) {
 
 TEST_F(OwnProgram, ConsolePicksTheConsoleLauncherBesideTheTool) {
     File("launcher-console.exe", read_bytes(launcher));
-    Outcome r = RunPackTool({"--console", "--out", out, "--main-class", "a.B"}, dir.path("launcher.exe"));
+    Outcome r = RunCaptured({"--console", "--out", out, "--main-class", "a.B"}, dir.path("launcher.exe"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Packed("MAIN-CLASS", "#3000").has_value());
-    Outcome both = RunPackTool({"--console", "--launcher", launcher, "--out", dir.path("x.exe")});
+    Outcome both = RunCaptured({"--console", "--launcher", launcher, "--out", dir.path("x.exe")});
     EXPECT_EQ(both.status, 2);
     EXPECT_NE(both.err.find("cannot be combined with --launcher"), std::string::npos) << both.err;
 }

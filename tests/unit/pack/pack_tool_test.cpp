@@ -14,38 +14,9 @@ namespace {
 
 using namespace packtest;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(FILE* f) {
-    std::string s;
-    rewind(f);
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
-Outcome run(const std::vector<std::string>& args, const std::string& default_launcher = "/nonexistent/launcher.exe") {
-    FILE* out = tmpfile();
-    FILE* err = tmpfile();
-    Outcome r;
-    if (out == nullptr || err == nullptr) {
-        ADD_FAILURE() << "tmpfile failed";
-        return r;
-    }
-    r.status = RunPackTool(args, default_launcher, out, err);
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
-}
-
 // --show output as "TYPE NAME" -> rest of the line.
 std::map<std::string, std::string> show(const std::string& exe) {
-    Outcome r = run({"--show", exe});
+    Outcome r = RunCaptured({"--show", exe});
     EXPECT_EQ(r.status, 0) << r.err;
     std::map<std::string, std::string> lines;
     std::istringstream in(r.out);
@@ -73,7 +44,7 @@ protected:
     Outcome pack(std::vector<std::string> extra) {
         std::vector<std::string> args = {"--launcher", launcher, "--out", out};
         args.insert(args.end(), extra.begin(), extra.end());
-        return run(args);
+        return RunCaptured(args);
     }
     std::optional<Bytes> packed(const std::string& type, uint16_t id) {
         return find_like_windows(read_bytes(out), type, "#" + std::to_string(id), 1033);
@@ -213,10 +184,10 @@ TEST_F(PackTool, MissingFilesAreNamed) {
 }
 
 TEST_F(PackTool, DefaultLauncherIsBesideTheTool) {
-    Outcome r = run({"--out", out, "--main-class", "a.B"}, launcher);
+    Outcome r = RunCaptured({"--out", out, "--main-class", "a.B"}, launcher);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(packed("MAIN-CLASS", 3000), text("a.B"));
-    Outcome missing = run({"--out", out, "--main-class", "a.B"}, dir.path("launcher.exe"));
+    Outcome missing = RunCaptured({"--out", out, "--main-class", "a.B"}, dir.path("launcher.exe"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find(dir.path("launcher.exe")), std::string::npos);
 }
@@ -258,7 +229,7 @@ TEST_F(PackTool, BadLaunchersLeaveNoOutput) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(read_bytes(out), text("previous output", false));
         // Listing a signed exe is harmless; the others cannot be read at all.
-        Outcome s = run({"--show", launcher});
+        Outcome s = RunCaptured({"--show", launcher});
         if (c.name == "signed.exe") {
             EXPECT_EQ(s.status, 0) << s.err;
             EXPECT_NE(s.out.find("24/1 lang=1033"), std::string::npos) << s.out;
@@ -290,7 +261,7 @@ TEST_F(PackTool, ArgumentFileTakesPathsFromItsOwnFolder) {
                                                   "--main-class com.example.Main\n"
                                                   "--class-path \"#/lib/a b.jar;#/lib/c.jar\"\n"
                                                   "--jar-path lib/x.jar\n", false));
-    Outcome r = run({"@" + args, "--md5", "@@ABC"});
+    Outcome r = RunCaptured({"@" + args, "--md5", "@@ABC"});
     ASSERT_EQ(r.status, 0) << r.err;
     out = dir.path("conf/App.exe");
     EXPECT_EQ(packed("CLASSES", 1000), jar);
@@ -300,7 +271,7 @@ TEST_F(PackTool, ArgumentFileTakesPathsFromItsOwnFolder) {
     EXPECT_EQ(packed("JAR-PATH", 4500), text("lib/x.jar")) << "a path on the target machine, kept as written";
     EXPECT_EQ(packed("MD5-SUM", 6000), text("@ABC", false));
     EXPECT_EQ(show(out), show(dir.path("conf/App.exe")));
-    Outcome listed = run({"@" + file("conf/show.args", text("--show App.exe", false))});
+    Outcome listed = RunCaptured({"@" + file("conf/show.args", text("--show App.exe", false))});
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(listed.out.find("MAIN-CLASS 3000"), std::string::npos);
 }
@@ -324,7 +295,7 @@ TEST_F(PackTool, ArgumentFileErrorsNameFileAndLine) {
         EXPECT_EQ(r.status, c.status) << c.message;
         EXPECT_EQ(r.err.rfind("quorvia-pack: " + args + c.message, 0), 0u) << r.err;
     }
-    Outcome missing = run({"@" + dir.path("none.args")});
+    Outcome missing = RunCaptured({"@" + dir.path("none.args")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "quorvia-pack: " + dir.path("none.args") + ": No such file or directory\n");
     expect_no_output({"app.args"});
@@ -346,7 +317,7 @@ TEST(PackToolUsage, CommandLineErrors) {
         {{"--out="}, "option --out needs a non-empty value"},
     };
     for (const Case& c : cases) {
-        Outcome r = run(c.args);
+        Outcome r = RunCaptured(c.args);
         EXPECT_EQ(r.status, 2) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
@@ -354,7 +325,7 @@ TEST(PackToolUsage, CommandLineErrors) {
 }
 
 TEST(PackToolUsage, Help) {
-    Outcome r = run({"--help"});
+    Outcome r = RunCaptured({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("Usage: quorvia-pack", 0), 0u);
     for (const char* option : {"--launcher", "--out", "--classes", "--md5", "--main-class", "--class-path",
@@ -366,7 +337,7 @@ TEST(PackToolUsage, Help) {
 }
 
 TEST(PackToolUsage, ShowMissingFile) {
-    Outcome r = run({"--show", "/nonexistent/x.exe"});
+    Outcome r = RunCaptured({"--show", "/nonexistent/x.exe"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "quorvia-pack: /nonexistent/x.exe: No such file or directory\n");
 }

@@ -1,5 +1,9 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
+#include "pack_tool.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -253,6 +257,30 @@ Bytes one_resource_tree(uint32_t base_rva, uint16_t type, uint16_t name, uint16_
     t.resize(88 + data.size());
     std::copy(data.begin(), data.end(), t.begin() + 88);
     return t;
+}
+
+static std::string Slurp(FILE* f) {
+    std::string s;
+    rewind(f);
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+Outcome RunCaptured(const std::vector<std::string>& args, const std::string& defaultLauncher) {
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    Outcome r;
+    if (out == nullptr || err == nullptr) {
+        ADD_FAILURE() << "tmpfile failed";
+        return r;
+    }
+    r.status = RunPackTool(args, defaultLauncher, out, err);
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
 }
 
 }  // namespace packtest

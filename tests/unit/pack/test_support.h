@@ -78,4 +78,14 @@ uint32_t synth_section_va(const SynthImage& spec, size_t i);
 Bytes one_resource_tree(uint32_t base_rva, uint16_t type, uint16_t name, uint16_t lang,
                         const Bytes& data);
 
+// What one run of the tool printed and returned.
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the tool in-process with its output captured.
+Outcome RunCaptured(const std::vector<std::string>& args,
+                    const std::string& defaultLauncher = "/nonexistent/launcher.exe");
+
 }  // namespace packtest
