@@ -8,14 +8,7 @@ root=$(realpath -m "$1")
 build=$(realpath -m "$2")
 dist=$(realpath -m "$3")
 here=$(cd "$(dirname "$0")" && pwd)
-if ! command -v wine >/dev/null 2>&1; then
-  echo "wine not found; skipping"
-  exit 77
-fi
-work=$(mktemp -d)
 . "$here/common.sh"
-trap 'stop_wine; rm -rf "$work"' EXIT
-version=$(head -n 1 "$root/VERSION")
 linux="$work/linux/quorvia-launcher-$version-linux-x64"
 windows="$work/windows/quorvia-launcher-$version-windows-x64"
 

@@ -1,6 +1,15 @@
 # Shared by the release tests (sourced): outcome counting, a Wine prefix of the test's own, and a
 # start of a packed exe with the stand-in Java runtime beside it, whose trace names the main class
-# and arguments the launcher handed over.
+# and arguments the launcher handed over. Sourced with $root and $here set; skips (77) without Wine,
+# and gives $work (removed at exit) and the release $version.
+
+if ! command -v wine >/dev/null 2>&1; then
+  echo "wine not found; skipping"
+  exit 77
+fi
+work=$(mktemp -d)
+trap 'stop_wine; rm -rf "$work"' EXIT
+version=$(head -n 1 "$root/VERSION")
 
 passed=0
 failed=0

@@ -12,14 +12,7 @@ if ! command -v mvn >/dev/null 2>&1 || [ ! -d /usr/share/maven-repo/org/apache/m
   echo "Debian's Maven packages are not installed (scripts/install-deps.sh installs them); skipping"
   exit 77
 fi
-if ! command -v wine >/dev/null 2>&1; then
-  echo "wine not found; skipping"
-  exit 77
-fi
-work=$(mktemp -d)
 . "$here/common.sh"
-trap 'stop_wine; rm -rf "$work"' EXIT
-version=$(head -n 1 "$root/VERSION")
 bundle="$work/bundle/quorvia-launcher-$version-linux-x64"
 mkdir -p "$work/bundle" "$work/samples"
 tar -C "$work/bundle" -xzf "$dist/quorvia-launcher-$version-linux-x64.tar.gz" || exit 1
