@@ -2,9 +2,13 @@
 and icon (GetFileVersionInfoA / VerQueryValueA, ExtractIconExA / LoadImageA through the
 exe-details helper), the console launcher run from cmd, and a signed exe."""
 
+import os
 import shutil
+import signal
 import subprocess
 import tempfile
+import time
+from pathlib import Path
 
 import harness
 from harness import cp1252_decode, helper_exe, make_app, pack, require
@@ -124,6 +128,37 @@ def test_console_tool_hands_its_stdin_to_the_application(wine, tmp_path, unique_
     result = wine.run(exe, stdin=stdin, env={"QUORVIA_TEST_MAIN": "echo-stdin"})
     assert "test runtime: stdin first line\nsecond line\n\n" in out(result), result
     assert result.status == 0
+
+
+def unix_pids_of(exe_name):
+    """Unix processes that Wine runs the Windows program `exe_name` in (Wine names them after it)."""
+    pids = []
+    for entry in Path("/proc").iterdir():
+        try:
+            argv0 = (entry / "cmdline").read_bytes().split(b"\0")[0].decode(errors="replace")
+        except OSError:
+            continue
+        if entry.name.isdigit() and argv0.replace("\\", "/").lower().endswith("/" + exe_name.lower()):
+            pids.append(int(entry.name))
+    return pids
+
+
+def test_ctrl_c_reaches_the_vm_whose_shutdown_hooks_run(wine, tmp_path, unique_name):
+    exe = console_app(tmp_path, unique_name, classes=require(harness.test_app("app.jar")),
+                      main_class="com.example.App")
+    env, trace = traced_env(wine, tmp_path, {"QUORVIA_TEST_MAIN": "sleep:60000"})
+    running = wine.start(exe, env=env)
+    deadline = time.monotonic() + 60
+    while not trace.events("main") and not running.poll() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    pids = unix_pids_of(exe.name)
+    assert pids, "the console tool's process was not found"
+    # What a terminal does on Ctrl+C; Wine turns SIGINT into the console's CTRL_C_EVENT.
+    for pid in pids:
+        os.kill(pid, signal.SIGINT)
+    result = running.wait(timeout=60)
+    assert "test runtime: shutdown hooks ran\n" in out(result), result
+    assert result.status == 130, result
 
 
 def osslsigncode(*args):

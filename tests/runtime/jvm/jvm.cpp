@@ -10,6 +10,7 @@
 #include <jni.h>
 
 #include <cctype>
+#include <csignal>
 #include <cstdarg>
 #include <deque>
 #include <map>
@@ -207,6 +208,15 @@ void VmPrint(const std::string& text) {
         hook(code);
     }
     ExitProcess(static_cast<UINT>(code));
+}
+
+// HotSpot on Windows takes Ctrl+C through the C runtime's signal(SIGINT), which the C runtime
+// serves with a console control handler; the Java handler runs the shutdown hooks and exits with
+// 128 + 2. A launcher that swallows or ignores the console event never gets here.
+void OnConsoleInterrupt(int) {
+    Emit("interrupt", Json());
+    WriteStd(STD_OUTPUT_HANDLE, "test runtime: shutdown hooks ran\n");
+    JavaExit(130, "Ctrl+C");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1476,6 +1486,7 @@ jint Create(JavaVM** pvm, void** penv, void* vargs) {
     ReserveHeap();
     LoadJavaLibrary();
     CheckAgents();
+    if (!g_vm.opts.reduceSignals) signal(SIGINT, OnConsoleInterrupt);
 
     g_vm.javaVm.functions = &g_vmTable;
     g_vm.created = true;

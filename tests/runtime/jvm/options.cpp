@@ -214,7 +214,11 @@ OptionError ParseOption(const std::string& o, void* extraInfo, ParsedOptions* ou
         return OptionError();
     }
     if (o == "-verbose" || StartsWith(o, "-verbose:")) return OptionError();
-    static const char* const kPlain[] = {"-Xdebug", "-Xnoclassgc", "-Xrs", "-Xint", "-Xmixed", "-Xbatch", "-Xcomp",
+    if (o == "-Xrs") {
+        out->reduceSignals = true;
+        return OptionError();
+    }
+    static const char* const kPlain[] = {"-Xdebug", "-Xnoclassgc", "-Xint", "-Xmixed", "-Xbatch", "-Xcomp",
                                          "-Xshare:auto", "-Xshare:on", "-Xshare:off", "-Xcheck:jni", "-Xverify:all",
                                          "-Xverify:remote", "-ea", "-da", "-esa", "-dsa", "-enableassertions",
                                          "-disableassertions", "-enablesystemassertions", "-disablesystemassertions",

@@ -26,6 +26,7 @@ struct ParsedOptions {
     std::vector<std::string> warnings;              // messages HotSpot prints and continues
     int gcSelected = 0;                             // number of -XX:+Use<collector>GC
     bool defaultGcDisabled = false;
+    bool reduceSignals = false;                     // -Xrs: the VM leaves Ctrl+C to the process
 };
 
 struct OptionError {
