@@ -26,6 +26,12 @@ struct ParsedOptions {
     std::vector<std::string> warnings;              // messages HotSpot prints and continues
     int gcSelected = 0;                             // number of -XX:+Use<collector>GC
     bool defaultGcDisabled = false;
+    // The feature version of the runtime's release file (17 without one): a flag newer than it is
+    // unknown to the VM, which then refuses to start.
+    int javaVersion = 17;
+    // Class-data sharing and the AOT cache: the archive to map, and the archives to write at exit.
+    std::string sharedArchiveFile, archiveClassesAtExit, aotCache, aotCacheOutput;
+    bool autoCreateSharedArchive = false;
 };
 
 struct OptionError {
