@@ -15,28 +15,49 @@
 
 static const size_t kArchivePathSize = 260;
 
-bool FormatApplicationKey(char* buffer, size_t size, const char* mainClass, const char* classPath) {
-    unsigned long long hash = HashStartupBytes(kStartupHashSeed, mainClass, strlen(mainClass) + 1);
-    hash = HashStartupBytes(hash, classPath, strlen(classPath));
+// Calls visit(const FileEntryInfo*) for each ';'-separated class path entry: what a lookup found, or
+// null for an entry that is not there or too long to look up.
+template <typename Visit>
+static void VisitClassPathEntries(const char* classPath, Visit visit) {
     for (const char* entry = classPath; *entry != '\0';) {
         const char* end = strchr(entry, ';');
         size_t length = end != nullptr ? static_cast<size_t>(end - entry) : strlen(entry);
         char path[kArchivePathSize];
         FileEntryInfo found;
         unsigned long error = 0;
-        // An entry too long to look up adds only its text, as a missing one does.
-        if (length > 0 && length < sizeof path) {
-            memcpy(path, entry, length);
-            path[length] = '\0';
-            if (LookUpEntry(path, &found, &error)) {
-                hash = HashStartupBytes(hash, &found.sizeLow, sizeof found.sizeLow);
-                hash = HashStartupBytes(hash, &found.lastWriteTime, sizeof found.lastWriteTime);
+        if (length > 0) {
+            bool known = false;
+            if (length < sizeof path) {
+                memcpy(path, entry, length);
+                path[length] = '\0';
+                known = LookUpEntry(path, &found, &error) && found.attributes != kEntryAttributesInvalid;
             }
+            visit(known ? &found : nullptr);
         }
         entry += length;
         if (*entry == ';') entry++;
     }
+}
+
+bool FormatApplicationKey(char* buffer, size_t size, const char* mainClass, const char* classPath) {
+    unsigned long long hash = HashStartupBytes(kStartupHashSeed, mainClass, strlen(mainClass) + 1);
+    hash = HashStartupBytes(hash, classPath, strlen(classPath));
+    VisitClassPathEntries(classPath, [&](const FileEntryInfo* found) {
+        if (found == nullptr) return;
+        hash = HashStartupBytes(hash, &found->sizeLow, sizeof found->sizeLow);
+        hash = HashStartupBytes(hash, &found->lastWriteTime, sizeof found->lastWriteTime);
+    });
     return FormatPathText(buffer, size, "%016llx", hash);
+}
+
+// The VM archives classes from jars only: with a non-empty folder on the class path Java 17 refuses
+// to start ("Cannot have non-empty directory in paths") and later ones fail to write the archive.
+static bool ClassPathHoldsFolder(const char* classPath) {
+    bool folder = false;
+    VisitClassPathEntries(classPath, [&](const FileEntryInfo* found) {
+        if (found != nullptr && (found->attributes & kEntryAttributeFolder) != 0) folder = true;
+    });
+    return folder;
 }
 
 // ---- Names ----
@@ -245,11 +266,12 @@ void PrepareStartupArchive(const char* runtimeHome, const char* digestText, Star
 void FormLaunchStartupArchiveOptions(StartupCacheOptions* options) {
     options->count = 0;
     if (!g_launch.startupCacheMarked) return;
+    const char* classPath = g_launch.classPath.text != nullptr ? g_launch.classPath.text : "";
+    if (ClassPathHoldsFolder(classPath)) return;
     const char* digestText = g_launch.launchMode == EmbeddedCache ? GetCacheDigestText() : "";
     char applicationKey[32];
     if (IsEmpty(digestText)) {
         const char* mainClass = g_launch.mainClassName != nullptr ? g_launch.mainClassName : "";
-        const char* classPath = g_launch.classPath.text != nullptr ? g_launch.classPath.text : "";
         if (!FormatApplicationKey(applicationKey, sizeof applicationKey, mainClass, classPath)) return;
         digestText = applicationKey;
     }

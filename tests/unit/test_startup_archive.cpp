@@ -206,4 +206,11 @@ TEST_F(StartupArchiveTest, WithoutAJarDigestTheArchiveFollowsMainClassAndClassPa
     EXPECT_NE(name(), replaced);
 }
 
+TEST_F(StartupArchiveTest, FolderOnTheClassPathMeansNoArchive) {
+    Release("17");
+    AppendClassPath("C:\\App\\classes");
+    FsAddFile("C:\\App\\classes\\A.class", "class", 1);
+    EXPECT_TRUE(Options().empty());
+}
+
 }  // namespace
