@@ -1,6 +1,5 @@
 #include "cache/startup_archive.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -199,10 +198,6 @@ static void SettleFinishedTemp(const char* temp, const char* archivePath) {
     RemoveEntryItself(temp);
 }
 
-static bool FormOptions(StartupCacheMechanism mechanism, const char* path, bool exists, StartupCacheOptions* options) {
-    return FormStartupCacheOptions(mechanism, path, exists, options);
-}
-
 static void ReadyMechanism(StartupCacheMechanism mechanism, const char* archivePath, const char* finishedTemp,
                            StartupCacheOptions* options) {
     if (mechanism == StartupCacheDynamicArchive && finishedTemp[0] != '\0') SettleFinishedTemp(finishedTemp, archivePath);
@@ -214,16 +209,16 @@ static void ReadyMechanism(StartupCacheMechanism mechanism, const char* archiveP
             return;
         case StartupCacheDynamicArchive: {
             if (exists) {
-                FormOptions(mechanism, archivePath, true, options);
+                FormStartupCacheOptions(mechanism, archivePath, true, options);
                 return;
             }
             char temp[kArchivePathSize];
             if (!FormatPathText(temp, sizeof temp, "%s.%lu.tmp", archivePath, GetOwnProcessId())) return;
-            if (ClearForWriting(temp)) FormOptions(mechanism, temp, false, options);
+            if (ClearForWriting(temp)) FormStartupCacheOptions(mechanism, temp, false, options);
             return;
         }
         case StartupCacheAutoArchive:
-            FormOptions(mechanism, archivePath, exists, options);
+            FormStartupCacheOptions(mechanism, archivePath, exists, options);
             return;
         case StartupCacheAotCache: {
             // The training run writes "{archive}.config" and leaves it behind when it dies.
@@ -231,9 +226,9 @@ static void ReadyMechanism(StartupCacheMechanism mechanism, const char* archiveP
             if (!FormatPathText(training, sizeof training, "%s.config", archivePath)) return;
             if (exists) {
                 ClearForWriting(training);
-                FormOptions(mechanism, archivePath, true, options);
+                FormStartupCacheOptions(mechanism, archivePath, true, options);
             } else if (ClearForWriting(training)) {
-                FormOptions(mechanism, archivePath, false, options);
+                FormStartupCacheOptions(mechanism, archivePath, false, options);
             }
             return;
         }

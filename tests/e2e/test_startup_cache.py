@@ -3,6 +3,7 @@ options of the version its release file names, the archive lies in the cache fol
 cache, and one without the VM's magic is removed before the VM could reject it."""
 
 import hashlib
+import os
 import re
 
 import pytest
@@ -96,3 +97,19 @@ def test_archive_with_a_zero_header_is_removed_and_written_again(wine, tmp_path,
     assert [text.split("=")[0] for text in archive_options(trace)] == ["-XX:AOTCacheOutput"]
     assert trace.events("archive") == []
     assert archives[0].read_bytes()[:4] == b"\xa2\xab\x0b\xf0"
+
+
+def test_link_at_the_archive_name_is_neither_mapped_nor_written_through(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name, "25")
+    start(wine, exe, tmp_path, "first")
+    archive = next(harness_cache(wine).glob(f"{unique_name}.*.aot"))
+    outside = tmp_path / "outside.aot"
+    whole = archive.read_bytes()  # a whole archive, which the VM would map
+    outside.write_bytes(whole)
+    archive.unlink()
+    os.symlink(outside, archive)
+    trace = start(wine, exe, tmp_path, "linked")
+    # Wine reaches a link's target on removal, so the launcher leaves the link and this start out.
+    assert archive_options(trace) == []
+    assert archive.is_symlink()
+    assert outside.read_bytes() == whole
