@@ -258,9 +258,31 @@ void PrepareStartupArchive(const char* runtimeHome, const char* digestText, Star
     free(baseName);
 }
 
-void FormLaunchStartupArchiveOptions(StartupCacheOptions* options) {
+// An option through which the user manages class-data sharing or the AOT cache already: HotSpot
+// refuses some pairs (an AOT cache beside a shared archive file), and the user's choice wins anyway.
+static bool IsArchiveOption(const char* text) {
+    static const char* const kPrefixes[] = {"-XX:SharedArchiveFile", "-XX:ArchiveClassesAtExit", "-XX:AOT",
+                                            "-XX:+AutoCreateSharedArchive", "-XX:-AutoCreateSharedArchive",
+                                            "-Xshare:"};
+    for (const char* prefix : kPrefixes) {
+        if (text != nullptr && strncmp(text, prefix, strlen(prefix)) == 0) return true;
+    }
+    return false;
+}
+
+static bool UserManagesArchive(int itemCount, char** items) {
+    for (int i = 0; i < g_launch.jvmOptions.count; i++) {
+        if (IsArchiveOption(g_launch.jvmOptions.options[i].optionString)) return true;
+    }
+    for (int i = 0; i < itemCount; i++) {
+        if (IsArchiveOption(items[i])) return true;
+    }
+    return false;
+}
+
+void FormLaunchStartupArchiveOptions(int vmOptionCount, char** vmOptionItems, StartupCacheOptions* options) {
     options->count = 0;
-    if (!g_launch.startupCacheMarked) return;
+    if (!g_launch.startupCacheMarked || UserManagesArchive(vmOptionCount, vmOptionItems)) return;
     const char* classPath = g_launch.classPath.text != nullptr ? g_launch.classPath.text : "";
     if (ClassPathHoldsFolder(classPath)) return;
     const char* digestText = g_launch.launchMode == EmbeddedCache ? GetCacheDigestText() : "";

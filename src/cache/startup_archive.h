@@ -35,8 +35,9 @@ ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseNa
 // the options. No options when the runtime has no mechanism or the archive can't be used safely.
 void PrepareStartupArchive(const char* runtimeHome, const char* digestText, StartupCacheOptions* options);
 
-// The launch's start-up archive options: none without the STARTUP-CACHE mark or with a folder on the
-// class path (the VM archives jars only); otherwise the archive
-// named by the embedded jar's digest text, or by the application key where there is none (JarPath
-// and SyncFolder modes). Reads the launch state once the class path is complete.
-void FormLaunchStartupArchiveOptions(StartupCacheOptions* options);
+// The launch's start-up archive options: none without the STARTUP-CACHE mark, when the user's own VM
+// options (those collected so far, and the VM-OPTIONS items still to come) manage an archive, or with
+// a folder on the class path (the VM archives jars only). Otherwise the archive named by the embedded
+// jar's digest text, or by the application key where there is none (JarPath and SyncFolder modes).
+// Reads the launch state once the class path is complete.
+void FormLaunchStartupArchiveOptions(int vmOptionCount, char** vmOptionItems, StartupCacheOptions* options);

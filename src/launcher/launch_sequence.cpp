@@ -147,8 +147,8 @@ static bool PrepareApplicationJar() {
     return true;
 }
 
-// The option list in its order: the agent, the start-up archive, the VM-OPTIONS items (so that the
-// user's own archive options win), the class path, the two hooks. agentOption is referenced by the
+// The option list in its order: the agent, the start-up archive, the VM-OPTIONS items, the class
+// path, the two hooks. agentOption is referenced by the
 // list until the VM exists, so the caller keeps it until CreateVm.
 static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOptionCount, char** vmOptionItems) {
     static StartupCacheOptions startupArchiveOptions;  // referenced by the list until the VM exists
@@ -161,7 +161,7 @@ static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOp
     }
     char* resourceClassPath = BuildResourceClassPath(g_launch.runtimeHome.text);
     if (resourceClassPath != nullptr) AppendClassPath(resourceClassPath);
-    FormLaunchStartupArchiveOptions(&startupArchiveOptions);
+    FormLaunchStartupArchiveOptions(vmOptionCount, vmOptionItems, &startupArchiveOptions);
     for (int i = 0; i < startupArchiveOptions.count; i++) AddVmOption(startupArchiveOptions.text[i], nullptr);
     AddVmOptions(vmOptionCount, vmOptionItems);
     AddClassPathOption();

@@ -123,7 +123,7 @@ int RunStartupCacheStart(const char* libjvm, const char* jar, const std::string&
     AssignGrowableString(&g_launch.classPath, jar);
 
     static StartupCacheOptions archiveOptions;
-    FormLaunchStartupArchiveOptions(&archiveOptions);
+    FormLaunchStartupArchiveOptions(0, nullptr, &archiveOptions);
     for (int i = 0; i < archiveOptions.count; i++) {
         // Windows paths: the backslash is the separator there, as '/' is here.
         for (char* at = archiveOptions.text[i]; *at != '\0'; at++) {

@@ -51,9 +51,11 @@ protected:
         return path;
     }
 
-    static std::vector<std::string> Options() {
+    static std::vector<std::string> Options(std::vector<std::string> items = {}) {
+        std::vector<char*> pointers;
+        for (std::string& item : items) pointers.push_back(&item[0]);
         StartupCacheOptions options;
-        FormLaunchStartupArchiveOptions(&options);
+        FormLaunchStartupArchiveOptions(static_cast<int>(pointers.size()), pointers.data(), &options);
         return std::vector<std::string>(options.text, options.text + options.count);
     }
 };
@@ -206,7 +208,13 @@ TEST_F(StartupArchiveTest, WithoutAJarDigestTheArchiveFollowsMainClassAndClassPa
     EXPECT_NE(name(), replaced);
 }
 
-TEST_F(StartupArchiveTest, FolderOnTheClassPathMeansNoArchive) {
+TEST_F(StartupArchiveTest, NoArchiveWithAFolderOnTheClassPathOrTheUsersOwnArchiveOptions) {
+    Release("25");
+    ASSERT_EQ(Options({"-Xmx64m", "-XX:+UseG1GC"}).size(), 1u);
+    EXPECT_TRUE(Options({"-Xmx64m", "-XX:SharedArchiveFile=C:\\my.jsa"}).empty());
+    AddVmOption("-Xshare:off", nullptr);  // from the command line or the configuration file
+    EXPECT_TRUE(Options().empty());
+    SetUp();
     Release("17");
     AppendClassPath("C:\\App\\classes");
     FsAddFile("C:\\App\\classes\\A.class", "class", 1);
