@@ -235,22 +235,35 @@ static void ReadyMechanism(StartupCacheMechanism mechanism, const char* archiveP
     }
 }
 
-void PrepareStartupArchive(const char* runtimeHome, const char* digestText, StartupCacheOptions* options) {
+// "{version}-{16 hex digits}": the runtime's version, and a hash of its release file and of the class
+// path, so that another build of the runtime, or a class path the archive was not made for (the
+// installation moved, CLASS-PATH changed), gets an archive of its own: the VM rejects a mismatched
+// one on every start and then runs without any class-data sharing at all.
+static bool FormatArchiveKey(char* buffer, size_t size, const char* release, size_t length, const char* classPath) {
+    unsigned long long hash = HashStartupBytes(kStartupHashSeed, release, length);
+    hash = HashStartupBytes(hash, classPath, strlen(classPath));
+    return FormatPathText(buffer, size, "%d-%016llx", ReadReleaseJavaVersion(release, length), hash);
+}
+
+void PrepareStartupArchive(const char* runtimeHome, const char* digestText, const char* classPath,
+                           StartupCacheOptions* options) {
     options->count = 0;
     char releasePath[kArchivePathSize];
     if (!FormatPathText(releasePath, sizeof releasePath, "%s\\release", runtimeHome)) return;
     static char release[kReleaseFileLimit];
     size_t length = ReadFileHead(releasePath, release, sizeof release);
     StartupCacheMechanism mechanism = ChooseMechanismForRelease(release, length);
-    char runtimeKey[64];
-    if (mechanism == StartupCacheNone || !FormatRuntimeKey(runtimeKey, sizeof runtimeKey, release, length)) return;
+    char archiveKey[64];
+    if (mechanism == StartupCacheNone || !FormatArchiveKey(archiveKey, sizeof archiveKey, release, length, classPath)) {
+        return;
+    }
 
     const char* folder = GetCacheFolder();
     char* baseName = GetExeBaseName();
     char archivePath[kArchivePathSize];
     // A name that would be cut could be another application's archive: none then.
     if (baseName != nullptr && FormatStartupArchiveName(archivePath, sizeof archivePath, folder, baseName,
-                                                        digestText, runtimeKey, mechanism)) {
+                                                        digestText, archiveKey, mechanism)) {
         char finishedTemp[kArchivePathSize] = "";
         SweepArchiveFamily(folder, baseName, archivePath, finishedTemp, sizeof finishedTemp);
         ReadyMechanism(mechanism, archivePath, finishedTemp, options);
@@ -292,5 +305,6 @@ void FormLaunchStartupArchiveOptions(int vmOptionCount, char** vmOptionItems, St
         if (!FormatApplicationKey(applicationKey, sizeof applicationKey, mainClass, classPath)) return;
         digestText = applicationKey;
     }
-    PrepareStartupArchive(g_launch.runtimeHome.text != nullptr ? g_launch.runtimeHome.text : "", digestText, options);
+    PrepareStartupArchive(g_launch.runtimeHome.text != nullptr ? g_launch.runtimeHome.text : "", digestText, classPath,
+                          options);
 }

@@ -16,7 +16,7 @@ bool FormatApplicationKey(char* buffer, size_t size, const char* mainClass, cons
 
 enum ArchiveEntryKind {
     NotArchiveEntry,
-    ArchiveEntry,          // "{base}.{digest}.{runtime key}.jsa" or ".aot"
+    ArchiveEntry,          // "{base}.{digest}.{version}-{hash}.jsa" or ".aot"
     ArchiveTrainingEntry,  // "{archive}.config": what an AOT training run leaves while it assembles
     ArchiveTempEntry,      // "{archive}.{process id}.tmp": a dynamic archive being written at exit
 };
@@ -30,10 +30,12 @@ struct ArchiveEntryName {
 // not count; the files of App.Tool.exe or AppTool.exe are not App.exe's.
 ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseName);
 
-// Reads the runtime's release file, readies the archive named by digestText and the runtime (removing
-// stale, broken, linked or foreign ones, and moving a finished dynamic archive into place) and forms
-// the options. No options when the runtime has no mechanism or the archive can't be used safely.
-void PrepareStartupArchive(const char* runtimeHome, const char* digestText, StartupCacheOptions* options);
+// Reads the runtime's release file, readies the archive named by digestText, the runtime and the
+// class path (removing stale, broken, linked or foreign ones, and moving a finished dynamic archive
+// into place) and forms the options. None when the runtime has no mechanism or the archive can't be
+// used safely.
+void PrepareStartupArchive(const char* runtimeHome, const char* digestText, const char* classPath,
+                           StartupCacheOptions* options);
 
 // The launch's start-up archive options: none without the STARTUP-CACHE mark, when the user's own VM
 // options (those collected so far, and the VM-OPTIONS items still to come) manage an archive, or with

@@ -40,23 +40,21 @@ protected:
         FsAddFile(std::string(kHome) + "\\release", ReleaseText(version), 1);
     }
 
-    // Where the archive of this version's release file lies.
-    static std::string Archive(const std::string& version, const char* digest = kDigest) {
-        std::string release = ReleaseText(version);
-        char key[64];
-        char path[260];
-        EXPECT_TRUE(FormatRuntimeKey(key, sizeof key, release.data(), release.size()));
-        StartupCacheMechanism mechanism = ChooseMechanismForRelease(release.data(), release.size());
-        EXPECT_TRUE(FormatStartupArchiveName(path, sizeof path, kCache, "App", digest, key, mechanism));
-        return path;
-    }
-
     static std::vector<std::string> Options(std::vector<std::string> items = {}) {
         std::vector<char*> pointers;
         for (std::string& item : items) pointers.push_back(&item[0]);
         StartupCacheOptions options;
         FormLaunchStartupArchiveOptions(static_cast<int>(pointers.size()), pointers.data(), &options);
         return std::vector<std::string>(options.text, options.text + options.count);
+    }
+
+    // Where this start's archive lies, as a start on a cache without it names it.
+    static std::string Archive() {
+        std::vector<std::string> options = Options();
+        EXPECT_FALSE(options.empty());
+        std::string path = options.empty() ? "" : options.back().substr(options.back().find('=') + 1);
+        size_t temp = path.find(".jsa.");
+        return temp == std::string::npos ? path : path.substr(0, temp + 4);
     }
 };
 
@@ -73,22 +71,26 @@ TEST_F(StartupArchiveTest, EachRuntimeVersionGetsTheOptionsOfItsMechanism) {
     EXPECT_TRUE(Options().empty());
 
     Release("21.0.5");
-    std::string auto21 = Archive("21.0.5");
+    std::string auto21 = Archive();
     EXPECT_EQ(Options(), (std::vector<std::string>{"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + auto21}));
     FsAddFile(auto21, kDynamicMagic, 2);
     EXPECT_EQ(Options(), (std::vector<std::string>{"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + auto21}));
 
     Release("25");
-    std::string aot = Archive("25");
+    std::string aot = Archive();
     EXPECT_EQ(Options(), std::vector<std::string>{"-XX:AOTCacheOutput=" + aot});
     FsAddFile(aot, kStaticMagic, 3);
     EXPECT_EQ(Options(), std::vector<std::string>{"-XX:AOTCache=" + aot});
-    EXPECT_NE(aot.find(kDigest), std::string::npos) << "named by the embedded jar's digest";
+    EXPECT_EQ(aot.rfind(std::string(kCache) + "\\App." + kDigest + ".25-", 0), 0u) << "beside the jar cache, by its digest";
+    EXPECT_EQ(aot.substr(aot.size() - 4), ".aot");
+    // A class path the archive was not made for (a moved installation) gets a name of its own.
+    AppendClassPath("D:\\Moved\\lib\\extra.jar");
+    EXPECT_NE(Archive(), aot);
 }
 
 TEST_F(StartupArchiveTest, Java17ArchiveIsWrittenUnderATempNameAndMovedIntoPlaceOnlyWhenWhole) {
     Release("17.0.9");
-    std::string archive = Archive("17.0.9");
+    std::string archive = Archive();
     std::string firstTemp = archive + ".4242.tmp";
     EXPECT_EQ(Options(), std::vector<std::string>{"-XX:ArchiveClassesAtExit=" + firstTemp});
 
@@ -117,7 +119,7 @@ TEST_F(StartupArchiveTest, Java17ArchiveIsWrittenUnderATempNameAndMovedIntoPlace
 
 TEST_F(StartupArchiveTest, ArchiveWithoutMagicIsRemovedWithTheTrainingLeftoverAndWrittenAgain) {
     Release("25");
-    std::string aot = Archive("25");
+    std::string aot = Archive();
     FsAddFile(aot, kZeroHeader, 2);  // an AOT training run killed before its header
     FsAddFile(aot + ".config", std::string(64, 'c'), 2);
     EXPECT_EQ(Options(), std::vector<std::string>{"-XX:AOTCacheOutput=" + aot});
@@ -132,7 +134,7 @@ TEST_F(StartupArchiveTest, ArchiveWithoutMagicIsRemovedWithTheTrainingLeftoverAn
 
 TEST_F(StartupArchiveTest, LinkOrForeignArchiveIsNeitherUsedNorWrittenThrough) {
     Release("21");
-    std::string archive = Archive("21");
+    std::string archive = Archive();
     const std::string outside = "C:\\Users\\other\\archive.jsa";
     FsAddFile(outside, kDynamicMagic, 1);
     FsAddLink(archive, outside, false);
@@ -153,7 +155,7 @@ TEST_F(StartupArchiveTest, LinkOrForeignArchiveIsNeitherUsedNorWrittenThrough) {
 
     // The AOT training file is written by the VM too: a link there that stays means no training.
     Release("25");
-    std::string aot = Archive("25");
+    std::string aot = Archive();
     FsAddLink(aot + ".config", outside, false);
     g_fs.linksStayPut = true;
     EXPECT_TRUE(Options().empty());
@@ -162,7 +164,7 @@ TEST_F(StartupArchiveTest, LinkOrForeignArchiveIsNeitherUsedNorWrittenThrough) {
 
 TEST_F(StartupArchiveTest, StaleArchivesOfThisExecutableGoAndOtherFilesStay) {
     Release("25");
-    std::string current = Archive("25");
+    std::string current = Archive();
     std::string folder = std::string(kCache) + "\\";
     const std::vector<std::string> stale = {
         "App.FEDCBA9876543210FEDCBA9876543210.25-0011223344556677.aot",
