@@ -242,10 +242,6 @@ def check_second_instance(o, classes):
     o.status(1)
 
 
-def check_startup_cache(o, classes):
-    """Stands in the table; the runs themselves are judged by run_startup_cache."""
-
-
 def archive_options(o):
     return [line[len("ARCHIVE-OPTION "):] for line in o.lines_starting("ARCHIVE-OPTION ")]
 
@@ -353,8 +349,9 @@ CHECKS = {
     "forward_during_main": check_forward_during_main,
     "forward_init_throws": check_forward_init_throws,
     "second_instance": check_second_instance,
-    "startup_cache": check_startup_cache,
 }
+# Scenarios of several driver runs, each judged by its own function.
+SEQUENCES = {"startup_cache": run_startup_cache}
 
 
 def main():
@@ -367,9 +364,9 @@ def main():
     parser.add_argument("scenario", nargs="?")
     args = parser.parse_args()
     if args.list:
-        print("\n".join(CHECKS))
+        print("\n".join(list(CHECKS) + list(SEQUENCES)))
         return 0
-    if args.scenario not in CHECKS:
+    if args.scenario not in CHECKS and args.scenario not in SEQUENCES:
         parser.error("unknown scenario %r" % args.scenario)
 
     if not os.path.exists(args.libjvm):
@@ -389,8 +386,8 @@ def main():
             env["LC_ALL"] = LATIN1_LOCALE
         else:
             env["LC_ALL"] = UTF8_LOCALE
-        if args.scenario == "startup_cache":
-            return run_startup_cache(args, env, work)
+        if args.scenario in SEQUENCES:
+            return SEQUENCES[args.scenario](args, env, work)
         try:
             done = subprocess.run([args.driver, args.libjvm, args.classes, work, args.scenario],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=work,
