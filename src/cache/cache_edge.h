@@ -36,6 +36,22 @@ bool CacheFileHasDigest(const char* path, const char* digestText);
 // name held a link or a file to replace). Reports its own failures.
 bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool replace);
 
+// ---- The start-up archive (startup_archive_win32.cpp) ----
+
+// Reads at most size bytes from the start of the file; the count read, 0 when it can't be opened.
+size_t ReadFileHead(const char* path, void* buffer, size_t size);
+
+struct StartupArchiveProbe {
+    CacheFileState state;
+    EntryOwner owner;  // read when opened; a file held by another process counts as the user's
+    bool headRead;     // false when another process holds the file: it is in use, not torn
+    bool hasMagic;     // the first bytes carry the VM's archive magic (read when headRead)
+};
+// Opens the entry itself, never a link's target, and reads its owner and first bytes.
+StartupArchiveProbe ProbeStartupArchive(const char* path);
+// Moves a finished archive over the name, replacing a file (or a link itself) that stands there.
+bool MoveArchiveIntoPlace(const char* from, const char* to);
+
 // ---- Ownership (code_owner_win32.cpp) ----
 
 // The owner a file's security descriptor names, compared with the current user and the trusted groups.

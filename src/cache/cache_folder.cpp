@@ -16,6 +16,7 @@
 static const size_t kCachePathSize = 260;
 
 static char g_cacheFileName[kCachePathSize];
+static char g_cacheDigestText[kCachePathSize];
 
 // ---- Names in the cache directory ----
 
@@ -104,10 +105,17 @@ const char* GetCacheFileName(const char* digestText) {
     bool formed = FormatCacheFileName(g_cacheFileName, sizeof g_cacheFileName, GetCacheFolder(),
                                       baseName != nullptr ? baseName : "", digestText);
     free(baseName);
-    return formed ? g_cacheFileName : nullptr;
+    if (!formed) return nullptr;
+    snprintf(g_cacheDigestText, sizeof g_cacheDigestText, "%s", digestText);
+    return g_cacheFileName;
 }
 
-void ForgetCacheFileName() { g_cacheFileName[0] = '\0'; }
+const char* GetCacheDigestText() { return g_cacheDigestText; }
+
+void ForgetCacheFileName() {
+    g_cacheFileName[0] = '\0';
+    g_cacheDigestText[0] = '\0';
+}
 
 // ---- The embedded jar ----
 

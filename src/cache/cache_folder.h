@@ -12,6 +12,9 @@ bool FormatAppCacheFolder(char* buffer, size_t size);
 // "{cache folder}\{exe base name}\sync", the sync mirror's root, formed the same way.
 bool FormatSyncDirectory(char* buffer, size_t size);
 const char* GetCacheFileName(const char* digestText);
+// The digest text that named the cache file (empty before GetCacheFileName formed it): the start-up
+// archive takes the same, so that a new jar gets a new archive.
+const char* GetCacheDigestText();
 const char* CacheEmbeddedJar();
 
 // Forms "{folder}\{base}.{digest}.dat"; false, with buffer emptied, when it would not fit.

@@ -19,13 +19,15 @@ inline constexpr LaunchResource kConfigPathResource = {"CONFIG-PATH", 9000};
 inline constexpr LaunchResource kSyncPathResource = {"SYNC-PATH", 10000};
 inline constexpr LaunchResource kInitHeapPercentResource = {"VM-INIT-HEAP-PERC", 11000};
 inline constexpr LaunchResource kMaxHeapPercentResource = {"VM-MAX-HEAP-PERC", 11100};
+// A mark: present, the launcher keeps a class-data or AOT archive of the application; its bytes are not read.
+inline constexpr LaunchResource kStartupCacheResource = {"STARTUP-CACHE", 12000};
 inline constexpr LaunchResource kSplashResource = {"VM-SPLASH", 20000};
 
 // Every launch resource, for the packer to check that it has an option for each.
 inline constexpr const LaunchResource* kLaunchResources[] = {
     &kClassesResource, &kMainClassResource, &kClassPathResource, &kJarPathResource,
     &kVmOptionsResource, &kMd5SumResource, &kConfigPathResource, &kSyncPathResource,
-    &kInitHeapPercentResource, &kMaxHeapPercentResource, &kSplashResource,
+    &kInitHeapPercentResource, &kMaxHeapPercentResource, &kSplashResource, &kStartupCacheResource,
 };
 inline constexpr size_t kLaunchResourceCount = sizeof kLaunchResources / sizeof kLaunchResources[0];
 

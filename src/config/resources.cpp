@@ -80,6 +80,11 @@ const char* ReadJarPathResource() {
     return CopyIntoReaderBuffer(jarPath, bytes, size);
 }
 
+bool ReadStartupCacheMark() {
+    size_t size = 0;
+    return LoadLaunchResource(kStartupCacheResource, &size, nullptr) != nullptr;
+}
+
 char* ReplaceAll(const char* text, const char* pattern, const char* replacement) {
     if (text == nullptr) return nullptr;
     size_t textLength = strlen(text);

@@ -12,6 +12,8 @@ const char* ReadMainClassResource();
 char* ReadSyncPathResource();
 char* ReadConfigPathResource();
 const char* ReadJarPathResource();
+// Whether the executable carries the STARTUP-CACHE mark.
+bool ReadStartupCacheMark();
 
 char* ReplaceAll(const char* text, const char* pattern, const char* replacement);
 

@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "cache/cache_folder.h"
 #include "cache/jar_copy.h"
+#include "cache/startup_archive.h"
 #include "cache/sync_mirror.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
@@ -58,6 +59,7 @@ static bool ReadLaunchSettings(int* argc, char*** argv, int* vmOptionCount, char
         free(resourceSyncPath);
     }
     SetDpiAwareness(g_launch.dpiScaling);
+    g_launch.startupCacheMarked = ReadStartupCacheMark();
     return true;
 }
 
@@ -145,9 +147,11 @@ static bool PrepareApplicationJar() {
     return true;
 }
 
-// The option list in its order: the agent, the VM-OPTIONS items, the class path, the two hooks.
-// agentOption is referenced by the list until the VM exists, so the caller keeps it until CreateVm.
+// The option list in its order: the agent, the start-up archive, the VM-OPTIONS items, the class
+// path, the two hooks. agentOption is referenced by the
+// list until the VM exists, so the caller keeps it until CreateVm.
 static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOptionCount, char** vmOptionItems) {
+    static StartupCacheOptions startupArchiveOptions;  // referenced by the list until the VM exists
     if (!IsEmpty(g_launch.agentJarPath)) {
         AppendClassPath(g_launch.agentJarPath);
         if (g_launch.cryptEnabled) {
@@ -157,6 +161,8 @@ static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOp
     }
     char* resourceClassPath = BuildResourceClassPath(g_launch.runtimeHome.text);
     if (resourceClassPath != nullptr) AppendClassPath(resourceClassPath);
+    FormLaunchStartupArchiveOptions(vmOptionCount, vmOptionItems, &startupArchiveOptions);
+    for (int i = 0; i < startupArchiveOptions.count; i++) AddVmOption(startupArchiveOptions.text[i], nullptr);
     AddVmOptions(vmOptionCount, vmOptionItems);
     AddClassPathOption();
     AddVmOption("abort", reinterpret_cast<void*>(&AbortHook));

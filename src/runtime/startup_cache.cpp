@@ -58,15 +58,34 @@ StartupCacheMechanism ChooseStartupCacheMechanism(int javaVersion) {
     return StartupCacheNone;
 }
 
-// FNV-1a, 64 bits: tells builds apart, no security rests on it.
-static uint64_t HashText(const char* text, size_t length) {
-    uint64_t hash = 14695981039346656037ull;
+StartupCacheMechanism ChooseMechanismForRelease(const char* releaseText, size_t length) {
+    return ChooseStartupCacheMechanism(ReadReleaseJavaVersion(releaseText, length));
+}
+
+const char* DescribeStartupCacheMechanism(StartupCacheMechanism mechanism) {
+    switch (mechanism) {
+        case StartupCacheNone:
+            return "none";
+        case StartupCacheDynamicArchive:
+            return "dynamic class-data archive, written at exit by a start without one, then used";
+        case StartupCacheAutoArchive:
+            return "automatic dynamic class-data archive, created and refreshed by the VM";
+        case StartupCacheAotCache:
+            return "AOT cache, trained by a start without one, then used";
+    }
+    return "none";
+}
+
+unsigned long long HashStartupBytes(unsigned long long hash, const void* bytes, size_t length) {
+    const unsigned char* at = static_cast<const unsigned char*>(bytes);
     for (size_t i = 0; i < length; i++) {
-        hash ^= static_cast<unsigned char>(text[i]);
+        hash ^= at[i];
         hash *= 1099511628211ull;
     }
     return hash;
 }
+
+static uint64_t HashText(const char* text, size_t length) { return HashStartupBytes(kStartupHashSeed, text, length); }
 
 static bool Formed(char* buffer, size_t size, int written) {
     if (written < 0 || static_cast<size_t>(written) >= size) {

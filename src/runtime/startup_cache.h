@@ -17,6 +17,16 @@ int ReadReleaseJavaVersion(const char* releaseText, size_t length);
 
 StartupCacheMechanism ChooseStartupCacheMechanism(int javaVersion);
 
+// The mechanism a runtime with this release file would get, and a short description of a mechanism
+// for reports ("AOT cache", ...): what the packer shows and checks.
+StartupCacheMechanism ChooseMechanismForRelease(const char* releaseText, size_t length);
+const char* DescribeStartupCacheMechanism(StartupCacheMechanism mechanism);
+
+// FNV-1a over the bytes, continuing from hash (start with kStartupHashSeed): tells builds and
+// applications apart in file names, no security rests on it.
+const unsigned long long kStartupHashSeed = 14695981039346656037ull;
+unsigned long long HashStartupBytes(unsigned long long hash, const void* bytes, size_t length);
+
 // "{version}-{16 hex digits}": the version, and a hash of the whole release file so that any other
 // build of the runtime gets a name of its own. False, with buffer emptied, when it would not fit.
 bool FormatRuntimeKey(char* buffer, size_t size, const char* releaseText, size_t length);

@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 TIMEOUT_SECONDS = 90
 SKIP_STATUS = 77
@@ -241,6 +242,91 @@ def check_second_instance(o, classes):
     o.status(1)
 
 
+def archive_options(o):
+    return [line[len("ARCHIVE-OPTION "):] for line in o.lines_starting("ARCHIVE-OPTION ")]
+
+
+def args_line(o):
+    """HotSpot's class+load line of the main class: where it came from."""
+    found = [line for line in o.lines if " hs.app.Args source: " in line]
+    return found[0] if found else ""
+
+
+def run_startup_cache(args, env, work):
+    """Three starts of a marked application: the first writes the archive, the second maps it, and a
+    third after its header was zeroed (a write cut short) still starts and writes a new one."""
+    jar = os.path.join(work, "app.jar")
+    with zipfile.ZipFile(jar, "w") as archive:
+        for folder, _, names in os.walk(args.classes):
+            for name in names:
+                path = os.path.join(folder, name)
+                archive.write(path, os.path.relpath(path, args.classes))
+
+    def start(label):
+        done = subprocess.run([args.driver, args.libjvm, jar, work, "startup_cache"], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, env=env, cwd=work, timeout=TIMEOUT_SECONDS)
+        o = Outcome("startup_cache " + label, done.returncode, done.stdout, done.stderr)
+        o.has_line("MAIN hs.app.Args count=1 thread=main")
+        o.has_line("RUN status=0")
+        o.status(0)
+        return o
+
+    def cache_files():
+        return sorted(os.listdir(os.path.join(work, "cache")))
+
+    outcomes = []
+    first = start("first")
+    outcomes.append(first)
+    written = archive_options(first)
+    first.check(len(written) == 1 and ("-XX:ArchiveClassesAtExit=" in written[0] or
+                                       "-XX:AOTCacheOutput=" in written[0]), "first start options: %r" % written)
+    first.check("shared objects file (top)" not in args_line(first), "mapped before any archive: " + args_line(first))
+    archive = ""
+    for name in cache_files():
+        if name.endswith(".jsa") or name.endswith(".aot"):
+            archive = os.path.join(work, "cache", name)
+    first.check(archive or any(name.endswith(".tmp") for name in cache_files()),
+                "no archive written: %r" % cache_files())
+
+    second = start("second")
+    outcomes.append(second)
+    used = archive_options(second)
+    second.check(len(used) == 1 and ("-XX:SharedArchiveFile=" in used[0] or "-XX:AOTCache=" in used[0]),
+                 "second start options: %r" % used)
+    archive = used[0].split("=", 1)[1] if used else ""
+    second.check("source: shared objects file" in args_line(second), "main class not from the archive: %r"
+                 % args_line(second))
+    second.check([name for name in cache_files() if name.endswith(".tmp") or name.endswith(".config")] == [],
+                 "leftovers beside the archive: %r" % cache_files())
+
+    if os.path.exists(archive):
+        with open(archive, "r+b") as torn:
+            torn.write(b"\0" * 16)
+    third = start("zeroed header")
+    outcomes.append(third)
+    again = archive_options(third)
+    if written and written[0].startswith("-XX:AOTCacheOutput="):
+        rewritten = again == written
+    else:
+        rewritten = len(again) == 1 and again[0].startswith("-XX:ArchiveClassesAtExit=")
+    third.check(rewritten, "zeroed archive not removed and written again: %r" % again)
+    third.check("source: shared objects file" not in args_line(third), "a zeroed archive was mapped")
+
+    failed = False
+    for o in outcomes:
+        for marker in ("A fatal error has been detected", "UNREACHABLE", "CREATE failed"):
+            o.check(marker not in o.out + o.err, "output contains %r" % marker)
+        if o.failures:
+            failed = True
+            print("--- %s stdout\n%s--- stderr\n%s---" % (o.scenario, o.out[-6000:], o.err[-3000:]))
+            for failure in o.failures:
+                print("FAIL %s: %s" % (o.scenario, failure))
+    if failed:
+        return 1
+    print("PASS startup_cache (%s)" % ", ".join(archive_options(o)[0] for o in outcomes))
+    return 0
+
+
 # Scenarios that run in the ISO-8859-1 locale; every other one runs in C.UTF-8.
 LATIN1_SCENARIOS = {"args_latin1", "args_platform_latin1", "forward_during_main"}
 
@@ -264,6 +350,8 @@ CHECKS = {
     "forward_init_throws": check_forward_init_throws,
     "second_instance": check_second_instance,
 }
+# Scenarios of several driver runs, each judged by its own function.
+SEQUENCES = {"startup_cache": run_startup_cache}
 
 
 def main():
@@ -276,9 +364,9 @@ def main():
     parser.add_argument("scenario", nargs="?")
     args = parser.parse_args()
     if args.list:
-        print("\n".join(CHECKS))
+        print("\n".join(list(CHECKS) + list(SEQUENCES)))
         return 0
-    if args.scenario not in CHECKS:
+    if args.scenario not in CHECKS and args.scenario not in SEQUENCES:
         parser.error("unknown scenario %r" % args.scenario)
 
     if not os.path.exists(args.libjvm):
@@ -298,6 +386,8 @@ def main():
             env["LC_ALL"] = LATIN1_LOCALE
         else:
             env["LC_ALL"] = UTF8_LOCALE
+        if args.scenario in SEQUENCES:
+            return SEQUENCES[args.scenario](args, env, work)
         try:
             done = subprocess.run([args.driver, args.libjvm, args.classes, work, args.scenario],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=work,

@@ -4,8 +4,11 @@
 // observed as lines on standard output; check_hotspot.py judges them.
 //
 // Usage: hotspot_driver <libjvm.so> <classes dir> <work dir> <scenario>
+// The startup_cache scenario takes a jar instead of the classes folder: class-data sharing archives
+// only jars.
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <jni.h>
 
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include "base/jni_helpers.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "cache/startup_archive.h"
 #include "fake_platform.h"
 #include "launcher/launch_sequence.h"
 #include "launcher/vm_options.h"
@@ -102,6 +106,49 @@ char* Keep(const std::string& text) {
     return copy;
 }
 
+// One start of a marked application in JarPath mode: the start-up archive options come from the
+// launcher's own code, with the runtime home above the library and the cache folder in the work folder.
+int RunStartupCacheStart(const char* libjvm, const char* jar, const std::string& work) {
+    ResetFakePlatformAndState();
+    g_fake.exePath = work + "/App.exe";
+    g_fake.cacheFolder = work + "/cache";
+    mkdir(g_fake.cacheFolder.c_str(), 0755);
+    std::string home = libjvm;
+    for (int level = 0; level < 3; level++) home.resize(home.rfind('/'));
+    if (!BindVmLibrary(libjvm, &g_launch.vmEntryPoints)) return 2;
+    AssignGrowableString(&g_launch.runtimeHome, home.c_str());
+    g_launch.startupCacheMarked = true;
+    g_launch.launchMode = JarPath;
+    g_launch.mainClassName = "hs.app.Args";
+    AssignGrowableString(&g_launch.classPath, jar);
+
+    static StartupCacheOptions archiveOptions;
+    FormLaunchStartupArchiveOptions(0, nullptr, &archiveOptions);
+    for (int i = 0; i < archiveOptions.count; i++) {
+        // Windows paths: the backslash is the separator there, as '/' is here.
+        for (char* at = archiveOptions.text[i]; *at != '\0'; at++) {
+            if (*at == '\\') *at = '/';
+        }
+        printf("ARCHIVE-OPTION %s\n", archiveOptions.text[i]);
+        AddVmOption(archiveOptions.text[i], nullptr);
+    }
+    AddVmOption("-Xlog:class+load=info", nullptr);
+    AddClassPathOption();
+    AddVmOption("abort", reinterpret_cast<void*>(&AbortHook));
+    AddVmOption("exit", reinterpret_cast<void*>(&ExitHook));
+    JavaVM* vm = nullptr;
+    JNIEnv* env = nullptr;
+    if (!CreateVm(g_launch.vmEntryPoints, &vm, &env)) {
+        printf("CREATE failed\n");
+        return 1;
+    }
+    char argument[] = "x";
+    char* arguments[] = {argument};
+    int status = RunApplication(vm, env, true, 1, arguments);
+    printf("RUN status=%d\n", status);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +162,7 @@ int main(int argc, char** argv) {
     const std::string work = argv[3];
     const std::string name = argv[4];
 
+    if (name == "startup_cache") return RunStartupCacheStart(libjvm, classes, work);
     const Scenario* scenario = nullptr;
     static std::vector<Scenario> scenarios = Scenarios(work);
     for (const Scenario& candidate : scenarios) {

@@ -2,20 +2,29 @@
 
 #include <jni.h>
 #include <pthread.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "base/jni_helpers.h"
+#include "cache/cache_edge.h"
 #include "cache/jar_copy.h"
 #include "cache/sync_rules.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
 #include "instance/single_instance.h"
 #include "runtime/runtime_edge.h"
+#include "runtime/startup_cache.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
 
@@ -126,19 +135,6 @@ bool IsNetworkPath(const char*) {
     Unreachable("IsNetworkPath");
     return false;
 }
-EntryListing OpenEntryListing(const char*, FileEntryInfo*) {
-    Unreachable("OpenEntryListing");
-    return nullptr;
-}
-bool NextListedEntry(EntryListing, FileEntryInfo*, bool*) {
-    Unreachable("NextListedEntry");
-    return false;
-}
-void CloseEntryListing(EntryListing) { Unreachable("CloseEntryListing"); }
-bool LookUpEntry(const char*, FileEntryInfo*, unsigned long*) {
-    Unreachable("LookUpEntry");
-    return false;
-}
 CopyTargetProbe ProbeCopyTarget(const char*) {
     Unreachable("ProbeCopyTarget");
     return CopyTargetProbe();
@@ -148,10 +144,6 @@ bool CopyThroughTemp(const char*, const char*, const char*) {
     return false;
 }
 void MakeFolder(const char*) { Unreachable("MakeFolder"); }
-bool RemoveEntryItself(const char*) {
-    Unreachable("RemoveEntryItself");
-    return false;
-}
 bool ClearReadOnly(const char*) {
     Unreachable("ClearReadOnly");
     return false;
@@ -160,15 +152,113 @@ EntryOwner QueryEntryOwner(const char*) {
     Unreachable("QueryEntryOwner");
     return OwnerUnreadable;
 }
-unsigned long GetOwnProcessId() {
-    Unreachable("GetOwnProcessId");
-    return 0;
-}
-bool ProcessIsRunning(unsigned long) {
-    Unreachable("ProcessIsRunning");
-    return false;
-}
 unsigned long GetEntryAttributes(const char*) {
     Unreachable("GetEntryAttributes");
     return kEntryAttributesInvalid;
+}
+
+// ---- The file edges of the start-up archive, on the real file system ----
+// The portable code forms Windows paths; here every backslash is a directory separator.
+
+static std::string NativePath(const char* path) {
+    std::string native = path;
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    return native;
+}
+
+static void FillEntry(const std::string& path, const char* name, FileEntryInfo* info) {
+    snprintf(info->name, sizeof info->name, "%s", name);
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+        info->attributes = kEntryAttributesInvalid;
+        return;
+    }
+    info->attributes = S_ISLNK(status.st_mode) ? kEntryAttributeLink : S_ISDIR(status.st_mode) ? kEntryAttributeFolder : 0;
+    info->sizeLow = static_cast<uint32_t>(status.st_size);
+    info->lastWriteTime = static_cast<uint64_t>(status.st_mtim.tv_sec) * 10000000u + status.st_mtim.tv_nsec / 100;
+}
+
+struct NativeListing {
+    DIR* folder;
+    std::string path;
+};
+
+static bool ReadListedEntry(NativeListing* listing, FileEntryInfo* entry) {
+    struct dirent* found = readdir(listing->folder);
+    if (found == nullptr) return false;
+    FillEntry(listing->path + "/" + found->d_name, found->d_name, entry);
+    return true;
+}
+
+EntryListing OpenEntryListing(const char* pattern, FileEntryInfo* first) {
+    std::string path = NativePath(pattern);
+    if (path.size() < 2 || path.compare(path.size() - 2, 2, "/*") != 0) return nullptr;
+    path.resize(path.size() - 2);
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr) return nullptr;
+    NativeListing* listing = new NativeListing{folder, path};
+    if (!ReadListedEntry(listing, first)) {
+        closedir(folder);
+        delete listing;
+        return nullptr;
+    }
+    return listing;
+}
+
+bool NextListedEntry(EntryListing listing, FileEntryInfo* entry, bool* endedCleanly) {
+    if (ReadListedEntry(static_cast<NativeListing*>(listing), entry)) return true;
+    *endedCleanly = true;
+    return false;
+}
+
+void CloseEntryListing(EntryListing listing) {
+    closedir(static_cast<NativeListing*>(listing)->folder);
+    delete static_cast<NativeListing*>(listing);
+}
+
+bool LookUpEntry(const char* path, FileEntryInfo* found, unsigned long* error) {
+    std::string native = NativePath(path);
+    FillEntry(native, "", found);
+    if (found->attributes != kEntryAttributesInvalid) return true;
+    *error = 2;  // ERROR_FILE_NOT_FOUND
+    return false;
+}
+
+bool RemoveEntryItself(const char* path) { return unlink(NativePath(path).c_str()) == 0; }
+
+unsigned long GetOwnProcessId() { return static_cast<unsigned long>(getpid()); }
+
+bool ProcessIsRunning(unsigned long processId) {
+    return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
+
+size_t ReadFileHead(const char* path, void* buffer, size_t size) {
+    int file = open(NativePath(path).c_str(), O_RDONLY);
+    if (file < 0) return 0;
+    ssize_t read = ::read(file, buffer, size);
+    close(file);
+    return read > 0 ? static_cast<size_t>(read) : 0;
+}
+
+StartupArchiveProbe ProbeStartupArchive(const char* path) {
+    StartupArchiveProbe probe = {CacheFileAbsent, OwnerUnreadable, false, false};
+    std::string native = NativePath(path);
+    struct stat status;
+    if (lstat(native.c_str(), &status) != 0) return probe;
+    if (S_ISLNK(status.st_mode)) {
+        probe.state = CacheFileLink;
+        return probe;
+    }
+    probe.state = CacheFilePresent;
+    probe.owner = status.st_uid == getuid() ? OwnerCurrentUser : OwnerOther;
+    unsigned char head[4];
+    probe.headRead = true;
+    probe.hasMagic = HasStartupArchiveMagic(head, ReadFileHead(path, head, sizeof head));
+    return probe;
+}
+
+bool MoveArchiveIntoPlace(const char* from, const char* to) {
+    return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }

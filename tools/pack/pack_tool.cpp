@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "../../src/config/resource_contract.h"
+#include "../../src/runtime/startup_cache.h"
 #include "argument_file.h"
 #include "file_io.h"
 #include "icon_file.h"
@@ -13,7 +14,7 @@
 
 constexpr uint16_t kLangEnUs = 1033;
 
-enum class Kind { Text, LimitedText, Percent, File, Png, Digest };
+enum class Kind { Text, LimitedText, Percent, File, Png, Digest, Mark };
 
 // The option that sets each launch resource, and how its value becomes the resource's bytes.
 struct LaunchOption {
@@ -34,6 +35,7 @@ constexpr LaunchOption kLaunchOptions[] = {
     {"--init-heap-percent", &kInitHeapPercentResource, Kind::Percent},
     {"--max-heap-percent", &kMaxHeapPercentResource, Kind::Percent},
     {"--splash", &kSplashResource, Kind::Png},
+    {"--startup-cache", &kStartupCacheResource, Kind::Mark},
 };
 constexpr size_t kLaunchCount = sizeof kLaunchOptions / sizeof kLaunchOptions[0];
 static_assert(kLaunchCount == kLaunchResourceCount, "every launch resource has its option");
@@ -82,6 +84,9 @@ const char kUsage[] =
     "  --init-heap-percent N     VM-INIT-HEAP-PERC 11000, an integer 0..100\n"
     "  --max-heap-percent N      VM-MAX-HEAP-PERC 11100, an integer 0..100\n"
     "  --splash PNG              VM-SPLASH 20000, a PNG image\n"
+    "  --startup-cache           STARTUP-CACHE 12000: keep a class-data or AOT archive of the\n"
+    "                            application in the cache folder (Java 13 and later; --show\n"
+    "                            lists the mechanism of each runtime version)\n"
     "  --icon FILE.ico           the exe's icon (all sizes of the file; replaces any icon)\n"
     "  --product-name TEXT       version details shown by Explorer; TEXT is UTF-8, at most\n"
     "  --file-description TEXT   4000 characters. FileDescription, ProductName and\n"
@@ -294,7 +299,12 @@ static int TakeLaunchOption(PackRun& run, OptionCursor& c) {
     size_t k = 0;
     while (k < kLaunchCount && c.name != kLaunchOptions[k].option) ++k;
     if (k == kLaunchCount) return UsageError(run, c.where + "unknown option '" + c.name + "'");
-    if (!TakeValue(c)) return UsageError(run, c.where + "option " + c.name + " needs a value");
+    if (kLaunchOptions[k].kind == Kind::Mark) {
+        if (c.hasValue) return UsageError(run, c.where + "option " + c.name + " takes no value");
+        c.value = "1";
+    } else if (!TakeValue(c)) {
+        return UsageError(run, c.where + "option " + c.name + " needs a value");
+    }
     if (o.values[k] != nullptr) return UsageError(run, c.where + "option " + c.name + " given twice");
     bool path = kLaunchOptions[k].kind == Kind::File || kLaunchOptions[k].kind == Kind::Png;
     o.storage.push_back(path ? ArgumentPath(*c.valueAt, c.value) : c.value);
@@ -401,6 +411,9 @@ static int MakeResource(PackRun& run, const LaunchOption& l, const std::string& 
         }
         case Kind::Digest:
             out.push_back(MakeLaunchResource(resource, TextBytes(value, false)));
+            return kExitOk;
+        case Kind::Mark:
+            out.push_back(MakeLaunchResource(resource, TextBytes(value, true)));
             return kExitOk;
         case Kind::File:
         case Kind::Png:
@@ -550,6 +563,7 @@ static int Show(PackRun& run, const std::string& path) {
     if (!ParsePe(image, info, error) || !ReadResources(image, info, resources, error))
         return InputError(run, path, error);
     fputs(DescribeResources(resources).c_str(), run.out);
+    fputs(DescribeStartupCache(resources).c_str(), run.out);
     fputs(DescribeVersion(resources).c_str(), run.out);
     fputs(DescribeIcons(resources).c_str(), run.out);
     return kExitOk;
@@ -571,6 +585,29 @@ std::string DescribeResources(const std::vector<Resource>& resources) {
         }
         out += line + "\n";
     }
+    return out;
+}
+
+std::string DescribeStartupCache(const std::vector<Resource>& resources) {
+    bool marked = false;
+    for (const Resource& r : resources) {
+        if (SameName(r.type, StringName(kStartupCacheResource.typeName))) marked = true;
+    }
+    if (!marked) return "startup cache: off\n";
+    std::string out = "startup cache: on\n";
+    // The ranges as the launcher's own choice draws them, from the oldest version up.
+    const int newest = 99;
+    for (int first = 1; first <= newest;) {
+        StartupCacheMechanism mechanism = ChooseStartupCacheMechanism(first);
+        int last = first;
+        while (last < newest && ChooseStartupCacheMechanism(last + 1) == mechanism) last++;
+        std::string range = first == 1 ? "up to " + std::to_string(last)
+                            : last == newest ? std::to_string(first) + " and later"
+                                             : std::to_string(first) + "-" + std::to_string(last);
+        out += "  Java " + range + ": " + DescribeStartupCacheMechanism(mechanism) + "\n";
+        first = last + 1;
+    }
+    out += "  unknown version (no release file): none\n";
     return out;
 }
 

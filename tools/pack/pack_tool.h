@@ -18,3 +18,6 @@ int RunPackTool(const std::vector<std::string>& args, const std::string& default
 
 // One line per resource, as --show prints them.
 std::string DescribeResources(const std::vector<Resource>& resources);
+
+// The STARTUP-CACHE mark, and for reference the mechanism each range of runtime versions would use.
+std::string DescribeStartupCache(const std::vector<Resource>& resources);

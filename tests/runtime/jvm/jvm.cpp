@@ -10,7 +10,12 @@
 #include <jni.h>
 
 #include <cctype>
+<<<<<<< HEAD
 #include <csignal>
+=======
+#include <cstdint>
+#include <cstdlib>
+>>>>>>> startup-wiring
 #include <cstdarg>
 #include <deque>
 #include <map>
@@ -121,6 +126,7 @@ struct Vm {
     std::vector<HANDLE> appThreads;  // simulated non-daemon Java threads
     int threadCounter = 0;
     void* heap = nullptr;
+    bool archiveMapped = false;  // the archive of -XX:SharedArchiveFile or -XX:AOTCache was usable
 };
 
 Vm g_vm;
@@ -200,9 +206,88 @@ void VmPrint(const std::string& text) {
     ExitProcess(1);
 }
 
+// ---- Class-data sharing and the AOT cache, as far as their files go ----
+// The archives this VM writes: the magic HotSpot puts first (static 0xf00baba2, dynamic 0xf00baba8),
+// then the file's length, so that a torn copy is told from a whole one.
+
+constexpr uint32_t kStaticArchiveMagic = 0xf00baba2u;
+constexpr uint32_t kDynamicArchiveMagic = 0xf00baba8u;
+
+// Written at exit, header last as HotSpot does: a write cut short leaves a zero header.
+void WriteArchive(const std::string& path, uint32_t magic, const char* kind) {
+    const std::string body = "quorvia test runtime archive\n";
+    const uint32_t length = static_cast<uint32_t>(8 + body.size());
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = file != INVALID_HANDLE_VALUE;
+    if (ok) {
+        const unsigned char zeros[8] = {};
+        const unsigned char header[8] = {
+            static_cast<unsigned char>(magic), static_cast<unsigned char>(magic >> 8),
+            static_cast<unsigned char>(magic >> 16), static_cast<unsigned char>(magic >> 24),
+            static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
+            static_cast<unsigned char>(length >> 16), static_cast<unsigned char>(length >> 24)};
+        DWORD written = 0;
+        ok = WriteFile(file, zeros, sizeof zeros, &written, nullptr) &&
+             WriteFile(file, body.data(), static_cast<DWORD>(body.size()), &written, nullptr) &&
+             SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && WriteFile(file, header, sizeof header, &written, nullptr);
+        CloseHandle(file);
+    }
+    Emit("archive_written", Json().Str("path", path).Str("kind", kind).Bool("ok", ok));
+}
+
+void WriteArchivesAtExit() {
+    static bool written = false;
+    if (written) return;
+    written = true;
+    const rt::ParsedOptions& o = g_vm.opts;
+    if (!o.archiveClassesAtExit.empty()) WriteArchive(o.archiveClassesAtExit, kDynamicArchiveMagic, "dynamic");
+    if (o.autoCreateSharedArchive && !o.sharedArchiveFile.empty() && !g_vm.archiveMapped)
+        WriteArchive(o.sharedArchiveFile, kDynamicArchiveMagic, "auto");
+    if (!o.aotCacheOutput.empty()) {
+        // The training run records its classes in "{output}.config", assembles the cache from it, and
+        // deletes it afterwards.
+        const std::string config = o.aotCacheOutput + ".config";
+        HANDLE file = CreateFileA(config.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        WriteArchive(o.aotCacheOutput, kStaticArchiveMagic, "aot");
+        DeleteFileA(config.c_str());
+    }
+}
+
+// Maps the archive named at creation. HotSpot rejects one without its magic and runs on without
+// it; Java 17 crashes (SIGBUS) on a whole header over a torn file, so that ends this VM loudly.
+void MapArchive() {
+    const rt::ParsedOptions& o = g_vm.opts;
+    const bool aot = !o.aotCache.empty();
+    const std::string& path = aot ? o.aotCache : o.sharedArchiveFile;
+    if (path.empty()) return;
+    unsigned char header[8] = {};
+    DWORD read = 0;
+    LARGE_INTEGER size = {};
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        if (!ReadFile(file, header, sizeof header, &read, nullptr)) read = 0;
+        GetFileSizeEx(file, &size);
+        CloseHandle(file);
+    }
+    const uint32_t magic = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
+    const uint32_t length = header[4] | header[5] << 8 | header[6] << 16 | static_cast<uint32_t>(header[7]) << 24;
+    const bool known = magic == kStaticArchiveMagic || (!aot && magic == kDynamicArchiveMagic);
+    std::string reason = file == INVALID_HANDLE_VALUE ? "missing" : read < 8 || !known ? "no archive magic" : "";
+    if (reason.empty() && length != size.QuadPart) {
+        Fault("JNI_CreateJavaVM", "mapped a torn archive " + path + " (Java 17 dies of SIGBUS here)");
+    }
+    g_vm.archiveMapped = reason.empty();
+    Json j;
+    j.Str("path", path).Bool("mapped", g_vm.archiveMapped);
+    if (!reason.empty()) j.Str("reason", reason);
+    Emit("archive", j);
+}
+
 [[noreturn]] void JavaExit(jint code, const char* via) {
     auto hook = reinterpret_cast<ExitHook>(g_vm.opts.exitHook);
     Emit("exit", Json().Int("code", code).Str("via", via).Bool("hook", hook != nullptr));
+    WriteArchivesAtExit();
     if (hook) {
         Emit("exit_hook", Json().Int("code", code));
         hook(code);
@@ -1157,6 +1242,7 @@ jint JNICALL DestroyJavaVM(JavaVM* vm) {
         Sleep(10);
     }
     Guard again;
+    WriteArchivesAtExit();
     g_vm.destroyed = true;
     Emit("destroyed", Json().Int("waited_ms", static_cast<long long>(GetTickCount64() - start)));
     return JNI_OK;
@@ -1411,6 +1497,34 @@ void LoadJavaLibrary() {
     if (!java) InitFailure("Unable to load native library: " + rt::Utf16To8(rt::FromWide(path)));
 }
 
+// The feature version in the home's release file (bin\\server\\jvm.dll lies three levels below the
+// home); 17, the version this VM mirrors, when there is none.
+int ReleaseJavaVersion() {
+    wchar_t self[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(g_module, self, MAX_PATH * 4);
+    std::wstring home = n > 0 && n < MAX_PATH * 4 ? std::wstring(self, n) : L"";
+    for (int level = 0; level < 3; ++level) {
+        const size_t cut = home.find_last_of(L'\\');
+        home.resize(cut == std::wstring::npos ? 0 : cut);
+    }
+    HANDLE file = CreateFileW((home + L"\\release").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 17;
+    char text[4096];
+    DWORD read = 0;
+    if (!ReadFile(file, text, sizeof text, &read, nullptr)) read = 0;
+    CloseHandle(file);
+    const std::string release(text, read);
+    const std::string key = "JAVA_VERSION=\"";
+    size_t at = release.find(key);
+    while (at != std::string::npos && at > 0 && release[at - 1] != '\n') at = release.find(key, at + 1);
+    if (at == std::string::npos) return 17;
+    at += key.size();
+    int version = std::atoi(release.c_str() + at);
+    if (version == 1 && release.compare(at, 2, "1.") == 0) version = std::atoi(release.c_str() + at + 2);
+    return version;
+}
+
 jint Create(JavaVM** pvm, void** penv, void* vargs) {
     Guard guard;
     if (!pvm || !penv || !vargs) Fault("JNI_CreateJavaVM", "NULL argument");
@@ -1436,6 +1550,8 @@ jint Create(JavaVM** pvm, void** penv, void* vargs) {
         optionJson.push_back(OptionJson(args->options[i].optionString, args->options[i].extraInfo != nullptr));
     }
     j.Raw("options", JsonArray(optionJson));
+    g_vm.opts.javaVersion = ReleaseJavaVersion();
+    j.Int("java_version", g_vm.opts.javaVersion);
     rt::OptionError deferred;
     for (jint i = 0; i < args->nOptions; ++i) {
         const char* text = args->options[i].optionString;
@@ -1486,7 +1602,11 @@ jint Create(JavaVM** pvm, void** penv, void* vargs) {
     ReserveHeap();
     LoadJavaLibrary();
     CheckAgents();
+<<<<<<< HEAD
     if (!g_vm.opts.reduceSignals) signal(SIGINT, OnConsoleInterrupt);
+=======
+    MapArchive();
+>>>>>>> startup-wiring
 
     g_vm.javaVm.functions = &g_vmTable;
     g_vm.created = true;

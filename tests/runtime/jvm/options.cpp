@@ -22,6 +22,7 @@ enum class FlagType { Bool, Percent, Uint, Int, Size, Text };
 struct Flag {
     const char* name;
     FlagType type;
+    int since = 0;  // the first Java feature version that knows the flag
 };
 
 // The -XX flags tests use; HotSpot knows many more, but an unknown one is rejected here so that a
@@ -72,6 +73,11 @@ const Flag kFlags[] = {
     {"ErrorFile", FlagType::Text},
     {"OnOutOfMemoryError", FlagType::Text},
     {"OnError", FlagType::Text},
+    {"SharedArchiveFile", FlagType::Text, 10},
+    {"ArchiveClassesAtExit", FlagType::Text, 13},
+    {"AutoCreateSharedArchive", FlagType::Bool, 19},
+    {"AOTCache", FlagType::Text, 24},
+    {"AOTCacheOutput", FlagType::Text, 25},
 };
 
 bool ParseUnsigned(const std::string& s, uint64_t* v) {
@@ -101,13 +107,14 @@ OptionError ParseXX(const std::string& option, ParsedOptions* out) {
     }
     const Flag* flag = nullptr;
     for (const Flag& f : kFlags) {
-        if (name == f.name) flag = &f;
+        if (name == f.name && f.since <= out->javaVersion) flag = &f;
     }
     if (!flag) return Error(OptionOutcome::Invalid, "Unrecognized VM option '" + (sign ? name : body) + "'");
     if (flag->type == FlagType::Bool) {
         if (!sign) return Error(OptionOutcome::Invalid, "Missing +/- setting for VM option '" + name + "'");
         const bool on = sign == '+';
         if (name == "UseG1GC" && !on) out->defaultGcDisabled = true;
+        if (name == "AutoCreateSharedArchive") out->autoCreateSharedArchive = on;
         if (StartsWith(name, "Use") && name.size() > 5 && name.compare(name.size() - 2, 2, "GC") == 0 && on) ++out->gcSelected;
         return OptionError();
     }
@@ -137,6 +144,10 @@ OptionError ParseXX(const std::string& option, ParsedOptions* out) {
             if (name == "InitialHeapSize") out->xms = n;
             break;
         default:
+            if (name == "SharedArchiveFile") out->sharedArchiveFile = value;
+            if (name == "ArchiveClassesAtExit") out->archiveClassesAtExit = value;
+            if (name == "AOTCache") out->aotCache = value;
+            if (name == "AOTCacheOutput") out->aotCacheOutput = value;
             break;
     }
     return OptionError();

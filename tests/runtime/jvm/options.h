@@ -27,6 +27,12 @@ struct ParsedOptions {
     int gcSelected = 0;                             // number of -XX:+Use<collector>GC
     bool defaultGcDisabled = false;
     bool reduceSignals = false;                     // -Xrs: the VM leaves Ctrl+C to the process
+    // The feature version of the runtime's release file (17 without one): a flag newer than it is
+    // unknown to the VM, which then refuses to start.
+    int javaVersion = 17;
+    // Class-data sharing and the AOT cache: the archive to map, and the archives to write at exit.
+    std::string sharedArchiveFile, archiveClassesAtExit, aotCache, aotCacheOutput;
+    bool autoCreateSharedArchive = false;
 };
 
 struct OptionError {

@@ -24,6 +24,7 @@ std::map<std::string, std::string> show(const std::string& exe) {
     while (std::getline(in, line)) {
         // The version details and icon sizes follow the resource lines.
         if (line.compare(0, 7, "version") == 0 || line.compare(0, 10, "icon group") == 0) continue;
+        if (line.compare(0, 13, "startup cache") == 0 || line.compare(0, 2, "  ") == 0) continue;
         size_t lang = line.find(" lang=");
         EXPECT_NE(lang, std::string::npos) << line;
         if (lang != std::string::npos) lines[line.substr(0, lang)] = line.substr(lang + 1);
@@ -153,6 +154,19 @@ TEST_F(PackTool, RawTextStoresBytesVerbatim) {
     for (const char* bad : {"MAIN-CLASS", "MAIN-CLASS=:x", "=1:x", "A=70000:x", "A=1:", "A=x1:f"}) {
         EXPECT_EQ(pack({"--raw-text", bad}).status, 2) << bad;
     }
+}
+
+TEST_F(PackTool, StartupCacheMarkIsShownWithTheMechanismOfEachRuntimeVersion) {
+    ASSERT_EQ(pack({"--main-class", "a.B"}).status, 0);
+    EXPECT_NE(RunCaptured({"--show", out}).out.find("startup cache: off\n"), std::string::npos);
+    ASSERT_EQ(pack({"--main-class", "a.B", "--startup-cache"}).status, 0);
+    EXPECT_EQ(show(out)["STARTUP-CACHE 12000"], "lang=1033 size=2 text=\"1\"");
+    std::string shown = RunCaptured({"--show", out}).out;
+    for (const char* line : {"startup cache: on\n", "\n  Java up to 12: none\n", "\n  Java 13-18: dynamic class-data",
+                             "\n  Java 19-24: automatic dynamic", "\n  Java 25 and later: AOT cache"}) {
+        EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
+    }
+    EXPECT_EQ(pack({"--startup-cache=yes"}).status, 2);
 }
 
 TEST_F(PackTool, HeapPercentages) {
