@@ -70,7 +70,7 @@ static bool EqualFolded(const char* text, const char* other, size_t length) {
     return true;
 }
 
-static bool IsRuntimeKey(const char* text, size_t length) {
+static bool IsArchiveKey(const char* text, size_t length) {
     size_t digits = 0;
     while (digits < length && text[digits] >= '0' && text[digits] <= '9') digits++;
     if (digits == 0 || digits + 17 != length || text[digits] != '-') return false;
@@ -88,7 +88,7 @@ ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseNa
         entryName[baseLength] != '.') {
         return parsed;
     }
-    // What follows "{base}." splits at dots into digest, runtime key, extension and up to two more.
+    // What follows "{base}." splits at dots into digest, archive key, extension and up to two more.
     const char* parts[6];
     size_t lengths[6];
     int count = 0;
@@ -104,7 +104,7 @@ ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseNa
         }
         part = dot + 1;
     }
-    if (count < 3 || !IsRuntimeKey(parts[1], lengths[1])) return parsed;
+    if (count < 3 || !IsArchiveKey(parts[1], lengths[1])) return parsed;
     bool dynamic = lengths[2] == 3 && EqualFolded(parts[2], "jsa", 3);
     bool aot = lengths[2] == 3 && EqualFolded(parts[2], "aot", 3);
     if (!dynamic && !aot) return parsed;
@@ -233,16 +233,6 @@ static void ReadyMechanism(StartupCacheMechanism mechanism, const char* archiveP
             return;
         }
     }
-}
-
-// "{version}-{16 hex digits}": the runtime's version, and a hash of its release file and of the class
-// path, so that another build of the runtime, or a class path the archive was not made for (the
-// installation moved, CLASS-PATH changed), gets an archive of its own: the VM rejects a mismatched
-// one on every start and then runs without any class-data sharing at all.
-static bool FormatArchiveKey(char* buffer, size_t size, const char* release, size_t length, const char* classPath) {
-    unsigned long long hash = HashStartupBytes(kStartupHashSeed, release, length);
-    hash = HashStartupBytes(hash, classPath, strlen(classPath));
-    return FormatPathText(buffer, size, "%d-%016llx", ReadReleaseJavaVersion(release, length), hash);
 }
 
 void PrepareStartupArchive(const char* runtimeHome, const char* digestText, const char* classPath,

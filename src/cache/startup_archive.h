@@ -6,7 +6,7 @@
 
 #include "runtime/startup_cache.h"
 
-// The release file is a few hundred bytes; only this much is read (and hashed into the runtime key).
+// The release file is a few hundred bytes; only this much is read (and hashed into the archive key).
 const size_t kReleaseFileLimit = 8192;
 
 // Names the archive of an application without a jar digest: 16 hex digits hashed from the main

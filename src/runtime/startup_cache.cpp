@@ -95,22 +95,22 @@ static bool Formed(char* buffer, size_t size, int written) {
     return true;
 }
 
-bool FormatRuntimeKey(char* buffer, size_t size, const char* releaseText, size_t length) {
+bool FormatArchiveKey(char* buffer, size_t size, const char* releaseText, size_t length, const char* classPath) {
     if (size == 0) return false;
-    int written = snprintf(buffer, size, "%d-%016llx", ReadReleaseJavaVersion(releaseText, length),
-                           static_cast<unsigned long long>(HashText(releaseText, length)));
+    unsigned long long hash = HashStartupBytes(HashText(releaseText, length), classPath, strlen(classPath));
+    int written = snprintf(buffer, size, "%d-%016llx", ReadReleaseJavaVersion(releaseText, length), hash);
     return Formed(buffer, size, written);
 }
 
 bool FormatStartupArchiveName(char* buffer, size_t size, const char* folder, const char* baseName,
-                              const char* digestText, const char* runtimeKey, StartupCacheMechanism mechanism) {
+                              const char* digestText, const char* archiveKey, StartupCacheMechanism mechanism) {
     if (size == 0) return false;
     if (mechanism == StartupCacheNone) {
         buffer[0] = '\0';
         return false;
     }
     const char* extension = mechanism == StartupCacheAotCache ? "aot" : "jsa";
-    int written = snprintf(buffer, size, "%s\\%s.%s.%s.%s", folder, baseName, digestText, runtimeKey, extension);
+    int written = snprintf(buffer, size, "%s\\%s.%s.%s.%s", folder, baseName, digestText, archiveKey, extension);
     return Formed(buffer, size, written);
 }
 

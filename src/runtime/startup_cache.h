@@ -27,14 +27,17 @@ const char* DescribeStartupCacheMechanism(StartupCacheMechanism mechanism);
 const unsigned long long kStartupHashSeed = 14695981039346656037ull;
 unsigned long long HashStartupBytes(unsigned long long hash, const void* bytes, size_t length);
 
-// "{version}-{16 hex digits}": the version, and a hash of the whole release file so that any other
-// build of the runtime gets a name of its own. False, with buffer emptied, when it would not fit.
-bool FormatRuntimeKey(char* buffer, size_t size, const char* releaseText, size_t length);
+// "{version}-{16 hex digits}": the runtime's version, and a hash of its whole release file and of the
+// class path, so that another build of the runtime, or a class path the archive was not made for
+// (the installation moved, CLASS-PATH changed), gets an archive of its own: the VM rejects a
+// mismatched one on every start and then runs without any class-data sharing at all. False, with
+// buffer emptied, when it would not fit.
+bool FormatArchiveKey(char* buffer, size_t size, const char* releaseText, size_t length, const char* classPath);
 
-// Forms "{folder}\{base}.{digest}.{runtimeKey}.jsa", or ".aot" for the AOT cache; false, with
+// Forms "{folder}\{base}.{digest}.{archiveKey}.jsa", or ".aot" for the AOT cache; false, with
 // buffer emptied, when it would not fit or the mechanism has no archive.
 bool FormatStartupArchiveName(char* buffer, size_t size, const char* folder, const char* baseName,
-                              const char* digestText, const char* runtimeKey, StartupCacheMechanism mechanism);
+                              const char* digestText, const char* archiveKey, StartupCacheMechanism mechanism);
 
 const int kMaxStartupCacheOptions = 2;
 const size_t kStartupCacheOptionSize = 300;  // the longest option name and a 260-byte path

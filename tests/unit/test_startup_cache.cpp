@@ -21,7 +21,7 @@ std::vector<std::string> OptionsFor(int version, bool archiveExists, const char*
 std::string ArchiveName(const std::string& digest, const std::string& release, StartupCacheMechanism mechanism,
                         size_t size = 260) {
     char key[64];
-    EXPECT_TRUE(FormatRuntimeKey(key, sizeof key, release.data(), release.size()));
+    EXPECT_TRUE(FormatArchiveKey(key, sizeof key, release.data(), release.size(), ""));
     std::vector<char> buffer(size, 'x');
     bool formed = FormatStartupArchiveName(buffer.data(), size, "C:\\cache", "App", digest.c_str(), key, mechanism);
     return formed ? std::string(buffer.data()) : "refused:" + std::string(buffer.data());
@@ -102,8 +102,8 @@ TEST(StartupCacheTest, ArchiveNameThatWouldBeCutIsRefused) {
     EXPECT_NE(ArchiveName(kDigest, "", StartupCacheAotCache, length + 1).rfind("refused", 0), 0u);
     EXPECT_EQ(ArchiveName(kDigest, "", StartupCacheAotCache, length), "refused:");
     char key[19];
-    EXPECT_TRUE(FormatRuntimeKey(key, sizeof key, "", 0));  // "0-" and 16 digits
-    EXPECT_FALSE(FormatRuntimeKey(key, sizeof key, "JAVA_VERSION=25", 15));
+    EXPECT_TRUE(FormatArchiveKey(key, sizeof key, "", 0, ""));  // "0-" and 16 digits
+    EXPECT_FALSE(FormatArchiveKey(key, sizeof key, "JAVA_VERSION=25", 15, ""));
     EXPECT_STREQ(key, "");
 }
 

@@ -10,12 +10,9 @@
 #include <jni.h>
 
 #include <cctype>
-<<<<<<< HEAD
 #include <csignal>
-=======
 #include <cstdint>
 #include <cstdlib>
->>>>>>> startup-wiring
 #include <cstdarg>
 #include <deque>
 #include <map>
@@ -1602,11 +1599,8 @@ jint Create(JavaVM** pvm, void** penv, void* vargs) {
     ReserveHeap();
     LoadJavaLibrary();
     CheckAgents();
-<<<<<<< HEAD
     if (!g_vm.opts.reduceSignals) signal(SIGINT, OnConsoleInterrupt);
-=======
     MapArchive();
->>>>>>> startup-wiring
 
     g_vm.javaVm.functions = &g_vmTable;
     g_vm.created = true;
