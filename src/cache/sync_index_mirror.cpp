@@ -1,0 +1,255 @@
+#include "cache/sync_index_mirror.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/diagnostics.h"
+#include "base/text.h"
+#include "cache/cache_edge.h"
+#include "cache/cache_folder.h"
+#include "cache/code_owner.h"
+#include "cache/sync_index.h"
+#include "cache/sync_mirror.h"
+#include "cache/sync_rules.h"
+
+// Why no start can run a mix of two generations: the live mirror is only ever replaced whole, by a
+// rename of a folder in which every file was verified against one index, and the VM starts after.
+
+// The folders and the record beside the live mirror, all in the application cache folder.
+struct GenerationPaths {
+    char live[kSyncPathSize];
+    char next[kSyncPathSize];
+    char old[kSyncPathSize];
+    char record[kSyncPathSize];
+    char recordTemp[kSyncPathSize];
+};
+
+static const char kGenerationTempStem[] = "sync";
+
+static bool FormGenerationPaths(GenerationPaths* paths) {
+    char appFolder[kSyncPathSize];
+    return FormatAppCacheFolder(appFolder, sizeof appFolder) &&
+           FormatPathText(paths->live, sizeof paths->live, "%s\\sync", appFolder) &&
+           FormatPathText(paths->next, sizeof paths->next, "%s\\sync.next", appFolder) &&
+           FormatPathText(paths->old, sizeof paths->old, "%s\\sync.old", appFolder) &&
+           FormatPathText(paths->record, sizeof paths->record, "%s\\sync.generation", appFolder) &&
+           FormatTempPathBeside(paths->recordTemp, sizeof paths->recordTemp, paths->record, kGenerationTempStem);
+}
+
+static bool IsRealFolder(const char* path) {
+    unsigned long attributes = GetEntryAttributes(path);
+    return IsFolderAttributes(attributes) && !IsLinkAttributes(attributes);
+}
+
+static bool EntryExists(const char* path) { return GetEntryAttributes(path) != kEntryAttributesInvalid; }
+
+// Removes whatever stands at path (a link itself, a folder with its content); true when it is gone.
+static bool ClearEntry(const char* path) {
+    if (!EntryExists(path)) return true;
+    RemoveTree(path);
+    if (EntryExists(path)) RemoveEntryItself(path);
+    return !EntryExists(path);
+}
+
+// A switch cut between its two renames leaves no live mirror but the previous one beside it: that
+// one is still the generation the record names.
+static void RecoverInterruptedSwitch(const GenerationPaths& paths) {
+    if (!EntryExists(paths.live) && IsRealFolder(paths.old)) MoveEntry(paths.old, paths.live);
+}
+
+// ---- Reading the index ----
+
+enum IndexRead {
+    IndexAbsent,     // could not be opened: the source is mirrored by listing, as without an index
+    IndexRefused,    // opened but unreadable, damaged, or its generation line does not hold
+    IndexAccepted,
+};
+
+static IndexRead ReadSourceIndex(const char* indexPath, SyncIndex* index) {
+    *index = SyncIndex();
+    void* bytes = nullptr;
+    size_t size = 0;
+    WholeFileReadResult read = ReadWholeFileOnce(indexPath, kSyncIndexMaxBytes, &bytes, &size);
+    if (read == WholeFileNotOpened) return IndexAbsent;
+    IndexRead result = IndexRefused;
+    if (read == WholeFileRead && ParseSyncIndex(bytes, size, index) == SyncIndexParsed &&
+        SyncIndexGenerationHolds(*index, bytes, size)) {
+        result = IndexAccepted;
+    }
+    free(bytes);
+    if (result != IndexAccepted) ReleaseSyncIndex(index);
+    return result;
+}
+
+// The record holds the applied generation's digest as hex and a line end; one another account
+// wrote counts as no record.
+static bool RecordNamesGeneration(const char* record, const uint8_t generation[kSha256Size]) {
+    void* bytes = nullptr;
+    size_t size = 0;
+    if (ReadWholeFileOnce(record, 2 * kSha256Size + 1, &bytes, &size) != WholeFileRead) return false;
+    char expected[2 * kSha256Size + 2];
+    FormatDigestHex(generation, expected);
+    expected[2 * kSha256Size] = '\n';
+    bool same = size == 2 * kSha256Size + 1 && memcmp(bytes, expected, size) == 0;
+    free(bytes);
+    return same && IsTrustedOwner(QueryEntryOwner(record));
+}
+
+static bool WriteGenerationRecord(const GenerationPaths& paths, const uint8_t generation[kSha256Size]) {
+    char text[2 * kSha256Size + 2];
+    FormatDigestHex(generation, text);
+    text[2 * kSha256Size] = '\n';
+    return WriteFileThroughTemp(paths.recordTemp, paths.record, text, sizeof text - 1);
+}
+
+static const char* LastPathPart(const char* path) {
+    const char* lastBackslash = strrchr(path, '\\');
+    return lastBackslash != nullptr ? lastBackslash + 1 : path;
+}
+
+// Code in the live mirror that another account owns now would run unchecked on an unchanged start.
+static bool LiveCodeIsTrusted(const char* live, const SyncIndex& index) {
+    for (size_t i = 0; i < index.count; i++) {
+        if (!IsCodeFileName(LastPathPart(index.entries[i].path))) continue;
+        char path[kSyncPathSize];
+        if (!FormatPathText(path, sizeof path, "%s\\%s", live, index.entries[i].path)) return false;
+        if (!IsTrustedOwner(QueryEntryOwner(path))) return false;
+    }
+    return true;
+}
+
+// ---- Building the next generation ----
+
+// The live file has the entry's size, time and digest (and, if code, a trusted owner): it gets a
+// second name in the next generation instead of a copy.
+static bool LinkVerifiedLiveFile(const char* livePath, const char* nextPath, const SyncIndexEntry& entry) {
+    CopyTargetProbe probe = ProbeCopyTarget(livePath);
+    if (probe.state != CopyTargetOpened || !probe.sizeRead || !probe.timeRead) return false;
+    if (probe.sizeLow != static_cast<uint32_t>(entry.size) || probe.lastWriteTime != entry.lastWriteTime) return false;
+    if (IsCodeFileName(LastPathPart(entry.path)) && !IsTrustedOwner(probe.owner)) return false;
+    uint8_t digest[kSha256Size];
+    if (!HashFileItself(livePath, digest) || memcmp(digest, entry.digest, kSha256Size) != 0) return false;
+    return LinkFileAt(livePath, nextPath);
+}
+
+// Makes the folders of path below the next generation's root; lastMade remembers the deepest
+// folder made, so that the files of one folder (which the index lists together) cost one call.
+static bool MakeParentFolders(const char* next, const char* path, char* lastMade, size_t lastMadeSize) {
+    const char* lastBackslash = strrchr(path, '\\');
+    if (lastBackslash == nullptr) return true;
+    size_t parentLength = static_cast<size_t>(lastBackslash - path);
+    if (strlen(lastMade) == parentLength && strncmp(lastMade, path, parentLength) == 0) return true;
+    for (const char* at = strchr(path, '\\'); at != nullptr; at = strchr(at + 1, '\\')) {
+        char folder[kSyncPathSize];
+        if (!FormatPathText(folder, sizeof folder, "%s\\%.*s", next, static_cast<int>(at - path), path)) return false;
+        MakeFolder(folder);
+    }
+    return FormatPathText(lastMade, lastMadeSize, "%.*s", static_cast<int>(parentLength), path);
+}
+
+static GenerationApplied BuildNextGeneration(const char* sourceRoot, const SyncIndex& index,
+                                             const GenerationPaths& paths) {
+    if (!ClearEntry(paths.next)) return GenerationNotApplied;
+    MakeFolder(paths.next);
+    if (!IsRealFolder(paths.next)) return GenerationNotApplied;
+    char lastMade[kSyncPathSize] = "";
+    for (size_t i = 0; i < index.count; i++) {
+        const SyncIndexEntry& entry = index.entries[i];
+        char livePath[kSyncPathSize];
+        char nextPath[kSyncPathSize];
+        char sourcePath[kSyncPathSize];
+        char temp[kSyncPathSize];
+        // A path that would be cut can't be mirrored whole: the generation is not applied.
+        if (!FormatPathText(livePath, sizeof livePath, "%s\\%s", paths.live, entry.path) ||
+            !FormatPathText(nextPath, sizeof nextPath, "%s\\%s", paths.next, entry.path) ||
+            !FormatPathText(sourcePath, sizeof sourcePath, "%s\\%s", sourceRoot, entry.path) ||
+            !FormatTempPathBeside(temp, sizeof temp, nextPath, kGenerationTempStem) ||
+            !MakeParentFolders(paths.next, entry.path, lastMade, sizeof lastMade)) {
+            return GenerationNotApplied;
+        }
+        if (LinkVerifiedLiveFile(livePath, nextPath, entry)) continue;
+        if (!CopyThroughTemp(sourcePath, temp, nextPath)) return GenerationNotApplied;
+        uint8_t digest[kSha256Size];
+        if (!HashFileItself(nextPath, digest)) return GenerationNotApplied;
+        if (memcmp(digest, entry.digest, kSha256Size) != 0) return GenerationSourceMoved;
+    }
+    return GenerationSwitched;
+}
+
+// Live aside, next in its place: the VM's paths name the live folder, which is always one whole
+// generation. A failure puts the previous live folder back.
+static bool SwitchGenerations(const GenerationPaths& paths) {
+    if (!ClearEntry(paths.old)) return false;
+    bool hadLive = EntryExists(paths.live);
+    if (hadLive && !MoveEntry(paths.live, paths.old)) return false;
+    if (MoveEntry(paths.next, paths.live)) return true;
+    if (hadLive) MoveEntry(paths.old, paths.live);
+    return false;
+}
+
+GenerationApplied ApplySyncGeneration(const char* sourceRoot, const SyncIndex& index) {
+    GenerationPaths paths;
+    if (!FormGenerationPaths(&paths)) return GenerationNotApplied;
+    GenerationApplied built = BuildNextGeneration(sourceRoot, index, paths);
+    if (built == GenerationSwitched && SwitchGenerations(paths)) {
+        WriteGenerationRecord(paths, index.generation);
+        ClearEntry(paths.old);
+        return GenerationSwitched;
+    }
+    ClearEntry(paths.next);
+    return built == GenerationSwitched ? GenerationNotApplied : built;
+}
+
+// ---- The start ----
+
+static bool PrepareApplicationFolder() {
+    char appFolder[kSyncPathSize];
+    if (!FormatAppCacheFolder(appFolder, sizeof appFolder)) return false;
+    unsigned long attributes = GetEntryAttributes(appFolder);
+    if (IsLinkAttributes(attributes)) {
+        if (!RemoveEntryItself(appFolder)) {
+            ReportLinkKept(appFolder);
+            return false;
+        }
+        attributes = kEntryAttributesInvalid;
+    }
+    if (!IsFolderAttributes(attributes)) MakeFolder(appFolder);
+    return IsRealFolder(appFolder);
+}
+
+bool MirrorSyncFolderByIndex(const char* sourceRoot) {
+    char indexPath[kSyncPathSize];
+    if (!FormatPathText(indexPath, sizeof indexPath, "%s\\%s", sourceRoot, kSyncIndexName)) return false;
+    SyncIndex index;
+    IndexRead read = ReadSourceIndex(indexPath, &index);
+    if (read == IndexAbsent) return false;
+
+    GenerationPaths paths;
+    if (PrepareApplicationFolder() && FormGenerationPaths(&paths)) {
+        RecoverInterruptedSwitch(paths);
+        if (read == IndexRefused) {
+            PrintMessage(stderr, "Ignored %s: it is not a whole sync index; the mirror stays as it is\n", indexPath);
+        } else if (!RecordNamesGeneration(paths.record, index.generation) || !IsRealFolder(paths.live) ||
+                   !LiveCodeIsTrusted(paths.live, index)) {
+            GenerationApplied applied = ApplySyncGeneration(sourceRoot, index);
+            if (applied == GenerationSourceMoved) {
+                // The share changed under the copy: a newer index may have been published meanwhile.
+                SyncIndex newer;
+                if (ReadSourceIndex(indexPath, &newer) == IndexAccepted &&
+                    memcmp(newer.generation, index.generation, kSha256Size) != 0) {
+                    applied = ApplySyncGeneration(sourceRoot, newer);
+                }
+                ReleaseSyncIndex(&newer);
+            }
+            if (applied != GenerationSwitched) {
+                PrintMessage(stderr, "The sync folder %s could not be mirrored whole; the mirror stays as it was\n",
+                             sourceRoot);
+            }
+        }
+    }
+    ReleaseSyncIndex(&index);
+    AddSyncLibsToClassPath();
+    return true;
+}
