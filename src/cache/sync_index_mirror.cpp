@@ -54,9 +54,11 @@ static bool ClearEntry(const char* path) {
 }
 
 // A switch cut between its two renames leaves no live mirror but the previous one beside it: that
-// one is still the generation the record names.
+// one is still the generation the record names. A build cut short leaves its folder behind.
 static void RecoverInterruptedSwitch(const GenerationPaths& paths) {
     if (!EntryExists(paths.live) && IsRealFolder(paths.old)) MoveEntry(paths.old, paths.live);
+    ClearEntry(paths.old);
+    ClearEntry(paths.next);
 }
 
 // ---- Reading the index ----
