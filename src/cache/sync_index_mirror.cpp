@@ -124,12 +124,13 @@ static bool LiveCodeIsTrusted(const char* live, const SyncIndex& index) {
 
 // ---- Building the next generation ----
 
-// The live file has the entry's size, time and digest (and, if code, a trusted owner): it gets a
-// second name in the next generation instead of a copy.
+// The live file has the entry's size and digest (and, if code, a trusted owner): it gets a second
+// name in the next generation instead of a copy. Its time is not asked for: a file republished
+// with the same content costs no transfer from the share.
 static bool LinkVerifiedLiveFile(const char* livePath, const char* nextPath, const SyncIndexEntry& entry) {
     CopyTargetProbe probe = ProbeCopyTarget(livePath);
-    if (probe.state != CopyTargetOpened || !probe.sizeRead || !probe.timeRead) return false;
-    if (probe.sizeLow != static_cast<uint32_t>(entry.size) || probe.lastWriteTime != entry.lastWriteTime) return false;
+    if (probe.state != CopyTargetOpened || !probe.sizeRead) return false;
+    if (probe.sizeLow != static_cast<uint32_t>(entry.size)) return false;
     if (IsCodeFileName(LastPathPart(entry.path)) && !IsTrustedOwner(probe.owner)) return false;
     uint8_t digest[kSha256Size];
     if (!HashFileItself(livePath, digest) || memcmp(digest, entry.digest, kSha256Size) != 0) return false;
