@@ -65,24 +65,39 @@ static void RecoverInterruptedSwitch(const GenerationPaths& paths) {
 
 enum IndexRead {
     IndexAbsent,     // could not be opened: the source is mirrored by listing, as without an index
-    IndexRefused,    // opened but unreadable, damaged, or its generation line does not hold
+    IndexRefused,    // opened but unreadable or damaged
     IndexAccepted,
 };
 
-static IndexRead ReadSourceIndex(const char* indexPath, SyncIndex* index) {
-    *index = SyncIndex();
+// The index's bytes as read from the share, and what they parse to.
+struct SourceIndex {
     void* bytes = nullptr;
     size_t size = 0;
-    WholeFileReadResult read = ReadWholeFileOnce(indexPath, kSyncIndexMaxBytes, &bytes, &size);
+    SyncIndex parsed;
+};
+
+static void ReleaseSourceIndex(SourceIndex* index) {
+    free(index->bytes);
+    ReleaseSyncIndex(&index->parsed);
+    *index = SourceIndex();
+}
+
+// One open and one read of the index, then its parsing.
+static IndexRead ReadSourceIndex(const char* indexPath, SourceIndex* index) {
+    *index = SourceIndex();
+    WholeFileReadResult read = ReadWholeFileOnce(indexPath, kSyncIndexMaxBytes, &index->bytes, &index->size);
     if (read == WholeFileNotOpened) return IndexAbsent;
-    IndexRead result = IndexRefused;
-    if (read == WholeFileRead && ParseSyncIndex(bytes, size, index) == SyncIndexParsed &&
-        SyncIndexGenerationHolds(*index, bytes, size)) {
-        result = IndexAccepted;
+    if (read == WholeFileRead && ParseSyncIndex(index->bytes, index->size, &index->parsed) == SyncIndexParsed) {
+        return IndexAccepted;
     }
-    free(bytes);
-    if (result != IndexAccepted) ReleaseSyncIndex(index);
-    return result;
+    ReleaseSourceIndex(index);
+    return IndexRefused;
+}
+
+// Whether the generation line names the digest of the entries. Only a refresh needs to know: an
+// unchanged start compares the generation line alone, and so never loads the SHA-256 library.
+static bool SourceIndexHolds(const SourceIndex& index) {
+    return SyncIndexGenerationHolds(index.parsed, index.bytes, index.size);
 }
 
 // The record holds the applied generation's digest as hex and a line end; one another account
@@ -222,10 +237,34 @@ static bool PrepareApplicationFolder() {
     return IsRealFolder(appFolder);
 }
 
+// Applies the index's generation, reading the index once more and retrying once when the share
+// changed under the copies. A refused index, or a refresh that did not end whole, leaves the
+// mirror as it was (told on stderr).
+static void RefreshGeneration(const char* sourceRoot, const char* indexPath, const SourceIndex& index) {
+    if (!SourceIndexHolds(index)) {
+        PrintMessage(stderr, "Ignored %s: it is not a whole sync index; the mirror stays as it is\n", indexPath);
+        return;
+    }
+    GenerationApplied applied = ApplySyncGeneration(sourceRoot, index.parsed);
+    if (applied == GenerationSourceMoved) {
+        // A newer index may have been published meanwhile.
+        SourceIndex newer;
+        if (ReadSourceIndex(indexPath, &newer) == IndexAccepted && SourceIndexHolds(newer) &&
+            memcmp(newer.parsed.generation, index.parsed.generation, kSha256Size) != 0) {
+            applied = ApplySyncGeneration(sourceRoot, newer.parsed);
+        }
+        ReleaseSourceIndex(&newer);
+    }
+    if (applied != GenerationSwitched) {
+        PrintMessage(stderr, "The sync folder %s could not be mirrored whole; the mirror stays as it was\n",
+                     sourceRoot);
+    }
+}
+
 bool MirrorSyncFolderByIndex(const char* sourceRoot) {
     char indexPath[kSyncPathSize];
     if (!FormatPathText(indexPath, sizeof indexPath, "%s\\%s", sourceRoot, kSyncIndexName)) return false;
-    SyncIndex index;
+    SourceIndex index;
     IndexRead read = ReadSourceIndex(indexPath, &index);
     if (read == IndexAbsent) return false;
 
@@ -234,25 +273,12 @@ bool MirrorSyncFolderByIndex(const char* sourceRoot) {
         RecoverInterruptedSwitch(paths);
         if (read == IndexRefused) {
             PrintMessage(stderr, "Ignored %s: it is not a whole sync index; the mirror stays as it is\n", indexPath);
-        } else if (!RecordNamesGeneration(paths.record, index.generation) || !IsRealFolder(paths.live) ||
-                   !LiveCodeIsTrusted(paths.live, index)) {
-            GenerationApplied applied = ApplySyncGeneration(sourceRoot, index);
-            if (applied == GenerationSourceMoved) {
-                // The share changed under the copy: a newer index may have been published meanwhile.
-                SyncIndex newer;
-                if (ReadSourceIndex(indexPath, &newer) == IndexAccepted &&
-                    memcmp(newer.generation, index.generation, kSha256Size) != 0) {
-                    applied = ApplySyncGeneration(sourceRoot, newer);
-                }
-                ReleaseSyncIndex(&newer);
-            }
-            if (applied != GenerationSwitched) {
-                PrintMessage(stderr, "The sync folder %s could not be mirrored whole; the mirror stays as it was\n",
-                             sourceRoot);
-            }
+        } else if (!RecordNamesGeneration(paths.record, index.parsed.generation) || !IsRealFolder(paths.live) ||
+                   !LiveCodeIsTrusted(paths.live, index.parsed)) {
+            RefreshGeneration(sourceRoot, indexPath, index);
         }
     }
-    ReleaseSyncIndex(&index);
+    ReleaseSourceIndex(&index);
     AddSyncLibsToClassPath();
     return true;
 }
