@@ -139,17 +139,23 @@ static bool LiveCodeIsTrusted(const char* live, const SyncIndex& index) {
 
 // ---- Building the next generation ----
 
+static bool FileHasDigest(const char* path, const uint8_t expected[kSha256Size]) {
+    uint8_t digest[kSha256Size];
+    return HashFileItself(path, digest) && memcmp(digest, expected, kSha256Size) == 0;
+}
+
 // The live file has the entry's size and digest (and, if code, a trusted owner): it gets a second
-// name in the next generation instead of a copy. Its time is not asked for: a file republished
-// with the same content costs no transfer from the share.
-static bool LinkVerifiedLiveFile(const char* livePath, const char* nextPath, const SyncIndexEntry& entry) {
+// name in the next generation, or where the file system has no hard links, a local copy checked
+// again. Its time is not asked for: a file republished with the same content costs no transfer.
+static bool TakeFromLiveMirror(const char* livePath, const char* nextPath, const char* temp,
+                               const SyncIndexEntry& entry) {
     CopyTargetProbe probe = ProbeCopyTarget(livePath);
     if (probe.state != CopyTargetOpened || !probe.sizeRead) return false;
     if (probe.sizeLow != static_cast<uint32_t>(entry.size)) return false;
     if (IsCodeFileName(LastPathPart(entry.path)) && !IsTrustedOwner(probe.owner)) return false;
-    uint8_t digest[kSha256Size];
-    if (!HashFileItself(livePath, digest) || memcmp(digest, entry.digest, kSha256Size) != 0) return false;
-    return LinkFileAt(livePath, nextPath);
+    if (!FileHasDigest(livePath, entry.digest)) return false;
+    if (LinkFileAt(livePath, nextPath)) return true;
+    return CopyThroughTemp(livePath, temp, nextPath) && FileHasDigest(nextPath, entry.digest);
 }
 
 // Makes the folders of path below the next generation's root; lastMade remembers the deepest
@@ -187,7 +193,7 @@ static GenerationApplied BuildNextGeneration(const char* sourceRoot, const SyncI
             !MakeParentFolders(paths.next, entry.path, lastMade, sizeof lastMade)) {
             return GenerationNotApplied;
         }
-        if (LinkVerifiedLiveFile(livePath, nextPath, entry)) continue;
+        if (TakeFromLiveMirror(livePath, nextPath, temp, entry)) continue;
         if (!CopyThroughTemp(sourcePath, temp, nextPath)) return GenerationNotApplied;
         uint8_t digest[kSha256Size];
         if (!HashFileItself(nextPath, digest)) return GenerationNotApplied;
