@@ -134,13 +134,18 @@ def classify(trace_path: Path, source_rel: str, mirror_rel: str):
 
 
 INDEX_NAME = "quorvia-sync.index"
-_INDEX_READ = re.compile(r'^\d+\s+(?:[\d.]+\s+)?p?read(?:64)?\(\d+<[^>]*' + re.escape(INDEX_NAME) + r'>.*\)\s+=\s+(\d+)')
+_INDEX_READ = re.compile(r'^\d+\s+(?:[\d.]+\s+)?p?read(?:64)?\(\d+<[^>]*' + re.escape(INDEX_NAME) + r'>(.*)$')
 
 
 def index_reads(trace_path: Path) -> int:
-    """read() calls on the index that returned bytes, in the launcher's process."""
-    return sum(1 for line in trace_path.read_text(errors="replace").splitlines()
-               if (m := _INDEX_READ.match(line)) and int(m.group(1)) > 0)
+    """read() calls on the index in the launcher's process, those that strace shows cut in two
+    (another thread ran meanwhile) included; calls that failed or read nothing are not counted."""
+    count = 0
+    for line in trace_path.read_text(errors="replace").splitlines():
+        m = _INDEX_READ.match(line)
+        if m and (m.group(1).endswith("<unfinished ...>") or not re.search(r"=\s+(?:0|-1)\b", m.group(1))):
+            count += 1
+    return count
 
 
 def measure_index(wine, work: Path, unc: str, share: Path, files: int, folders: int, jar: bytes, repeat: int = 3):

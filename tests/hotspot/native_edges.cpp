@@ -11,6 +11,7 @@
 
 #include "base/jni_helpers.h"
 #include "cache/jar_copy.h"
+#include "cache/sync_index.h"
 #include "cache/sync_rules.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
@@ -171,4 +172,28 @@ bool ProcessIsRunning(unsigned long) {
 unsigned long GetEntryAttributes(const char*) {
     Unreachable("GetEntryAttributes");
     return kEntryAttributesInvalid;
+}
+WholeFileReadResult ReadWholeFileOnce(const char*, size_t, void**, size_t*) {
+    Unreachable("ReadWholeFileOnce");
+    return WholeFileNotOpened;
+}
+bool HashFileItself(const char*, uint8_t*) {
+    Unreachable("HashFileItself");
+    return false;
+}
+bool LinkFileAt(const char*, const char*) {
+    Unreachable("LinkFileAt");
+    return false;
+}
+bool MoveEntry(const char*, const char*) {
+    Unreachable("MoveEntry");
+    return false;
+}
+bool WriteFileThroughTemp(const char*, const char*, const void*, size_t) {
+    Unreachable("WriteFileThroughTemp");
+    return false;
+}
+bool ComputeSha256(const void*, size_t, uint8_t*) {
+    Unreachable("ComputeSha256");
+    return false;
 }
