@@ -10,6 +10,7 @@
 #include "cache/cache_edge.h"
 #include "cache/cache_folder.h"
 #include "cache/code_owner.h"
+#include "cache/listing_walker.h"
 #include "cache/sync_index.h"
 #include "cache/sync_mirror.h"
 #include "cache/sync_rules.h"
@@ -126,7 +127,8 @@ static const char* LastPathPart(const char* path) {
     return lastBackslash != nullptr ? lastBackslash + 1 : path;
 }
 
-// Code in the live mirror that another account owns now would run unchecked on an unchanged start.
+// Code in the live mirror that another account owns now would run unchecked on an unchanged start,
+// and a jar planted in libs would end it: either is a reason to build the generation again.
 static bool LiveCodeIsTrusted(const char* live, const SyncIndex& index) {
     for (size_t i = 0; i < index.count; i++) {
         if (!IsCodeFileName(LastPathPart(index.entries[i].path))) continue;
@@ -134,7 +136,19 @@ static bool LiveCodeIsTrusted(const char* live, const SyncIndex& index) {
         if (!FormatPathText(path, sizeof path, "%s\\%s", live, index.entries[i].path)) return false;
         if (!IsTrustedOwner(QueryEntryOwner(path))) return false;
     }
-    return true;
+    char pattern[kSyncPathSize];
+    if (!FormatPathText(pattern, sizeof pattern, "%s\\libs\\*", live)) return false;
+    bool trusted = true;
+    WalkListing(pattern, [&](const FileEntryInfo& entry) {
+        char jar[kSyncPathSize];
+        if (!IsDotEntryName(entry.name) && IsJarName(entry.name) &&
+            (!FormatPathText(jar, sizeof jar, "%s\\libs\\%s", live, entry.name) ||
+             !IsTrustedOwner(QueryEntryOwner(jar)))) {
+            trusted = false;
+        }
+        return trusted;
+    });
+    return trusted;
 }
 
 // ---- Building the next generation ----
@@ -272,9 +286,14 @@ bool MirrorSyncFolderByIndex(const char* sourceRoot) {
     if (!FormatPathText(indexPath, sizeof indexPath, "%s\\%s", sourceRoot, kSyncIndexName)) return false;
     SourceIndex index;
     IndexRead read = ReadSourceIndex(indexPath, &index);
-    if (read == IndexAbsent) return false;
-
     GenerationPaths paths;
+    if (read == IndexAbsent) {
+        // The listing mirror is about to change the mirror: no generation is applied any more, so
+        // that an index published again later is applied again.
+        if (FormGenerationPaths(&paths) && EntryExists(paths.record)) RemoveEntryItself(paths.record);
+        return false;
+    }
+
     if (PrepareApplicationFolder() && FormGenerationPaths(&paths)) {
         RecoverInterruptedSwitch(paths);
         if (read == IndexRefused) {

@@ -175,6 +175,18 @@ TEST_F(SyncIndexTest, NewGenerationCopiesOnlyChangedFilesVerifiesTheRestAndPrune
     EXPECT_EQ(";" + kSync + "\\libs\\core.jar", std::string(g_launch.classPath.text));
 }
 
+TEST_F(SyncIndexTest, JarOfAnotherAccountInTheAppliedMirrorMakesTheGenerationApplyAgain) {
+    Start();
+    FsNode(Mir("libs\\core.jar"))->foreignOwner = true;
+    FsAddFile(Mir("libs\\planted.jar"), "theirs", 1);
+    FsNode(Mir("libs\\planted.jar"))->foreignOwner = true;
+    Start();
+    ExpectMirrorHolds(published);
+    EXPECT_FALSE(FsNode(Mir("libs\\core.jar"))->foreignOwner);
+    EXPECT_FALSE(MirrorKeptForeignCode());
+    EXPECT_EQ(";" + kSync + "\\libs\\core.jar;" + kSync + "\\libs\\util.jar", std::string(g_launch.classPath.text));
+}
+
 TEST_F(SyncIndexTest, PlantedFileWithTheRightSizeAndTimeIsReplacedWhenAGenerationIsApplied) {
     // A mirror left by the listing mirror, with one file changed behind its back.
     for (const IndexedFile& file : published) FsAddFile(Mir(file.path), file.content, file.time);
@@ -238,6 +250,12 @@ TEST_F(SyncIndexTest, WithoutAnIndexNothingIsDoneAndDamagedIndexLeavesTheMirrorA
     EXPECT_FALSE(MirrorSyncFolderByIndex(kSource));
     EXPECT_FALSE(FsExists(kApp));
 
+    Publish(first);
+    Start();
+    // Taken away, the index leaves the mirror to the listing mirror, which forgets the generation.
+    FsRemove(kIndexPath);
+    EXPECT_FALSE(MirrorSyncFolderByIndex(kSource));
+    EXPECT_EQ("", Record());
     Publish(first);
     Start();
     std::string firstRecord = Record();
