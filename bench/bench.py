@@ -21,7 +21,7 @@ Rows
               or folder) and in the launcher (reads of the index): an unchanged start with a sync
               index (floor: one open and one read of the index), the same without an index
               (floor: one listing per folder), and 1% of the files changed and indexed again
-              (floor: the index and the changed files).
+              (floor: the index, its head then the whole of it, and the changed files).
   size/memory launcher.exe on disk; private bytes when JNI_CreateJavaVM is reached, against a
               program that only loads the VM library and calls it.
   startup_cache
@@ -495,13 +495,13 @@ def bench_sync_index(b: Bench, runs: int, files: int = 10000, folders: int = 200
          "= 1 open, 1 read", "yes" if (unchanged, reads) == (1, 1) else "NO"),
         ("sync, no index: unchanged, share opens", str(listed), str(listing_floor), f"{listed / listing_floor:.2f}x",
          str(listed - listing_floor), "<= 1 listing per folder", "yes" if listed <= listing_floor else "NO"),
-        ("sync index: 1% changed, share opens", str(changed), str(1 + changed_files), "",
-         str(changed - 1 - changed_files), "= index + changed files",
-         "yes" if changed == 1 + changed_files else "NO"),
+        ("sync index: 1% changed, share opens", str(changed), str(2 + changed_files), "",
+         str(changed - 2 - changed_files), "= index head+whole, changed",
+         "yes" if changed == 2 + changed_files else "NO"),
         ("  unchanged start time, index / no index", fmt_ms(found["unchanged, index"]["ms"]),
          fmt_ms(found["unchanged, no index"]["ms"]), "", "", "", ""),
     ]
-    met = (unchanged, reads) == (1, 1) and changed == 1 + changed_files
+    met = (unchanged, reads) == (1, 1) and changed == 2 + changed_files
     return {"rows": rows, "met": met, "runs": runs,
             "starts": {k: dict(v, server={f"{a} {c}": n for (a, c), n in v["server"].items()})
                        for k, v in found.items()}}

@@ -118,6 +118,9 @@ enum WholeFileReadResult {
 };
 // One open and one read of a whole file of at most limit bytes; *bytes is malloc'ed (free it).
 WholeFileReadResult ReadWholeFileOnce(const char* path, size_t limit, void** bytes, size_t* size);
+// One open and one read of the first bytes of a file, at most size of them, into buffer; false
+// when it can't be opened or read. *got may be less than size for a short file.
+bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got);
 // SHA-256 of the file's content, read through a handle that is the entry itself, not a link's target.
 bool HashFileItself(const char* path, uint8_t digest[32]);
 // A second name (a hard link) for an existing file; false when the file system can't make one.

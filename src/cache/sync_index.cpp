@@ -167,6 +167,14 @@ SyncIndexVerdict ParseSyncIndex(const void* bytes, size_t size, SyncIndex* index
     return SyncIndexParsed;
 }
 
+bool ReadSyncIndexGeneration(const void* head, size_t size, uint8_t generation[kSha256Size]) {
+    static const char kPrefix[] = "quorvia-sync-index 1\ngeneration ";
+    const size_t prefixLength = sizeof kPrefix - 1;
+    const char* text = static_cast<const char*>(head);
+    return size >= prefixLength + 2 * kSha256Size + 1 && memcmp(text, kPrefix, prefixLength) == 0 &&
+           text[prefixLength + 2 * kSha256Size] == '\n' && ParseDigestHex(text + prefixLength, generation);
+}
+
 bool SyncIndexGenerationHolds(const SyncIndex& index, const void* bytes, size_t size) {
     if (index.entryBlockOffset > size || index.entryBlockLength > size - index.entryBlockOffset) return false;
     uint8_t digest[kSha256Size];

@@ -56,6 +56,11 @@ enum SyncIndexVerdict {
 SyncIndexVerdict ParseSyncIndex(const void* bytes, size_t size, SyncIndex* index);
 void ReleaseSyncIndex(SyncIndex* index);
 
+// The generation line from the first bytes of an index (the header fits in kSyncIndexHeadSize
+// bytes): false when they do not begin with a header of this version.
+inline constexpr size_t kSyncIndexHeadSize = 128;
+bool ReadSyncIndexGeneration(const void* head, size_t size, uint8_t generation[32]);
+
 // SHA-256 of a buffer: Windows BCrypt in the launcher, the platform's library in the packer.
 bool ComputeSha256(const void* bytes, size_t size, uint8_t digest[kSha256Size]);
 // Whether the generation line names the digest of the entry lines of the same bytes.

@@ -101,25 +101,23 @@ static bool SourceIndexHolds(const SourceIndex& index) {
     return SyncIndexGenerationHolds(index.parsed, index.bytes, index.size);
 }
 
-// The record holds the applied generation's digest as hex and a line end; one another account
-// wrote counts as no record.
-static bool RecordNamesGeneration(const char* record, const uint8_t generation[kSha256Size]) {
+// The record is a copy of the applied index, kept beside the mirror: an unchanged start learns
+// from it, not from the share, which files of the mirror are code. One another account wrote, or
+// one that does not parse, counts as no record.
+static bool ReadAppliedRecord(const char* record, SyncIndex* applied) {
+    *applied = SyncIndex();
     void* bytes = nullptr;
     size_t size = 0;
-    if (ReadWholeFileOnce(record, 2 * kSha256Size + 1, &bytes, &size) != WholeFileRead) return false;
-    char expected[2 * kSha256Size + 2];
-    FormatDigestHex(generation, expected);
-    expected[2 * kSha256Size] = '\n';
-    bool same = size == 2 * kSha256Size + 1 && memcmp(bytes, expected, size) == 0;
+    if (ReadWholeFileOnce(record, kSyncIndexMaxBytes, &bytes, &size) != WholeFileRead) return false;
+    bool parsed = ParseSyncIndex(bytes, size, applied) == SyncIndexParsed;
     free(bytes);
-    return same && IsTrustedOwner(QueryEntryOwner(record));
+    if (parsed && IsTrustedOwner(QueryEntryOwner(record))) return true;
+    ReleaseSyncIndex(applied);
+    return false;
 }
 
-static bool WriteGenerationRecord(const GenerationPaths& paths, const uint8_t generation[kSha256Size]) {
-    char text[2 * kSha256Size + 2];
-    FormatDigestHex(generation, text);
-    text[2 * kSha256Size] = '\n';
-    return WriteFileThroughTemp(paths.recordTemp, paths.record, text, sizeof text - 1);
+static bool WriteGenerationRecord(const GenerationPaths& paths, const void* indexBytes, size_t indexSize) {
+    return WriteFileThroughTemp(paths.recordTemp, paths.record, indexBytes, indexSize);
 }
 
 static const char* LastPathPart(const char* path) {
@@ -152,6 +150,13 @@ static bool LiveCodeIsTrusted(const char* live, const SyncIndex& index) {
 }
 
 // ---- Building the next generation ----
+
+// What one attempt to apply a generation came to.
+enum GenerationApplied {
+    GenerationSwitched,     // the mirror holds the new generation, every file verified
+    GenerationSourceMoved,  // a copied file did not match its digest: the share changed meanwhile
+    GenerationNotApplied,   // a copy, a link or the switch failed: the mirror is as it was
+};
 
 static bool FileHasDigest(const char* path, const uint8_t expected[kSha256Size]) {
     uint8_t digest[kSha256Size];
@@ -227,12 +232,16 @@ static bool SwitchGenerations(const GenerationPaths& paths) {
     return false;
 }
 
-GenerationApplied ApplySyncGeneration(const char* sourceRoot, const SyncIndex& index) {
+// Builds the next generation beside the live mirror (unchanged files linked once their digest
+// matched, the others copied from the source and verified) and switches the two. The record of
+// the applied generation is written last.
+static GenerationApplied ApplySyncGeneration(const char* sourceRoot, const SourceIndex& source) {
+    const SyncIndex& index = source.parsed;
     GenerationPaths paths;
     if (!FormGenerationPaths(&paths)) return GenerationNotApplied;
     GenerationApplied built = BuildNextGeneration(sourceRoot, index, paths);
     if (built == GenerationSwitched && SwitchGenerations(paths)) {
-        WriteGenerationRecord(paths, index.generation);
+        WriteGenerationRecord(paths, source.bytes, source.size);
         ClearEntry(paths.old);
         return GenerationSwitched;
     }
@@ -265,13 +274,13 @@ static void RefreshGeneration(const char* sourceRoot, const char* indexPath, con
         PrintMessage(stderr, "Ignored %s: it is not a whole sync index; the mirror stays as it is\n", indexPath);
         return;
     }
-    GenerationApplied applied = ApplySyncGeneration(sourceRoot, index.parsed);
+    GenerationApplied applied = ApplySyncGeneration(sourceRoot, index);
     if (applied == GenerationSourceMoved) {
         // A newer index may have been published meanwhile.
         SourceIndex newer;
         if (ReadSourceIndex(indexPath, &newer) == IndexAccepted && SourceIndexHolds(newer) &&
             memcmp(newer.parsed.generation, index.parsed.generation, kSha256Size) != 0) {
-            applied = ApplySyncGeneration(sourceRoot, newer.parsed);
+            applied = ApplySyncGeneration(sourceRoot, newer);
         }
         ReleaseSourceIndex(&newer);
     }
@@ -284,26 +293,37 @@ static void RefreshGeneration(const char* sourceRoot, const char* indexPath, con
 bool MirrorSyncFolderByIndex(const char* sourceRoot) {
     char indexPath[kSyncPathSize];
     if (!FormatPathText(indexPath, sizeof indexPath, "%s\\%s", sourceRoot, kSyncIndexName)) return false;
-    SourceIndex index;
-    IndexRead read = ReadSourceIndex(indexPath, &index);
+    // An unchanged start reads the head only: its size does not grow with the tree.
+    char head[kSyncIndexHeadSize];
+    size_t headSize = 0;
+    bool opened = ReadFileHead(indexPath, head, sizeof head, &headSize);
     GenerationPaths paths;
-    if (read == IndexAbsent) {
+    if (!opened) {
         // The listing mirror is about to change the mirror: no generation is applied any more, so
         // that an index published again later is applied again.
         if (FormGenerationPaths(&paths) && EntryExists(paths.record)) RemoveEntryItself(paths.record);
         return false;
     }
-
+    uint8_t generation[kSha256Size];
+    bool named = ReadSyncIndexGeneration(head, headSize, generation);
     if (PrepareApplicationFolder() && FormGenerationPaths(&paths)) {
         RecoverInterruptedSwitch(paths);
-        if (read == IndexRefused) {
-            PrintMessage(stderr, "Ignored %s: it is not a whole sync index; the mirror stays as it is\n", indexPath);
-        } else if (!RecordNamesGeneration(paths.record, index.parsed.generation) || !IsRealFolder(paths.live) ||
-                   !LiveCodeIsTrusted(paths.live, index.parsed)) {
-            RefreshGeneration(sourceRoot, indexPath, index);
+        SyncIndex applied;
+        bool unchanged = named && ReadAppliedRecord(paths.record, &applied) &&
+                         memcmp(applied.generation, generation, kSha256Size) == 0 && IsRealFolder(paths.live) &&
+                         LiveCodeIsTrusted(paths.live, applied);
+        ReleaseSyncIndex(&applied);
+        if (!unchanged) {
+            SourceIndex index;
+            if (ReadSourceIndex(indexPath, &index) == IndexAccepted) {
+                RefreshGeneration(sourceRoot, indexPath, index);
+            } else {
+                PrintMessage(stderr, "Ignored %s: it is not a whole sync index; the mirror stays as it is\n",
+                             indexPath);
+            }
+            ReleaseSourceIndex(&index);
         }
     }
-    ReleaseSourceIndex(&index);
     AddSyncLibsToClassPath();
     return true;
 }

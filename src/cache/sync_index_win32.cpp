@@ -112,6 +112,18 @@ WholeFileReadResult ReadWholeFileOnce(const char* path, size_t limit, void** byt
     return result;
 }
 
+bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got) {
+    *got = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD read = 0;
+    bool ok = size <= 0xFFFFFFFFu && ReadFile(file, buffer, static_cast<DWORD>(size), &read, nullptr) != FALSE;
+    CloseHandle(file);
+    *got = read;
+    return ok;
+}
+
 bool HashFileItself(const char* path, uint8_t digest[kSha256Size]) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);

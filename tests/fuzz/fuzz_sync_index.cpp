@@ -28,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         again += kSyncIndexEndLine;
         FUZZ_CHECK(again.size() == size && memcmp(again.data(), data, size) == 0);
+        // The head an unchanged start reads names the same generation.
+        uint8_t fromHead[kSha256Size];
+        FUZZ_CHECK(ReadSyncIndexGeneration(copy, size < kSyncIndexHeadSize ? size : kSyncIndexHeadSize, fromHead));
+        FUZZ_CHECK(memcmp(fromHead, index.generation, kSha256Size) == 0);
         (void)SyncIndexGenerationHolds(index, copy, size);
     }
     ReleaseSyncIndex(&index);

@@ -177,6 +177,10 @@ WholeFileReadResult ReadWholeFileOnce(const char*, size_t, void**, size_t*) {
     Unreachable("ReadWholeFileOnce");
     return WholeFileNotOpened;
 }
+bool ReadFileHead(const char*, void*, size_t, size_t*) {
+    Unreachable("ReadFileHead");
+    return false;
+}
 bool HashFileItself(const char*, uint8_t*) {
     Unreachable("HashFileItself");
     return false;

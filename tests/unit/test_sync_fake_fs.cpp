@@ -460,6 +460,17 @@ WholeFileReadResult ReadWholeFileOnce(const char* path, size_t limit, void** byt
     return WholeFileRead;
 }
 
+bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got) {
+    Touch(path);
+    g_fs.ops.push_back(std::string("head ") + path);
+    *got = 0;
+    const FakeNode* node = PlainFileAt(Resolve(FsKey(path)));
+    if (node == nullptr) return false;
+    *got = std::min(size, node->content.size());
+    memcpy(buffer, node->content.data(), *got);
+    return true;
+}
+
 bool HashFileItself(const char* path, uint8_t digest[32]) {
     Touch(path);
     g_fs.hashes.push_back(path);

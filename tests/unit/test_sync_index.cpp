@@ -130,11 +130,6 @@ protected:
         const FakeNode* record = FsNode(kApp + "\\sync.generation");
         return record != nullptr ? record->content : "";
     }
-    std::string PublishedGeneration() const {
-        std::string text = IndexText(published);
-        size_t at = text.find("generation ") + 11;
-        return text.substr(at, 64) + "\n";
-    }
 
     static std::vector<std::string> ServerOps() {
         std::vector<std::string> server;
@@ -145,14 +140,14 @@ protected:
     }
 };
 
-TEST_F(SyncIndexTest, MatchingGenerationReadsTheIndexAndNothingElseOnTheServer) {
+TEST_F(SyncIndexTest, MatchingGenerationReadsTheIndexHeadAndNothingElseOnTheServer) {
     Start();
     ExpectMirrorHolds(published);
-    EXPECT_EQ(PublishedGeneration(), Record());
+    EXPECT_EQ(IndexText(published), Record());
     EXPECT_EQ(4u, g_fs.copies.size());
 
     Start();
-    EXPECT_EQ(std::vector<std::string>{"read " + kIndexPath}, ServerOps());
+    EXPECT_EQ(std::vector<std::string>{"head " + kIndexPath}, ServerOps());
     EXPECT_TRUE(g_fs.hashes.empty()) << "an applied generation reads no file content";
     EXPECT_TRUE(g_fs.copies.empty());
     EXPECT_EQ(";" + kSync + "\\libs\\core.jar;" + kSync + "\\libs\\util.jar", std::string(g_launch.classPath.text));
@@ -166,7 +161,7 @@ TEST_F(SyncIndexTest, NewGenerationCopiesOnlyChangedFilesVerifiesTheRestAndPrune
              {"conf\\new.txt", "added", 2002}});               // libs\util.jar removed
     Start();
     ExpectMirrorHolds(published);
-    EXPECT_EQ(PublishedGeneration(), Record());
+    EXPECT_EQ(IndexText(published), Record());
     std::vector<std::string> copied;
     for (const std::string& copy : g_fs.copies) copied.push_back(copy.substr(0, copy.find('>')));
     std::sort(copied.begin(), copied.end());
@@ -212,7 +207,7 @@ TEST_F(SyncIndexTest, ShareRepublishedMidRefreshEndsWithTheNewGenerationWhole) {
     };
     Start();
     ExpectMirrorHolds(third);
-    EXPECT_EQ(PublishedGeneration(), Record());
+    EXPECT_EQ(IndexText(published), Record());
 }
 
 TEST_F(SyncIndexTest, ShareChangedMidRefreshWithoutANewIndexKeepsTheOldMirrorWhole) {
@@ -239,7 +234,7 @@ TEST_F(SyncIndexTest, SwitchCutBetweenItsRenamesIsUndoneAtTheNextStart) {
     Start();
     ExpectMirrorHolds(published);
     EXPECT_TRUE(g_fs.copies.empty());
-    EXPECT_EQ(std::vector<std::string>{"read " + kIndexPath}, ServerOps());
+    EXPECT_EQ(std::vector<std::string>{"head " + kIndexPath}, ServerOps());
 }
 
 TEST_F(SyncIndexTest, WithoutAnIndexNothingIsDoneAndDamagedIndexLeavesTheMirrorAlone) {
