@@ -17,6 +17,11 @@ Rows
               digest, so the launcher only writes (and flushes) the file.
   mirror      sync mirror of 10,000 files in 200 folders (see mirror rows; skipped when the
               mirror is not built yet).
+  sync_index  the share's work for the same tree, counted in the wineserver (every open of a file
+              or folder) and in the launcher (reads of the index): an unchanged start with a sync
+              index (floor: one open and one read of the index), the same without an index
+              (floor: one listing per folder), and 1% of the files changed and indexed again
+              (floor: the index, its head then the whole of it, and the changed files).
   size/memory launcher.exe on disk; private bytes when JNI_CreateJavaVM is reached, against a
               program that only loads the VM library and calls it.
   startup_cache
@@ -464,6 +469,44 @@ def bench_mirror(b: Bench, runs: int, files: int = 10000, folders: int = 200, fi
             "met": um / listing_floor <= 1.5, "target": "unchanged re-check ratio <= 1.5"}
 
 
+def bench_sync_index(b: Bench, runs: int, files: int = 10000, folders: int = 200) -> dict:
+    """Server operations of the three starts of mirror_cost.py --index, against their floors."""
+    mc = load_module("mirror_cost", REPO / "bench" / "mirror_cost.py")
+    wine, h = b.wine, b.h
+    work = b.work / "sync-index"
+    share = work / "share"
+    share.mkdir(parents=True)
+    unc = wine.make_unc_share("srv", "share", share)
+    if not (wine.drive_c / "rt").exists():
+        shutil.copytree(h.test_runtime_dir(), wine.drive_c / "rt")
+        wine.reg_add("HKLM\\" + RUNTIME_KEY, "CurrentVersion", "1.8")
+        wine.reg_add("HKLM\\" + RUNTIME_KEY + "\\1.8", "JavaHome", "C:\\rt")
+    found = mc.measure_index(wine, work, unc, share, files, folders, h.test_app("app.jar").read_bytes(), runs)
+
+    def source(start):
+        return sum(v for (side, _), v in found[start]["server"].items() if side == "source")
+
+    unchanged, listed, changed = source("unchanged, index"), source("unchanged, no index"), source("1% changed, index")
+    reads = found["unchanged, index"]["index_reads"]
+    changed_files = found["1% changed, index"]["changed_files"]
+    listing_floor = folders + 2  # the root and libs besides the tree's folders
+    rows = [
+        ("sync index: unchanged, share opens+reads", f"{unchanged}+{reads}", "1+1", "", str(unchanged + reads - 2),
+         "= 1 open, 1 read", "yes" if (unchanged, reads) == (1, 1) else "NO"),
+        ("sync, no index: unchanged, share opens", str(listed), str(listing_floor), f"{listed / listing_floor:.2f}x",
+         str(listed - listing_floor), "<= 1 listing per folder", "yes" if listed <= listing_floor else "NO"),
+        ("sync index: 1% changed, share opens", str(changed), str(2 + changed_files), "",
+         str(changed - 2 - changed_files), "= index head+whole, changed",
+         "yes" if changed == 2 + changed_files else "NO"),
+        ("  unchanged start time, index / no index", fmt_ms(found["unchanged, index"]["ms"]),
+         fmt_ms(found["unchanged, no index"]["ms"]), "", "", "", ""),
+    ]
+    met = (unchanged, reads) == (1, 1) and changed == 2 + changed_files
+    return {"rows": rows, "met": met, "runs": runs,
+            "starts": {k: dict(v, server={f"{a} {c}": n for (a, c), n in v["server"].items()})
+                       for k, v in found.items()}}
+
+
 # ---------------------------------------------------------------------------------------------
 # Start-up cache (native HotSpot)
 
@@ -633,6 +676,10 @@ def table(results: dict) -> str:
             rows.append(("sync mirror", "not run", "", "", "", m["skipped"], ""))
         for r in m.get("rows", []):
             rows.append(tuple(r))
+    si = results.get("sync_index")
+    if si:
+        for r in si.get("rows", []):
+            rows.append(tuple(r))
     sc = results.get("startup_cache")
     if sc:
         for r in sc.get("rows", []):
@@ -662,7 +709,8 @@ def main() -> int:
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--first-runs", type=int, default=5)
     parser.add_argument("--mirror-runs", type=int, default=3)
-    parser.add_argument("--only", default="startup,warm_work,first_start,size_memory,mirror,startup_cache")
+    parser.add_argument("--only",
+                        default="startup,warm_work,first_start,size_memory,mirror,sync_index,startup_cache")
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix and work files")
     args = parser.parse_args()
     build = args.build.resolve()
@@ -682,6 +730,7 @@ def main() -> int:
                          ("first_start", lambda: bench_first_start(b, args.first_runs)),
                          ("size_memory", lambda: bench_size_memory(b)),
                          ("mirror", lambda: bench_mirror(b, args.mirror_runs)),
+                         ("sync_index", lambda: bench_sync_index(b, args.mirror_runs)),
                          ("startup_cache", lambda: bench_startup_cache(b, args.runs))):
             if name in only:
                 started = time.monotonic()

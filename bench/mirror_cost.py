@@ -11,8 +11,12 @@ once, then starts it again with nothing changed and reports
   - the floor: one Windows program listing both trees recursively with FindFirstFileA, minus the
     same program listing two empty folders.
 
+With --index it compares instead, on the same tree, the server's work of three starts: unchanged
+with a sync index (quorvia-pack --index), unchanged without one, and 1% of the files changed and
+indexed again; the index's reads are counted in the launcher's own process, where Wine reads.
+
 Usage (after the normal build; BUILD_DIR / WINDOWS_BUILD_DIR as for the e2e tests):
-  /usr/bin/python3 bench/mirror_cost.py [--files 10000] [--folders 200] [--repeat 3]
+  /usr/bin/python3 bench/mirror_cost.py [--files 10000] [--folders 200] [--repeat 3] [--index]
 """
 
 import argparse
@@ -23,6 +27,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
@@ -128,12 +133,103 @@ def classify(trace_path: Path, source_rel: str, mirror_rel: str):
     return counts
 
 
+INDEX_NAME = "quorvia-sync.index"
+_INDEX_READ = re.compile(r'^\d+\s+(?:[\d.]+\s+)?p?read(?:64)?\(\d+<[^>]*' + re.escape(INDEX_NAME) + r'>(.*)$')
+
+
+def index_reads(trace_path: Path) -> int:
+    """read() calls on the index in the launcher's process, those that strace shows cut in two
+    (another thread ran meanwhile) included; calls that failed or read nothing are not counted."""
+    count = 0
+    for line in trace_path.read_text(errors="replace").splitlines():
+        m = _INDEX_READ.match(line)
+        if m and (m.group(1).endswith("<unfinished ...>") or not re.search(r"=\s+(?:0|-1)\b", m.group(1))):
+            count += 1
+    return count
+
+
+def measure_index(wine, work: Path, unc: str, share: Path, files: int, folders: int, jar: bytes, repeat: int = 3):
+    """The three starts on two trees of the same shape, "indexed" (with an index) and "listed"
+    (without). Returns {start: {"server": Counter of classify(), "index_reads": n, "ms": best}}.
+    The caller has made the share and the registry runtime."""
+    make_source(share / "indexed", files, folders, jar)
+    make_source(share / "listed", files, folders, jar)
+    tool = str(harness.require(harness.pack_tool()))
+
+    def index():
+        subprocess.run([tool, "--index", str(share / "indexed")], check=True, stdout=subprocess.DEVNULL)
+
+    index()
+    exes = {name: harness.make_app(work / "exe", name=name.capitalize(), runtime=False,
+                                   main_class="com.example.App", sync_path=f"{unc}\\{name}")
+            for name in ("indexed", "listed")}
+    mirror_of = {name: f"c:/ProgramData/.quorvia/cache/{name.capitalize()}/sync" for name in exes}
+    for name in exes:
+        assert wine.run(exes[name], timeout=3600).status == 0
+
+    def traced(name):
+        client = work / f"client-{name}-{time.monotonic_ns()}.txt"
+        saved = harness.TRACED_CALLS
+        harness.TRACED_CALLS = saved + ",read,pread64"
+        try:
+            with wine.strace_server() as trace:
+                result = wine.run(exes[name], timeout=3600, strace_to=client)
+        finally:
+            harness.TRACED_CALLS = saved
+        assert result.status == 0, result
+        return {"server": classify(trace.path, f"unc/srv/share/{name}", mirror_of[name]),
+                "index_reads": index_reads(client)}
+
+    def best(name):
+        return min(wine.run(exes[name], timeout=3600).duration for _ in range(repeat)) * 1000
+
+    found = {"unchanged, index": dict(traced("indexed"), ms=best("indexed")),
+             "unchanged, no index": dict(traced("listed"), ms=best("listed"))}
+    picked = sorted((share / "indexed").glob("dir*/*.dat"))[:: 100][: files // 100]
+    for p in picked:
+        p.write_bytes(p.read_bytes() + b"changed")
+    index()
+    found["1% changed, index"] = traced("indexed")
+    found["1% changed, index"]["changed_files"] = len(picked)
+    return found
+
+
+def print_index_counts(found: dict):
+    print("server opens (wineserver) and index reads (launcher process) per start:")
+    for start, figures in found.items():
+        server = figures["server"]
+        source = sum(v for (side, _), v in server.items() if side == "source")
+        mirror = sum(v for (side, _), v in server.items() if side == "mirror")
+        ms = f", best {figures['ms']:.0f} ms" if "ms" in figures else ""
+        print(f"  {start:22s} source opens {source:6d}, mirror opens {mirror:6d}, index reads "
+              f"{figures['index_reads']}{ms}   {dict(sorted(server.items()))}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--files", type=int, default=10000)
     parser.add_argument("--folders", type=int, default=200)
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--index", action="store_true", help="the sync index's three starts")
     args = parser.parse_args()
+
+    if args.index:
+        wine, _, _ = harness.new_wine("mirror-cost-index")
+        work = Path(tempfile.mkdtemp(prefix="mirror-cost-index-"))
+        try:
+            jar = harness.require(harness.test_app("app.jar")).read_bytes()
+            share = work / "share"
+            share.mkdir()
+            unc = wine.make_unc_share("srv", "share", share)
+            shutil.copytree(harness.require(harness.test_runtime_dir()), wine.drive_c / "rt")
+            wine.reg_add("HKLM\\" + KEY1, "CurrentVersion", "1.8")
+            wine.reg_add("HKLM\\" + KEY1 + "\\1.8", "JavaHome", "C:\\rt")
+            print_index_counts(measure_index(wine, work, unc, share, args.files, args.folders, jar, args.repeat))
+        finally:
+            wine.close()
+            shutil.rmtree(work, ignore_errors=True)
+            shutil.rmtree(wine.prefix.parent, ignore_errors=True)
+        return
 
     wine, _, _ = harness.new_wine("mirror-cost")
     work = Path(tempfile.mkdtemp(prefix="mirror-cost-"))

@@ -38,9 +38,6 @@ bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool repla
 
 // ---- The start-up archive (startup_archive_win32.cpp) ----
 
-// Reads at most size bytes from the start of the file; the count read, 0 when it can't be opened.
-size_t ReadFileHead(const char* path, void* buffer, size_t size);
-
 struct StartupArchiveProbe {
     CacheFileState state;
     EntryOwner owner;  // read when opened; a file held by another process counts as the user's
@@ -124,3 +121,25 @@ unsigned long GetEntryAttributes(const char* path);
 unsigned long GetOwnProcessId();
 // Whether a process of that id runs now (also one of another account that can't be opened).
 bool ProcessIsRunning(unsigned long processId);
+
+// ---- The sync index (sync_index_win32.cpp) ----
+
+enum WholeFileReadResult {
+    WholeFileNotOpened,  // the open failed (no such file, no such share, access denied...)
+    WholeFileRead,
+    WholeFileRefused,    // opened, but larger than the limit, or the read failed or came short
+};
+// One open and one read of a whole file of at most limit bytes; *bytes is malloc'ed (free it).
+WholeFileReadResult ReadWholeFileOnce(const char* path, size_t limit, void** bytes, size_t* size);
+// One open and one read of the first bytes of a file (the index head, a runtime's release file), at
+// most size of them, into buffer; false when it can't be opened or read. *got may be less than size
+// for a short file.
+bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got);
+// SHA-256 of the file's content, read through a handle that is the entry itself, not a link's target.
+bool HashFileItself(const char* path, uint8_t digest[32]);
+// A second name (a hard link) for an existing file; false when the file system can't make one.
+bool LinkFileAt(const char* existing, const char* newName);
+// Renames a file or folder (a link itself); never replaces an entry at to.
+bool MoveEntry(const char* from, const char* to);
+// Writes bytes to temp, then moves temp over path, so that path never holds a cut file.
+bool WriteFileThroughTemp(const char* temp, const char* path, const void* bytes, size_t size);

@@ -241,7 +241,8 @@ void PrepareStartupArchive(const char* runtimeHome, const char* digestText, cons
     char releasePath[kArchivePathSize];
     if (!FormatPathText(releasePath, sizeof releasePath, "%s\\release", runtimeHome)) return;
     static char release[kReleaseFileLimit];
-    size_t length = ReadFileHead(releasePath, release, sizeof release);
+    size_t length = 0;
+    ReadFileHead(releasePath, release, sizeof release, &length);
     StartupCacheMechanism mechanism = ChooseMechanismForRelease(release, length);
     char archiveKey[64];
     if (mechanism == StartupCacheNone || !FormatArchiveKey(archiveKey, sizeof archiveKey, release, length, classPath)) {

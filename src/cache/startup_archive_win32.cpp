@@ -1,4 +1,4 @@
-// The start-up archive's file edges: a bounded read, a probe that never follows a link, and the move
+// The start-up archive's file edges: a probe that never follows a link, and the move
 // of a finished archive into place.
 #include <windows.h>
 
@@ -6,17 +6,6 @@
 #include "cache/entry_identity_win32.h"
 #include "cache/sync_rules.h"
 #include "runtime/startup_cache.h"
-
-size_t ReadFileHead(const char* path, void* buffer, size_t size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    DWORD limit = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-    DWORD read = 0;
-    if (!ReadFile(file, buffer, limit, &read, nullptr)) read = 0;
-    CloseHandle(file);
-    return read;
-}
 
 StartupArchiveProbe ProbeStartupArchive(const char* path) {
     StartupArchiveProbe probe = {CacheFileAbsent, OwnerUnreadable, false, false};

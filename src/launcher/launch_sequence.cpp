@@ -12,6 +12,7 @@
 #include "cache/cache_folder.h"
 #include "cache/jar_copy.h"
 #include "cache/startup_archive.h"
+#include "cache/sync_index_mirror.h"
 #include "cache/sync_mirror.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
@@ -69,7 +70,7 @@ static bool EnterSyncFolder(bool instanceIsFirst) {
     g_launch.launchMode = SyncFolder;
     ShowLauncherSplash(g_launch.splashOption);
     if (instanceIsFirst) {
-        MirrorSyncFolder(g_launch.syncPath.text, ".");
+        if (!MirrorSyncFolderByIndex(g_launch.syncPath.text)) MirrorSyncFolder(g_launch.syncPath.text, ".");
         ReleaseFirstInstanceHold();
     } else {
         WaitForFirstInstance();

@@ -19,6 +19,7 @@
 #include "base/jni_helpers.h"
 #include "cache/cache_edge.h"
 #include "cache/jar_copy.h"
+#include "cache/sync_index.h"
 #include "cache/sync_rules.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
@@ -234,12 +235,15 @@ bool ProcessIsRunning(unsigned long processId) {
     return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }
 
-size_t ReadFileHead(const char* path, void* buffer, size_t size) {
+bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got) {
+    *got = 0;
     int file = open(NativePath(path).c_str(), O_RDONLY);
-    if (file < 0) return 0;
+    if (file < 0) return false;
     ssize_t read = ::read(file, buffer, size);
     close(file);
-    return read > 0 ? static_cast<size_t>(read) : 0;
+    if (read < 0) return false;
+    *got = static_cast<size_t>(read);
+    return true;
 }
 
 StartupArchiveProbe ProbeStartupArchive(const char* path) {
@@ -255,10 +259,37 @@ StartupArchiveProbe ProbeStartupArchive(const char* path) {
     probe.owner = status.st_uid == getuid() ? OwnerCurrentUser : OwnerOther;
     unsigned char head[4];
     probe.headRead = true;
-    probe.hasMagic = HasStartupArchiveMagic(head, ReadFileHead(path, head, sizeof head));
+    size_t got = 0;
+    ReadFileHead(path, head, sizeof head, &got);
+    probe.hasMagic = HasStartupArchiveMagic(head, got);
     return probe;
 }
 
 bool MoveArchiveIntoPlace(const char* from, const char* to) {
     return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+WholeFileReadResult ReadWholeFileOnce(const char*, size_t, void**, size_t*) {
+    Unreachable("ReadWholeFileOnce");
+    return WholeFileNotOpened;
+}
+bool HashFileItself(const char*, uint8_t*) {
+    Unreachable("HashFileItself");
+    return false;
+}
+bool LinkFileAt(const char*, const char*) {
+    Unreachable("LinkFileAt");
+    return false;
+}
+bool MoveEntry(const char*, const char*) {
+    Unreachable("MoveEntry");
+    return false;
+}
+bool WriteFileThroughTemp(const char*, const char*, const void*, size_t) {
+    Unreachable("WriteFileThroughTemp");
+    return false;
+}
+bool ComputeSha256(const void*, size_t, uint8_t*) {
+    Unreachable("ComputeSha256");
+    return false;
 }

@@ -6,15 +6,6 @@
 #include "runtime/startup_cache.h"
 #include "test_sync_fake_fs.h"
 
-size_t ReadFileHead(const char* path, void* buffer, size_t size) {
-    g_fs.ops.push_back(std::string("read ") + path);
-    const FakeNode* node = FsNode(path);
-    if (node == nullptr || node->folder) return 0;
-    size_t length = node->content.size() < size ? node->content.size() : size;
-    memcpy(buffer, node->content.data(), length);
-    return length;
-}
-
 StartupArchiveProbe ProbeStartupArchive(const char* path) {
     g_fs.ops.push_back(std::string("probe ") + path);
     const FakeNode* node = FsNode(path);

@@ -3,9 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+// The one-call SHA-256, which OpenSSL 3 marks deprecated but keeps.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
+
 #include "cache/jar_copy.h"
+#include "cache/sync_index.h"
 #include "cache/sync_mirror.h"
 #include "cache/sync_rules.h"
 
@@ -349,6 +355,7 @@ bool CopyThroughTemp(const char* source, const char* temp, const char* target) {
         g_fs.nodes[targetKey] = copy;
     }
     if (dropNow) g_fs.unreachable[FsKey(g_fs.dropRoot)] = g_fs.dropError;
+    if (g_fs.afterCopy) g_fs.afterCopy(source);
     return !fails;
 }
 
@@ -422,4 +429,106 @@ unsigned long GetEntryAttributes(const char* path) {
 bool IsNetworkPath(const char* path) {
     std::string key = FsKey(path);
     return key.compare(0, 2, "\\\\") == 0 || key.compare(0, 2, "x:") == 0;
+}
+
+// ---- Sync index edge ----
+
+bool ComputeSha256(const void* bytes, size_t size, uint8_t digest[kSha256Size]) {
+    SHA256(static_cast<const unsigned char*>(bytes), size, digest);
+    return true;
+}
+
+static const FakeNode* PlainFileAt(const std::string& key) {
+    if (UnreachableError(key) != 0) return nullptr;
+    auto node = g_fs.nodes.find(key);
+    if (node == g_fs.nodes.end() || node->second.folder || node->second.link) return nullptr;
+    return &node->second;
+}
+
+WholeFileReadResult ReadWholeFileOnce(const char* path, size_t limit, void** bytes, size_t* size) {
+    Touch(path);
+    g_fs.wholeReads.push_back(path);
+    g_fs.ops.push_back(std::string("read ") + path);
+    *bytes = nullptr;
+    *size = 0;
+    const FakeNode* node = PlainFileAt(Resolve(FsKey(path)));
+    if (node == nullptr) return WholeFileNotOpened;
+    if (node->content.size() > limit) return WholeFileRefused;
+    *bytes = malloc(node->content.size() + 1);
+    memcpy(*bytes, node->content.data(), node->content.size());
+    *size = node->content.size();
+    return WholeFileRead;
+}
+
+bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got) {
+    Touch(path);
+    g_fs.ops.push_back(std::string("head ") + path);
+    *got = 0;
+    const FakeNode* node = PlainFileAt(Resolve(FsKey(path)));
+    if (node == nullptr) return false;
+    *got = std::min(size, node->content.size());
+    memcpy(buffer, node->content.data(), *got);
+    return true;
+}
+
+bool HashFileItself(const char* path, uint8_t digest[32]) {
+    Touch(path);
+    g_fs.hashes.push_back(path);
+    g_fs.ops.push_back(std::string("hash ") + path);
+    const FakeNode* node = PlainFileAt(Resolve(FsKey(path)));
+    return node != nullptr && ComputeSha256(node->content.data(), node->content.size(), digest);
+}
+
+bool LinkFileAt(const char* existing, const char* newName) {
+    Touch(existing);
+    Touch(newName);
+    g_fs.links.push_back(std::string(existing) + ">" + newName);
+    g_fs.ops.push_back(std::string("link ") + newName);
+    std::string newKey = Resolve(FsKey(newName));
+    const FakeNode* node = PlainFileAt(Resolve(FsKey(existing)));
+    auto parent = g_fs.nodes.find(ParentKey(newKey));
+    if (node == nullptr || g_fs.nodes.count(newKey) > 0 || parent == g_fs.nodes.end() || !parent->second.folder) {
+        return false;
+    }
+    FakeNode copy = *node;  // one file, two names: content, time and owner alike
+    copy.name = LastPart(newName);
+    copy.order = g_fs.nextOrder++;
+    g_fs.nodes[newKey] = copy;
+    return true;
+}
+
+bool MoveEntry(const char* from, const char* to) {
+    Touch(from);
+    Touch(to);
+    g_fs.moves.push_back(std::string(from) + ">" + to);
+    g_fs.ops.push_back(std::string("move ") + from);
+    std::string fromKey = FsKey(from);
+    std::string toKey = FsKey(to);
+    auto parent = g_fs.nodes.find(ParentKey(toKey));
+    if (g_fs.nodes.count(fromKey) == 0 || g_fs.nodes.count(toKey) > 0 || parent == g_fs.nodes.end()) return false;
+    std::map<std::string, FakeNode> moved;
+    for (auto it = g_fs.nodes.begin(); it != g_fs.nodes.end();) {
+        if (it->first == fromKey || it->first.compare(0, fromKey.size() + 1, fromKey + "\\") == 0) {
+            moved[toKey + it->first.substr(fromKey.size())] = it->second;
+            it = g_fs.nodes.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    moved[toKey].name = LastPart(to);
+    g_fs.nodes.insert(moved.begin(), moved.end());
+    return true;
+}
+
+bool WriteFileThroughTemp(const char* temp, const char* path, const void* bytes, size_t size) {
+    Touch(temp);
+    Touch(path);
+    g_fs.ops.push_back(std::string("write ") + path);
+    std::string key = Resolve(FsKey(path));
+    auto parent = g_fs.nodes.find(ParentKey(key));
+    if (parent == g_fs.nodes.end() || !parent->second.folder || UnreachableError(key) != 0) return false;
+    FakeNode& node = NewNode(key, LastPart(path), false);
+    node.content.assign(static_cast<const char*>(bytes), size);
+    node.foreignOwner = false;
+    return true;
 }

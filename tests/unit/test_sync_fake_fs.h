@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -59,6 +60,13 @@ struct FakeFileSystem {
     int attributeQueries = 0;
     int openListings = 0;  // listings not yet closed
     size_t longestPath = 0;  // every path handed to an edge
+    // The sync index's edges: whole-file reads, digests, hard links and renames, by path.
+    std::vector<std::string> wholeReads;
+    std::vector<std::string> hashes;
+    std::vector<std::string> links;  // "existing>new"
+    std::vector<std::string> moves;  // "from>to"
+    // Called after each copy with its source path: a share that changes under a refresh.
+    std::function<void(const std::string&)> afterCopy;
 };
 
 extern FakeFileSystem g_fs;

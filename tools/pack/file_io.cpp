@@ -12,7 +12,7 @@
 
 static std::string ErrnoText(int code) { return code != 0 ? std::string(strerror(code)) : "I/O error"; }
 
-static bool FileExists(const std::string& path) {
+bool FileExists(const std::string& path) {
     FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
     fclose(f);

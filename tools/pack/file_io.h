@@ -11,3 +11,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::stri
 // Writes to a temporary file beside `path`, then renames it over `path`, so that a failure never
 // leaves a half-written output behind.
 bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& data, std::string& error);
+
+// Whether path opens for reading.
+bool FileExists(const std::string& path);

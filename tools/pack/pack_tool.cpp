@@ -10,6 +10,8 @@
 #include "manifest_code_page.h"
 #include "md5.h"
 #include "signature.h"
+#include "sync_index_check.h"
+#include "sync_index_tool.h"
 #include "version_info.h"
 
 constexpr uint16_t kLangEnUs = 1033;
@@ -62,6 +64,8 @@ const char kConsoleLauncherName[] = "launcher-console.exe";
 const char kUsage[] =
     "Usage: quorvia-pack [--launcher LAUNCHER.exe | --console] --out APP.exe [options]\n"
     "       quorvia-pack --show APP.exe\n"
+    "       quorvia-pack --index SYNC-FOLDER\n"
+    "       quorvia-pack --check SYNC-FOLDER\n"
     "       quorvia-pack @FILE ...\n"
     "       quorvia-pack --help | --version\n"
     "\n"
@@ -100,6 +104,10 @@ const char kUsage[] =
     "  --strip-signature         remove the launcher's code signature instead of refusing it\n"
     "  --show FILE               list the resources, version details and icon sizes of an exe\n"
     "  --version                 print the version of quorvia-pack\n"
+    "  --index DIR               write DIR\\quorvia-sync.index, the list of every file of a sync\n"
+    "                            folder with its size, time and SHA-256; run it after copying a\n"
+    "                            new version into DIR\n"
+    "  --check DIR               compare a sync folder's index with its files\n"
     "  @FILE                     the arguments written in FILE, one option or value per line;\n"
     "                            \"...\" or '...' around a value with blanks, # starts a comment;\n"
     "                            relative --launcher, --out, --show, --classes, --splash and\n"
@@ -612,6 +620,8 @@ std::string DescribeStartupCache(const std::vector<Resource>& resources) {
 }
 
 int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err) {
+    if (args.size() == 2 && args[0] == "--index") return WriteSyncIndex(args[1], out, err);
+    if (args.size() == 2 && args[0] == "--check" && HoldsSyncIndex(args[1])) return CheckSyncIndex(args[1], out, err);
     std::vector<Argument> expanded;
     std::string error;
     int status = ExpandArgumentFiles(args, expanded, error);

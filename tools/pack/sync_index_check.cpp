@@ -1,0 +1,83 @@
+#include "sync_index_check.h"
+
+#include <cstring>
+#include <vector>
+
+#include "../../src/cache/sync_index.h"
+#include "file_io.h"
+#include "sha256.h"
+#include "sync_index_tool.h"
+
+#ifdef _WIN32
+static const char kSeparator = '\\';
+#else
+static const char kSeparator = '/';
+#endif
+
+bool HoldsSyncIndex(const std::string& folder) { return FileExists(folder + kSeparator + kSyncIndexName); }
+
+int CheckSyncIndex(const std::string& folder, FILE* out, FILE* err) {
+    std::string indexPath = folder + kSeparator + kSyncIndexName;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(indexPath, bytes, error)) {
+        fprintf(err, "quorvia-pack: %s: %s\n", indexPath.c_str(), error.c_str());
+        return 1;
+    }
+    SyncIndex index;
+    SyncIndexVerdict verdict = ParseSyncIndex(bytes.data(), bytes.size(), &index);
+    if (verdict != SyncIndexParsed || !SyncIndexGenerationHolds(index, bytes.data(), bytes.size())) {
+        const char* why = verdict == SyncIndexTooLarge ? "exceeds the size or entry limit"
+                          : verdict == SyncIndexNoMemory ? "does not fit in memory"
+                          : verdict == SyncIndexDamaged  ? "is damaged or of another version"
+                                                         : "has a generation that does not match its entries";
+        fprintf(err, "quorvia-pack: %s: the index %s\n", indexPath.c_str(), why);
+        ReleaseSyncIndex(&index);
+        return 1;
+    }
+    std::vector<SyncFolderFile> files;
+    if (!ListSyncFolder(folder, files, error)) {
+        fprintf(err, "quorvia-pack: %s\n", error.c_str());
+        ReleaseSyncIndex(&index);
+        return 1;
+    }
+    // Both lists come in the index's order: one merge finds what is missing on either side.
+    size_t differences = 0;
+    size_t i = 0, j = 0;
+    while (i < index.count || j < files.size()) {
+        int order = i == index.count   ? 1
+                    : j == files.size() ? -1
+                                        : CompareIndexPaths(index.entries[i].path, files[j].relativePath.c_str());
+        if (order < 0) {
+            fprintf(out, "%s: listed in the index but missing\n", index.entries[i++].path);
+            differences++;
+            continue;
+        }
+        if (order > 0) {
+            fprintf(out, "%s: not in the index\n", files[j++].relativePath.c_str());
+            differences++;
+            continue;
+        }
+        const SyncIndexEntry& entry = index.entries[i++];
+        const SyncFolderFile& file = files[j++];
+        uint8_t digest[kSha256Size];
+        if (file.size != entry.size) {
+            fprintf(out, "%s: size %llu, the index says %llu\n", entry.path, (unsigned long long)file.size,
+                    (unsigned long long)entry.size);
+        } else if (file.lastWriteTime != entry.lastWriteTime) {
+            fprintf(out, "%s: last-write time differs from the index\n", entry.path);
+        } else if (!Sha256OfFile(file.fullPath, digest, error)) {
+            fprintf(out, "%s: can't be read: %s\n", entry.path, error.c_str());
+        } else if (memcmp(digest, entry.digest, kSha256Size) != 0) {
+            fprintf(out, "%s: content differs from the index\n", entry.path);
+        } else {
+            continue;
+        }
+        differences++;
+    }
+    char hex[2 * kSha256Size + 1];
+    FormatDigestHex(index.generation, hex);
+    if (differences == 0) fprintf(out, "%s: %zu files match generation %s\n", indexPath.c_str(), index.count, hex);
+    ReleaseSyncIndex(&index);
+    return differences == 0 ? 0 : 1;
+}
