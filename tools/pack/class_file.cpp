@@ -97,7 +97,7 @@ bool ReadClassFile(const uint8_t* data, size_t size, ClassFileInfo& info, std::s
     }
     r.U2();  // access flags
     uint16_t thisClass = r.U2();
-    r.U2();  // super class
+    uint16_t superClass = r.U2();
     r.Skip(size_t(r.U2()) * 2);
     if (r.failed) {
         error = "class file is cut short";
@@ -110,6 +110,9 @@ bool ReadClassFile(const uint8_t* data, size_t size, ClassFileInfo& info, std::s
     }
     const Utf8Entry& name = utf8[nameIndex];
     info.name.assign(reinterpret_cast<const char*>(data + name.offset), name.length);
+    uint16_t superNameIndex = superClass < poolCount ? classNameIndex[superClass] : 0;
+    if (superNameIndex != 0 && superNameIndex < poolCount && utf8[superNameIndex].present)
+        info.superName.assign(reinterpret_cast<const char*>(data + utf8[superNameIndex].offset), utf8[superNameIndex].length);
 
     for (int table = 0; table < 2 && !r.failed; table++) {  // fields, then methods
         uint16_t count = r.U2();

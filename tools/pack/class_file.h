@@ -15,7 +15,8 @@ struct EntryMethod {
 struct ClassFileInfo {
     uint16_t majorVersion = 0;
     uint16_t minorVersion = 0;
-    std::string name;  // internal form, com/example/Main
+    std::string name;       // internal form, com/example/Main
+    std::string superName;  // empty for java/lang/Object
     EntryMethod main;
     EntryMethod initSingleApplication;
 };

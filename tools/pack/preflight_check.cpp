@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "check_platform.h"
 #include "class_file.h"
+#include "cache/cache_folder.h"
 #include "config/config_edge.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
@@ -475,6 +476,23 @@ void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources)
     }
 }
 
+// The class of that internal name, from the first class path entry holding it.
+bool FindClass(Report& report, const std::vector<ClassSource>& sources, const std::string& className,
+               ClassFileInfo& info, std::string& foundIn) {
+    std::string classEntry = className + ".class", error;
+    for (const ClassSource& source : sources) {
+        Bytes classBytes;
+        if (!ReadMainClassFrom(source, classEntry, classBytes, error)) continue;
+        if (!ReadClassFile(classBytes.data(), classBytes.size(), info, error)) {
+            report.Fail(kApplication, classEntry + " in " + source.shown + ": " + error, "Rebuild the jar.");
+            return false;
+        }
+        foundIn = source.shown;
+        return true;
+    }
+    return false;
+}
+
 void DescribeApplication(Report& report, const Settings& settings, const RuntimeChoice& runtime) {
     // The class path in the launcher's order: -cp and configuration entries, the application jar,
     // then the CLASS-PATH resource.
@@ -494,8 +512,15 @@ void DescribeApplication(Report& report, const Settings& settings, const Runtime
                 report.Fail(kApplication, "no CLASSES jar and no jar path: the launcher has no application jar to cache",
                             "Pack the exe with --classes or --jar-path.");
             } else {
-                report.Ok(kApplication, "launch mode: the embedded CLASSES jar, cached on the first start");
-                sources.push_back({"(embedded CLASSES jar)", "", true});
+                // The VM reads the jar from its cache file, named by the configured or packed digest.
+                bool hasDigest = false;
+                std::string digest = !IsEmpty(g_launch.cacheDigest) ? g_launch.cacheDigest
+                                                                    : ResourceText(kMd5SumResource, &hasDigest);
+                ForgetCacheFileName();
+                const char* cacheFile = GetCacheFileName(digest.c_str());
+                std::string shown = cacheFile != nullptr ? cacheFile : "(embedded CLASSES jar)";
+                report.Ok(kApplication, "launch mode: the embedded CLASSES jar, cached on the first start as " + shown);
+                sources.push_back({shown, "", true});
             }
         }
     } else {
@@ -516,34 +541,35 @@ void DescribeApplication(Report& report, const Settings& settings, const Runtime
     DescribeClassPathEntries(report, sources);
 
     if (settings.mainClass.empty()) return;
-    std::string classEntry = settings.mainClass;
-    for (char& c : classEntry) {
+    std::string className = settings.mainClass;
+    for (char& c : className) {
         if (c == '.') c = '/';
     }
-    classEntry += ".class";
-    Bytes classBytes;
-    std::string error, foundIn;
-    for (const ClassSource& source : sources) {
-        if (ReadMainClassFrom(source, classEntry, classBytes, error)) {
-            foundIn = source.shown;
-            break;
-        }
-    }
-    if (foundIn.empty()) {
-        report.Fail(kApplication, "main class " + settings.mainClass + " is in no class path entry (" + classEntry + ")",
+    ClassFileInfo info;
+    std::string foundIn;
+    if (!FindClass(report, sources, className, info, foundIn)) {
+        report.Fail(kApplication, "main class " + settings.mainClass + " is in no class path entry (" + className +
+                                      ".class)",
                     "Correct the main class name, or add the jar that holds it.");
         return;
     }
-    ClassFileInfo info;
-    if (!ReadClassFile(classBytes.data(), classBytes.size(), info, error)) {
-        report.Fail(kApplication, classEntry + " in " + foundIn + ": " + error, "Rebuild the jar.");
-        return;
-    }
     report.Ok(kApplication, "main class found in " + foundIn);
-    if (!info.main.found)
+    // The launcher asks for static methods, which a class also inherits from its superclasses.
+    EntryMethod main = info.main, initSingleApplication = info.initSingleApplication;
+    ClassFileInfo ancestor = info;
+    for (int depth = 0; depth < 32 && !ancestor.superName.empty() && ancestor.superName.compare(0, 5, "java/") != 0;
+         depth++) {
+        std::string ignored;
+        ClassFileInfo parent;
+        if (!FindClass(report, sources, ancestor.superName, parent, ignored)) break;
+        if (!main.found) main = parent.main;
+        if (!initSingleApplication.found) initSingleApplication = parent.initSingleApplication;
+        ancestor = parent;
+    }
+    if (!main.found)
         report.Fail(kApplication, settings.mainClass + " has no main(String[])",
                     "Add public static void main(String[] args), or name the class that has it.");
-    else if (!info.main.isStatic || !info.main.isPublic)
+    else if (!main.isStatic || !main.isPublic)
         report.Fail(kApplication, settings.mainClass + ".main(String[]) is not public static",
                     "Declare it public static void main(String[] args).");
     else
@@ -559,7 +585,7 @@ void DescribeApplication(Report& report, const Settings& settings, const Runtime
                     "Compile with --release " + std::to_string(runtime.feature) + ", or ship a newer runtime.");
     else
         report.Ok(kApplication, classVersion + " runs on Java " + std::to_string(runtime.feature));
-    if (info.initSingleApplication.found && info.initSingleApplication.isStatic)
+    if (initSingleApplication.found && initSingleApplication.isStatic)
         report.Ok(kApplication, "initSingleApplication(String[]) found: the app is single-instance");
 }
 
