@@ -177,5 +177,5 @@ def test_check_names_the_runtime_vm_and_class_path_the_launcher_uses(wine, tmp_p
     assert launcher_path(wine, checked_home[0]).lower() == wine.to_windows(home).lower()
     option = [t for t in trace.option_texts() if t.startswith("-Djava.class.path=")]
     launched = [e for e in option[0][len("-Djava.class.path="):].split(";") if e]
-    assert len(launched) == 3, launched  # cache file, #\\lib\\extra.jar, @\\lib\\jvm.cfg
+    assert len(launched) == 3, launched  # the cache file, lib\\extra.jar, the runtime's jvm.cfg
     assert [e.lower() for e in launched] == [launcher_path(wine, e).lower() for e in class_path]
