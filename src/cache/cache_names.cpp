@@ -1,4 +1,5 @@
 #include "cache/cache_folder.h"
+#include "cache/jar_copy.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -105,3 +106,8 @@ const char* GetCacheFileName(const char* digestText) {
 
 void ForgetCacheFileName() { g_cacheFileName[0] = '\0'; }
 
+bool FormResolvedJarPath(char* buffer, size_t size, const char* exePath, const char* jarPath) {
+    const char* lastBackslash = strrchr(exePath, '\\');
+    int folderLength = lastBackslash != nullptr ? static_cast<int>(lastBackslash - exePath + 1) : 0;
+    return FormatPathText(buffer, size, "%.*s%s", folderLength, exePath, jarPath != nullptr ? jarPath : "");
+}

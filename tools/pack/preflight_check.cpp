@@ -14,6 +14,7 @@
 #include "check_platform.h"
 #include "class_file.h"
 #include "cache/cache_folder.h"
+#include "cache/jar_copy.h"
 #include "config/config_edge.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
@@ -503,9 +504,16 @@ void DescribeApplication(Report& report, const Settings& settings, const Runtime
     bool syncMode = !IsEmpty(g_launch.syncPath.text);
     if (!syncMode) {
         if (IsEmpty(g_launch.jarPath)) g_launch.jarPath = const_cast<char*>(ReadJarPathResource());
-        if (!IsEmpty(g_launch.jarPath)) {
-            report.Ok(kApplication, std::string("launch mode: the jar ") + g_launch.jarPath);
-            sources.push_back({g_launch.jarPath, "", false});
+        char exePath[1024], resolved[1024];
+        if (!IsEmpty(g_launch.jarPath) &&
+            (!GetExePath(exePath, sizeof exePath) ||
+             !FormResolvedJarPath(resolved, sizeof resolved, exePath, g_launch.jarPath))) {
+            report.Fail(kApplication, std::string("jar path ") + g_launch.jarPath + " is too long beside the exe",
+                        "Use a shorter jar path.");
+        } else if (!IsEmpty(g_launch.jarPath)) {
+            // Always taken from the exe's folder; one on a network path is used through a cache copy.
+            report.Ok(kApplication, std::string("launch mode: the jar ") + g_launch.jarPath + ", that is " + resolved);
+            sources.push_back({resolved, "", false});
         } else {
             size_t size = 0;
             if (LoadLaunchResource(kClassesResource, &size, nullptr) == nullptr) {
