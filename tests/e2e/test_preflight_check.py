@@ -7,6 +7,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import zlib
 from pathlib import Path
 
 import pytest
@@ -59,6 +60,15 @@ def pe32_header():
     return dos + b"PE\0\0" + coff + optional
 
 
+def png(width, height):
+    """A grey RGB PNG of that size."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\0" + b"\x80" * (3 * width) for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
 def replace_import(dll, old, new):
     data = dll.read_bytes()
     assert old in data and len(new) <= len(old)
@@ -91,12 +101,25 @@ def _main_not_static(tmp_path):
             "application: com.example.Main.main(String[]) is not public static")
 
 
+def _no_vm_library(tmp_path):
+    (tmp_path / "jre/lib/jvm.cfg").write_text("-hotspot KNOWN\n")
+    return {}, "runtime: no VM type of jvm.cfg has its bin\\TYPE\\jvm.dll"
+
+
+def _damaged_splash(tmp_path):
+    image = bytearray(png(64, 48))
+    image[-20] ^= 0xFF  # inside the image data: its chunk's CRC no longer matches
+    (tmp_path / "splash.png").write_bytes(bytes(image))
+    return {"splash": tmp_path / "splash.png"}, "splash: VM-SPLASH: PNG chunk IDAT fails its CRC"
+
+
 def _missing_class_path_entry(tmp_path):
     return {"class_path": "#\\lib\\gone.jar"}, "application: class path entry"
 
 
 @pytest.mark.parametrize("broken", [_missing_vcruntime, _runtime_32_bit, _class_too_new, _missing_main_class,
-                                    _main_not_static, _missing_class_path_entry], ids=lambda f: f.__name__[1:])
+                                    _main_not_static, _missing_class_path_entry, _no_vm_library, _damaged_splash],
+                         ids=lambda f: f.__name__[1:])
 def test_check_fails_a_package_that_will_not_start(tmp_path, broken):
     shutil.copytree(require(harness.test_runtime_dir()), tmp_path / "jre")
     (tmp_path / "jre/release").write_text('JAVA_VERSION="11.0.2"\n')
@@ -114,10 +137,13 @@ def test_check_fails_a_package_that_will_not_start(tmp_path, broken):
 def test_check_passes_classes_for_the_runtime_and_refuses_bad_usage(tmp_path):
     shutil.copytree(require(harness.test_runtime_dir()), tmp_path / "jre")
     (tmp_path / "jre/release").write_text('JAVA_VERSION="11.0.2"\n')
-    exe = make_app(tmp_path, runtime=False, classes=compile_main(tmp_path, 8), main_class="com.example.Main")
+    (tmp_path / "splash.png").write_bytes(png(64, 48))
+    exe = make_app(tmp_path, runtime=False, classes=compile_main(tmp_path, 8), main_class="com.example.Main",
+                   splash=tmp_path / "splash.png")
     status, findings = check(exe)
     assert status == 0 and not texts(findings, "FAIL"), findings
     assert "application: class-file version 52 (Java 8) runs on Java 11" in texts(findings, "OK")
+    assert "splash: splash image decodes, 64x48" in texts(findings, "OK")
     shutil.copy(exe, tmp_path / "Other.exe")
     assert check(tmp_path)[0] == 1, "a folder with two packed exes names no exe"
     assert check(exe, "--out", "x.exe")[0] == 2

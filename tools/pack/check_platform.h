@@ -9,7 +9,8 @@
 
 #include "pe_image.h"
 
-// The machine-wide cache folder on a typical PC; the check never finds anything mirrored there.
+// The machine-wide cache folder of a typical PC, empty before the first start: the check looks
+// at what a clean PC would have, not at the files a start left there.
 inline constexpr char kCheckCacheFolder[] = "C:\\ProgramData\\.quorvia\\cache";
 
 struct CheckPlatform {

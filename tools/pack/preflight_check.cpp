@@ -263,6 +263,12 @@ void DescribeRuntime(Report& report, RuntimeChoice& runtime) {
     if (!runtime.found) {
         std::string keys;
         for (const std::string& key : g_checkPlatform.registryKeysAsked) keys += (keys.empty() ? "" : ", ") + key;
+        bool isFolder = false;
+        if (syncMode && !IsFile(HostPath(g_launch.syncPath.text), &isFolder)) {
+            report.Warn(kRuntime, std::string("the sync folder ") + g_launch.syncPath.text +
+                                      " cannot be read here: a runtime in it cannot be checked offline",
+                        "Run the check where the sync folder can be read.");
+        }
         std::string where = syncMode ? "beside the exe nor in the sync folder " + std::string(g_launch.syncPath.text)
                                      : "beside the exe (bin\\java.dll) nor in its jre\\ folder";
         report.Warn(kRuntime, "no runtime " + where + "; only the registry (" + keys +
@@ -294,8 +300,9 @@ void DescribeRuntime(Report& report, RuntimeChoice& runtime) {
     report.Ok(kRuntime, "jvm.cfg lists " + names);
     char vmLibrary[1024] = "";
     int status = FindKnownVmLibrary(home, vmLibrary, sizeof vmLibrary);
+    // It reads jvm.cfg again: its warnings are reported above already.
     g_checkPlatform.fatalMessages.clear();
-    ReportLauncherMessages(report, kRuntime);
+    g_checkPlatform.messages.clear();
     if (status != 0) {
         report.Fail(kRuntime, "no VM type of jvm.cfg has its bin\\TYPE\\jvm.dll (the launcher ends with status 5)",
                     "Ship the VM library, for example bin\\server\\jvm.dll.");
@@ -452,7 +459,14 @@ bool ReadMainClassFrom(const ClassSource& source, const std::string& classEntry,
     return false;
 }
 
+bool IsReadableJar(const std::string& hostPath, std::string& error) {
+    Bytes jar;
+    std::vector<JarEntry> entries;
+    return ReadWholeFile(hostPath, jar, error) && ReadJarDirectory(jar, entries, error);
+}
+
 void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources) {
+    std::string error;
     for (ClassSource& source : sources) {
         if (source.embedded) continue;
         const std::string& entry = source.shown;
@@ -471,6 +485,9 @@ void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources)
             report.Warn(kApplication, "class path entry " + entry +
                                           " is relative: it is found only when the current folder is the exe's",
                         "Write it as #\\" + entry + " so that it names the exe's folder.");
+        } else if (!isFolder && !IsReadableJar(source.hostPath, error)) {
+            report.Warn(kApplication, "class path entry " + entry + " is not a readable jar: " + error,
+                        "Ship an intact copy of the jar.");
         } else {
             report.Ok(kApplication, "class path entry " + entry + (isFolder ? " (folder)" : ""));
         }
@@ -658,12 +675,27 @@ bool DecodePng(const uint8_t* data, size_t size, uint32_t& width, uint32_t& heig
 }
 
 void DescribeSplash(Report& report) {
+    // A -splash: item of VM-OPTIONS wins over the VM-SPLASH resource, as in the launcher.
     SplashImageSource source = {};
-    if (!ChooseSplashImage(nullptr, &source)) return;
+    if (!ChooseSplashImage(g_launch.splashOption, &source)) return;
+    Bytes file;
+    std::string error, from = source.path != nullptr ? source.path : "VM-SPLASH";
+    const uint8_t* bytes = source.bytes;
+    size_t size = source.size;
+    if (source.path != nullptr) {
+        if (!CheckableHere(source.path)) {
+            report.Warn(kSplash, "splash image " + from + " names another machine's path; not checked here",
+                        "Run the check on Windows.");
+            ReleaseSplashImage(&source);
+            return;
+        }
+        if (!ReadWholeFile(HostPath(source.path), file, error)) file.clear();
+        bytes = file.data();
+        size = file.size();
+    }
     uint32_t width = 0, height = 0;
-    std::string error;
-    if (!DecodePng(source.bytes, source.size, width, height, error)) {
-        report.Fail(kSplash, "VM-SPLASH: " + error, "Pack a valid PNG image with --splash.");
+    if (!DecodePng(bytes, size, width, height, error)) {
+        report.Fail(kSplash, from + ": " + error, "Pack a valid PNG image with --splash.");
     } else if (width > 1280 || height > 1024 || width < 16 || height < 16) {
         report.Warn(kSplash, "splash image is " + std::to_string(width) + "x" + std::to_string(height) +
                                  ": larger than 1280x1024 or smaller than 16x16",
