@@ -1,5 +1,6 @@
 #include "cache/cache_folder.h"
 #include "cache/jar_copy.h"
+#include "cache/sync_rules.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -110,4 +111,9 @@ bool FormResolvedJarPath(char* buffer, size_t size, const char* exePath, const c
     const char* lastBackslash = strrchr(exePath, '\\');
     int folderLength = lastBackslash != nullptr ? static_cast<int>(lastBackslash - exePath + 1) : 0;
     return FormatPathText(buffer, size, "%.*s%s", folderLength, exePath, jarPath != nullptr ? jarPath : "");
+}
+
+bool IsJarName(const char* name) {
+    const char* lastDot = strrchr(name, '.');
+    return lastDot != nullptr && strcmp(lastDot, ".jar") == 0;
 }

@@ -168,6 +168,21 @@ def test_check_reads_a_real_jdk_release_file_and_jar(tmp_path):
     assert texts(findings, "FAIL") == ["application: jdk.internal.jrtfs.JrtFileSystemProvider has no main(String[])"]
 
 
+def test_check_reads_a_sync_folder_at_its_source(tmp_path):
+    source = tmp_path / "share"
+    shutil.copytree(require(harness.test_runtime_dir()), source / "jre")
+    (source / "libs").mkdir()
+    shutil.copy(require(harness.test_app("app.jar")), source / "libs/app.jar")
+    (tmp_path / "app").mkdir()
+    exe = harness.pack(tmp_path / "app/Sync.exe", main_class="com.example.App", sync_path=str(source).replace("/", "\\"))
+    status, findings = check(exe)
+    assert status == 0, findings
+    mirror = "C:\\ProgramData\\.quorvia\\cache\\Sync\\sync"
+    assert one_text(findings, "runtime of the sync folder: ").endswith(f", loaded from its mirror {mirror}\\jre")
+    assert one_text(findings, "class path: ") == f"{mirror}\\libs\\app.jar"
+    assert one_text(findings, "main class found in ") == f"{mirror}\\libs\\app.jar"
+
+
 # ---- What --check says is what the launcher does ----
 
 def launcher_path(wine, checked):
@@ -193,6 +208,14 @@ def test_check_names_the_runtime_vm_and_class_path_the_launcher_uses(wine, tmp_p
     vm_line = one_text(findings, "VM type ")
     vm_type, vm_library = vm_line.split(": ", 1)
     class_path = one_text(findings, "class path: ").split(";")
+
+    # The Windows build of the tool reports the same, with the folders as Windows names them.
+    tool = require(harness.windows_build_dir() / "quorvia-pack.exe")
+    windows_run = wine.run(tool, ["--check", wine.to_windows(exe), "--json"], cwd=tmp_path)
+    assert windows_run.status == 0, windows_run
+    native_folder = str(tmp_path).replace("/", "\\")
+    assert json.loads(windows_run.stdout_text)["findings"] == [
+        {key: value.replace(native_folder, wine.to_windows(tmp_path)) for key, value in f.items()} for f in findings]
 
     env, trace = traced_env(wine, tmp_path)
     result = wine.run(exe, cwd=tmp_path, env=env)

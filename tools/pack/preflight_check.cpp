@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -15,6 +16,7 @@
 #include "class_file.h"
 #include "cache/cache_folder.h"
 #include "cache/jar_copy.h"
+#include "cache/sync_rules.h"
 #include "config/config_edge.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
@@ -282,8 +284,13 @@ void DescribeRuntime(Report& report, RuntimeChoice& runtime) {
         report.Ok(kRuntime, "private runtime beside the exe: " + runtime.home);
     else if (runtime.home == exeFolder + "\\jre")
         report.Ok(kRuntime, "private runtime in the jre\\ folder: " + runtime.home);
-    else if (syncMode)
-        report.Ok(kRuntime, "runtime of the sync folder, mirrored into the cache on the first start: " + runtime.home);
+    else if (syncMode && runtime.home.compare(0, strlen(g_launch.syncPath.text), g_launch.syncPath.text) == 0) {
+        // Read here at the source; the launcher loads the same files from the mirror.
+        char syncDirectory[1024] = "";
+        FormatSyncDirectory(syncDirectory, sizeof syncDirectory);
+        report.Ok(kRuntime, "runtime of the sync folder: " + runtime.home + ", loaded from its mirror " + syncDirectory +
+                                runtime.home.substr(strlen(g_launch.syncPath.text)));
+    }
     else
         report.Ok(kRuntime, "runtime: " + runtime.home);
 
@@ -471,7 +478,9 @@ void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources)
         if (source.embedded) continue;
         const std::string& entry = source.shown;
         std::string windows = IsRelative(entry) ? ExeFolder() + "\\" + entry : entry;
-        source.hostPath = HostPath(windows);
+        // Mirrored jars are read at their source; the mirror does not exist before the first start.
+        if (source.hostPath.empty()) source.hostPath = HostPath(windows);
+        else windows = WindowsPath(source.hostPath);
         if (!CheckableHere(windows)) {
             report.Warn(kApplication, "class path entry " + entry + " names another machine's path; not checked here",
                         "Run the check on Windows, or use #\\ to name files beside the exe.");
@@ -549,8 +558,22 @@ void DescribeApplication(Report& report, const Settings& settings, const Runtime
             }
         }
     } else {
+        char syncDirectory[1024] = "";
+        FormatSyncDirectory(syncDirectory, sizeof syncDirectory);
         report.Ok(kApplication, std::string("launch mode: the sync folder ") + g_launch.syncPath.text +
-                                    ", mirrored into " + kCheckCacheFolder + " on the first start");
+                                    ", mirrored into " + syncDirectory + " on the first start");
+        // The mirror puts the jars of the source's libs folder on the class path; read them at the source.
+        std::string libs = std::string(g_launch.syncPath.text) + "\\libs";
+        if (DIR* folder = opendir(HostPath(libs).c_str())) {
+            std::vector<std::string> jars;
+            while (dirent* entry = readdir(folder)) {
+                if (IsJarName(entry->d_name)) jars.push_back(entry->d_name);
+            }
+            closedir(folder);
+            std::sort(jars.begin(), jars.end());
+            for (const std::string& jar : jars)
+                sources.push_back({std::string(syncDirectory) + "\\libs\\" + jar, HostPath(libs + "\\" + jar), false});
+        }
     }
     char* resourceClassPath = BuildResourceClassPath(runtime.home.empty() ? nullptr : runtime.home.c_str());
     if (resourceClassPath != nullptr) {
