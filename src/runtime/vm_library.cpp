@@ -27,7 +27,6 @@ bool GetVmDependencyFolder(const char* vmLibraryPath, char* folder, size_t size)
     return true;
 }
 
-// The first known VM of jvm.cfg whose library the runtime has; returns 0 or the exit status to return.
 int FindKnownVmLibrary(const char* home, char* vmLibraryPath, size_t vmLibraryPathSize) {
     int knownVms = ReadKnownVms(home);
     if (knownVms < 1) return 3;
