@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq \
-  cmake ninja-build g++ libgtest-dev libssl-dev \
+  cmake ninja-build g++ libgtest-dev libssl-dev zlib1g-dev \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev \
   clang libclang-rt-14-dev \
   wine wine64 xvfb x11-utils imagemagick icoutils strace osslsigncode openssl \

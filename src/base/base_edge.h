@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Shows the message in the "Fatal Error" box; the console variant writes it to stderr instead.
 int ReportFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -14,3 +15,6 @@ void SetDpiAwareness(bool dpiScaling);
 // Physical memory figures in bytes (GlobalMemoryStatusEx).
 uint64_t QueryTotalPhysicalMemory();
 uint64_t QueryAvailablePhysicalMemory();
+
+// fopen(path, "r"): a text file named by a Windows path (the pre-flight check maps it to its host).
+FILE* OpenTextFile(const char* path);

@@ -12,6 +12,10 @@ const char* ArchNameForProcessor(unsigned architecture, bool wow64) {
     }
 }
 
+static MessageSink g_messageSink = nullptr;
+
+void SetMessageSink(MessageSink sink) { g_messageSink = sink; }
+
 int PrintMessage(FILE* stream, const char* format, ...) {
     char local[1024];
     va_list args;
@@ -36,7 +40,11 @@ int PrintMessage(FILE* stream, const char* format, ...) {
         vsnprintf(text, static_cast<size_t>(length) + 1, format, again);
     }
     va_end(again);
-    fwrite(text, 1, static_cast<size_t>(length), stream);
+    if (g_messageSink != nullptr) {
+        g_messageSink(stream, text);
+    } else {
+        fwrite(text, 1, static_cast<size_t>(length), stream);
+    }
     if (text != local) free(text);
     return length;
 }

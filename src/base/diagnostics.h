@@ -8,5 +8,10 @@
 // system call per character.
 int PrintMessage(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Takes every message in place of the streams (null restores them): the packer's pre-flight check
+// runs the launcher's own readers and keeps what they say as findings.
+typedef void (*MessageSink)(FILE* stream, const char* text);
+void SetMessageSink(MessageSink sink);
+
 // Architecture value of GetNativeSystemInfo mapped to the runtime's folder name.
 const char* ArchNameForProcessor(unsigned architecture, bool wow64);

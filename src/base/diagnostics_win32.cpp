@@ -50,6 +50,8 @@ void PrintLastError() {
     LocalFree(text);
 }
 
+FILE* OpenTextFile(const char* path) { return fopen(path, "r"); }
+
 bool IsWow64() {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
     IsWow64ProcessFn isWow64Process =

@@ -13,12 +13,6 @@
 static char g_jarCopyPath[kSyncPathSize];
 static char g_resolvedJarPath[kSyncPathSize];
 
-bool FormResolvedJarPath(char* buffer, size_t size, const char* exePath, const char* jarPath) {
-    const char* lastBackslash = strrchr(exePath, '\\');
-    int folderLength = lastBackslash != nullptr ? static_cast<int>(lastBackslash - exePath + 1) : 0;
-    return FormatPathText(buffer, size, "%.*s%s", folderLength, exePath, jarPath != nullptr ? jarPath : "");
-}
-
 const char* CacheJarPath() {
     char* baseName = GetExeBaseName();
     bool copyPathFits = FormatPathText(g_jarCopyPath, sizeof g_jarCopyPath, "%s\\%s.dat", GetCacheFolder(), baseName);

@@ -25,11 +25,6 @@ static const char kMirrorTempStem[] = "sync";
 
 static const char kLibsRelativeFolder[] = ".\\libs";
 
-bool IsJarName(const char* name) {
-    const char* lastDot = strrchr(name, '.');
-    return lastDot != nullptr && strcmp(lastDot, ".jar") == 0;
-}
-
 bool IsDotEntryName(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
 bool IsFolderAttributes(unsigned long attributes) {

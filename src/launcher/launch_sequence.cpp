@@ -83,27 +83,6 @@ static bool EnterSyncFolder(bool instanceIsFirst) {
     return true;
 }
 
-// The first known VM of jvm.cfg whose library the runtime has; returns 0 or the exit status to return.
-static int FindKnownVmLibrary(const char* home, char* vmLibraryPath, size_t vmLibraryPathSize) {
-    int knownVms = ReadKnownVms(home);
-    if (knownVms < 1) return 3;
-    bool vmFound = false;
-    for (int i = 0; i < knownVms && !vmFound; i++) {
-        const char* entry = g_knownVms[i];
-        // The type is the name after its first character (the dash). An empty name has none to drop,
-        // and a one-character name leaves the empty type, which would name bin\jvm.dll: no runtime
-        // keeps a VM there, and a VM there could not find its home. Both are skipped.
-        if (entry == nullptr || entry[0] == '\0' || entry[1] == '\0') continue;
-        vmFound = FindVmLibrary(home, entry + 1, vmLibraryPath, vmLibraryPathSize);
-    }
-    if (!vmFound) {
-        ReportFatal("Error: could not find a Java Virtual Machine.\n");
-        return 5;
-    }
-    ReleaseKnownVmTable();
-    return 0;
-}
-
 // Finds the runtime home and binds the VM library; returns 0 or the exit status to return.
 static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSize) {
     bool found;

@@ -165,3 +165,13 @@ bool ParseLauncherOptions(int* count, char*** items, int* status) {
     *items = output;
     return true;
 }
+
+OptionItemKind ClassifyOptionItem(const char* item, bool* takesValue, const char** vmForm) {
+    const OptionRow* row = MatchOption(item);
+    *takesValue = row != nullptr && row->value != NoValue;
+    *vmForm = item;
+    if (row == nullptr) return UnknownOptionItem;
+    if (row->effect == TranslatedVmOption) *vmForm = row->vmOption;
+    bool toVm = row->effect == TranslatedVmOption || row->effect == VerbatimVmOption;
+    return toVm ? VmSwitchItem : LauncherOptionItem;
+}

@@ -39,11 +39,11 @@ static void AddKnownVm(int* count, const char* name) {
 FILE* OpenJvmConfig(const char* home) {
     char path[kPathBufferSize];
     if (FormatPathText(path, sizeof path, "%s\\lib\\jvm.cfg", home)) {
-        FILE* file = fopen(path, "r");
+        FILE* file = OpenTextFile(path);
         if (file != nullptr) return file;
     }
     if (!FormatPathText(path, sizeof path, "%s\\lib\\%s\\jvm.cfg", home, GetProcessorArchName())) return nullptr;
-    return fopen(path, "r");
+    return OpenTextFile(path);
 }
 
 int ReadKnownVmsFromFile(FILE* file) {

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/base_edge.h"
 #include "base/text.h"
+#include "runtime/jvm_config.h"
 #include "runtime/runtime_edge.h"
 #include "runtime/runtime_home.h"
 
@@ -23,4 +25,24 @@ bool GetVmDependencyFolder(const char* vmLibraryPath, char* folder, size_t size)
         *separator = '\0';
     }
     return true;
+}
+
+int FindKnownVmLibrary(const char* home, char* vmLibraryPath, size_t vmLibraryPathSize) {
+    int knownVms = ReadKnownVms(home);
+    if (knownVms < 1) return 3;
+    bool vmFound = false;
+    for (int i = 0; i < knownVms && !vmFound; i++) {
+        const char* entry = g_knownVms[i];
+        // The type is the name after its first character (the dash). An empty name has none to drop,
+        // and a one-character name leaves the empty type, which would name bin\jvm.dll: no runtime
+        // keeps a VM there, and a VM there could not find its home. Both are skipped.
+        if (entry == nullptr || entry[0] == '\0' || entry[1] == '\0') continue;
+        vmFound = FindVmLibrary(home, entry + 1, vmLibraryPath, vmLibraryPathSize);
+    }
+    if (!vmFound) {
+        ReportFatal("Error: could not find a Java Virtual Machine.\n");
+        return 5;
+    }
+    ReleaseKnownVmTable();
+    return 0;
 }

@@ -48,6 +48,8 @@ const char* GetProcessorArchName() { return g_fake.archName.c_str(); }
 
 bool IsWow64() { return false; }
 
+FILE* OpenTextFile(const char* path) { return fopen(path, "r"); }
+
 void SetDpiAwareness(bool dpiScaling) {
     g_fake.dpiAwarenessCalled = true;
     g_fake.dpiAwarenessFlag = dpiScaling;

@@ -9,6 +9,7 @@
 #include "icon_file.h"
 #include "manifest_code_page.h"
 #include "md5.h"
+#include "preflight_check.h"
 #include "signature.h"
 #include "sync_index_check.h"
 #include "sync_index_tool.h"
@@ -64,8 +65,8 @@ const char kConsoleLauncherName[] = "launcher-console.exe";
 const char kUsage[] =
     "Usage: quorvia-pack [--launcher LAUNCHER.exe | --console] --out APP.exe [options]\n"
     "       quorvia-pack --show APP.exe\n"
+    "       quorvia-pack --check APP.exe|FOLDER [--json]\n"
     "       quorvia-pack --index SYNC-FOLDER\n"
-    "       quorvia-pack --check SYNC-FOLDER\n"
     "       quorvia-pack @FILE ...\n"
     "       quorvia-pack --help | --version\n"
     "\n"
@@ -103,11 +104,14 @@ const char kUsage[] =
     "  --utf8                    run the exe in the UTF-8 code page (Windows 10 1903 and later)\n"
     "  --strip-signature         remove the launcher's code signature instead of refusing it\n"
     "  --show FILE               list the resources, version details and icon sizes of an exe\n"
+    "  --check FILE|FOLDER       report whether the packed exe will start on a clean Windows PC:\n"
+    "                            resources, runtime, VM library, application, splash; exit\n"
+    "                            status 1 when a check fails (--json: the findings as JSON)\n"
     "  --version                 print the version of quorvia-pack\n"
     "  --index DIR               write DIR\\quorvia-sync.index, the list of every file of a sync\n"
     "                            folder with its size, time and SHA-256; run it after copying a\n"
     "                            new version into DIR\n"
-    "  --check DIR               compare a sync folder's index with its files\n"
+    "  --check DIR               with a sync folder that holds an index: compare it with the files\n"
     "  @FILE                     the arguments written in FILE, one option or value per line;\n"
     "                            \"...\" or '...' around a value with blanks, # starts a comment;\n"
     "                            relative --launcher, --out, --show, --classes, --splash and\n"
@@ -619,9 +623,40 @@ std::string DescribeStartupCache(const std::vector<Resource>& resources) {
     return out;
 }
 
+// --check PATH [--json], in either order; returns -1 when the command line is not a check.
+static int RunCheckCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
+    bool check = false, json = false;
+    std::string path;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (args[i] == "--json") {
+            json = true;
+        } else if (args[i] == "--check" && i + 1 < args.size() && path.empty()) {
+            check = true;
+            path = args[++i];
+        } else if (args[i] == "--check" || args[i].compare(0, 8, "--check=") == 0 || check) {
+            fprintf(err, "quorvia-pack: --check wants one exe or folder, optionally --json, and nothing else\n");
+            return kExitUsage;
+        } else {
+            return -1;
+        }
+    }
+    if (!check) {
+        if (!json) return -1;
+        fprintf(err, "quorvia-pack: --json goes with --check\n");
+        return kExitUsage;
+    }
+    if (HoldsSyncIndex(path)) {
+        if (!json) return CheckSyncIndex(path, out, err);
+        fprintf(err, "quorvia-pack: --json goes with the check of an exe, not of a sync folder's index\n");
+        return kExitUsage;
+    }
+    return RunPreflightCheck(path, json, out, err);
+}
+
 int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err) {
     if (args.size() == 2 && args[0] == "--index") return WriteSyncIndex(args[1], out, err);
-    if (args.size() == 2 && args[0] == "--check" && HoldsSyncIndex(args[1])) return CheckSyncIndex(args[1], out, err);
+    int checkStatus = RunCheckCommand(args, out, err);
+    if (checkStatus >= 0) return checkStatus;
     std::vector<Argument> expanded;
     std::string error;
     int status = ExpandArgumentFiles(args, expanded, error);

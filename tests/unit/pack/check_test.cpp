@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+
+#include "class_file.h"
+#include "pe_imports.h"
+#include "preflight_check.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace packtest;
+
+void AddU2(Bytes& b, uint16_t v) {
+    b.push_back(uint8_t(v >> 8));
+    b.push_back(uint8_t(v));
+}
+
+void AddUtf8(Bytes& b, const std::string& s) {
+    b.push_back(1);
+    AddU2(b, uint16_t(s.size()));
+    b.insert(b.end(), s.begin(), s.end());
+}
+
+// com.example.Main extends java.lang.Object, with one method main(String[]) of the given flags,
+// written byte by byte as the class-file format lays it out.
+Bytes MainClass(uint16_t mainFlags, uint16_t major = 52) {
+    Bytes b = {0xCA, 0xFE, 0xBA, 0xBE};
+    AddU2(b, 0);
+    AddU2(b, major);
+    AddU2(b, 8);  // pool entries 1..7
+    AddUtf8(b, "com/example/Main");
+    b.push_back(7), AddU2(b, 1);
+    AddUtf8(b, "java/lang/Object");
+    b.push_back(7), AddU2(b, 3);
+    AddUtf8(b, "main");
+    AddUtf8(b, "([Ljava/lang/String;)V");
+    b.push_back(5), b.insert(b.end(), 8, 0);  // a long: takes pool slots 7 and 8
+    AddU2(b, 0x21);
+    AddU2(b, 2);
+    AddU2(b, 4);
+    AddU2(b, 0);  // interfaces
+    AddU2(b, 0);  // fields
+    AddU2(b, 1);  // methods
+    AddU2(b, mainFlags);
+    AddU2(b, 5);
+    AddU2(b, 6);
+    AddU2(b, 1);  // one attribute, skipped by its length
+    AddU2(b, 5);
+    b.insert(b.end(), {0, 0, 0, 2, 0xAA, 0xBB});
+    AddU2(b, 0);  // class attributes
+    return b;
+}
+
+TEST(ClassFileReader, ReadsVersionNameAndEntryPointFlags) {
+    Bytes publicStatic = MainClass(0x0009, 61);
+    ClassFileInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadClassFile(publicStatic.data(), publicStatic.size(), info, error)) << error;
+    EXPECT_EQ(info.majorVersion, 61);
+    EXPECT_EQ(info.name, "com/example/Main");
+    EXPECT_EQ(info.superName, "java/lang/Object");
+    EXPECT_TRUE(info.main.found && info.main.isStatic && info.main.isPublic);
+    EXPECT_FALSE(info.initSingleApplication.found);
+    EXPECT_EQ(JavaReleaseOfClassVersion(info.majorVersion), 17);
+
+    Bytes instanceMain = MainClass(0x0001);
+    ASSERT_TRUE(ReadClassFile(instanceMain.data(), instanceMain.size(), info, error)) << error;
+    EXPECT_TRUE(info.main.found);
+    EXPECT_FALSE(info.main.isStatic);
+}
+
+TEST(ClassFileReader, RefusesDamagedInputWithoutReadingPastIt) {
+    Bytes whole = MainClass(0x0009);
+    ClassFileInfo info;
+    std::string error;
+    // Every cut before the class attributes (which the reader does not need) is refused; each cut
+    // copy lives in its own buffer, so the sanitized run sees any read beyond it.
+    for (size_t size = 0; size + 2 < whole.size(); size++) {
+        Bytes cut(whole.begin(), whole.begin() + long(size));
+        EXPECT_FALSE(ReadClassFile(cut.data(), cut.size(), info, error)) << "cut at " << size;
+    }
+    Bytes badTag = whole;
+    badTag[10] = 99;  // the first pool entry's tag
+    EXPECT_FALSE(ReadClassFile(badTag.data(), badTag.size(), info, error));
+    Bytes badThis = whole;
+    const size_t kThisClassAt = 10 + 85 + 2;  // header, the seven pool entries, access flags
+    badThis[kThisClassAt] = 0xFF;
+    EXPECT_FALSE(ReadClassFile(badThis.data(), badThis.size(), info, error));
+    Bytes attributeTooLong = whole;
+    attributeTooLong[whole.size() - 6] = 0x7F;  // the method attribute's length runs past the end
+    EXPECT_FALSE(ReadClassFile(attributeTooLong.data(), attributeTooLong.size(), info, error));
+}
+
+TEST(PeImportReader, ListsTheImportsOfALinkedImageAndRefusesCutCopies) {
+    Bytes image = read_bytes(fixture("checker_stripped.exe"));
+    PeImports imports;
+    std::string error;
+    ASSERT_TRUE(ReadPeImports(image, imports, error)) << error;
+    EXPECT_EQ(imports.machine, kMachineAmd64);
+    EXPECT_TRUE(imports.isPe32Plus);
+    std::vector<std::string> names;
+    for (std::string name : imports.dllNames) {
+        std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"imagehlp.dll", "kernel32.dll", "msvcrt.dll"}));
+    // A cut copy is refused or read as far as it goes: never a name the image does not import.
+    for (size_t size = 0; size < image.size(); size += 509) {
+        Bytes cut(image.begin(), image.begin() + long(size));
+        PeImports partial;
+        if (!ReadPeImports(cut, partial, error)) continue;
+        ASSERT_LE(partial.dllNames.size(), imports.dllNames.size());
+        EXPECT_TRUE(std::equal(partial.dllNames.begin(), partial.dllNames.end(), imports.dllNames.begin()))
+            << "cut at " << size;
+    }
+}
+
+// ---- Check scenarios over a packed exe and a runtime written by the test ----
+
+class PreflightCheck : public ::testing::Test {
+protected:
+    TempDir dir;
+
+    void Pack(const std::vector<std::string>& options) {
+        std::vector<std::string> args = {"--launcher", fixture("checker_stripped.exe"), "--out", dir.path("App.exe")};
+        args.insert(args.end(), options.begin(), options.end());
+        Outcome r = RunCaptured(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    void Runtime(const std::string& jvmConfig, const std::string& vmType) {
+        for (const char* folder : {"jre", "jre/bin", "jre/lib"}) mkdir(dir.path(folder).c_str(), 0755);
+        write_bytes(dir.path("jre/bin/java.dll"), text("", false));
+        if (!jvmConfig.empty()) write_bytes(dir.path("jre/lib/jvm.cfg"), text(jvmConfig, false));
+        mkdir(dir.path("jre/bin/" + vmType).c_str(), 0755);
+        // An x64 image importing only system DLLs stands in for jvm.dll.
+        write_bytes(dir.path("jre/bin/" + vmType + "/jvm.dll"), read_bytes(fixture("checker_stripped.exe")));
+    }
+    std::vector<std::string> Lines(Severity severity) {
+        std::vector<std::string> lines;
+        for (const Finding& f : CheckPackedExe(dir.path("App.exe")))
+            if (f.severity == severity) lines.push_back(f.area + ": " + f.text);
+        return lines;
+    }
+};
+
+TEST_F(PreflightCheck, VmOptionItemsAreClassifiedByTheLaunchersTable) {
+    Pack({"--main-class", "a.Main", "--vm-options", "-cp x.jar -verbosegc -Xss2m -jre 17 stray"});
+    std::vector<std::string> ok = Lines(Severity::Ok);
+    auto has = [&](const std::string& line) { return std::find(ok.begin(), ok.end(), line) != ok.end(); };
+    EXPECT_TRUE(has("resources: VM-OPTIONS item -cp x.jar: launcher option"));
+    EXPECT_TRUE(has("resources: VM-OPTIONS item -verbosegc: VM option -verbose:gc"));
+    EXPECT_TRUE(has("resources: VM-OPTIONS item -Xss2m: VM option (passed on as written)"));
+    EXPECT_TRUE(has("resources: VM-OPTIONS item -jre 17: launcher option"));
+    std::vector<std::string> warnings = Lines(Severity::Warn);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ(warnings[0].rfind("resources: VM-OPTIONS item stray: application argument", 0), 0u) << warnings[0];
+}
+
+TEST_F(PreflightCheck, VmTypeIsTheFirstOfJvmCfgWhoseLibraryExists) {
+    Pack({"--main-class", "a.Main"});
+    Runtime("-server KNOWN\n-client KNOWN\n", "client");
+    std::vector<std::string> ok = Lines(Severity::Ok);
+    std::string vmLine;
+    for (const std::string& line : ok)
+        if (line.rfind("runtime: VM type ", 0) == 0) vmLine = line;
+    EXPECT_EQ(vmLine.rfind("runtime: VM type client: ", 0), 0u) << vmLine;
+    EXPECT_NE(std::find(ok.begin(), ok.end(), "vm library: jvm.dll is PE32+ x64"), ok.end());
+}
+
+TEST_F(PreflightCheck, MissingJvmCfgApplicationJarAndMainClassFail) {
+    Pack({"--main-class", "a.Missing"});
+    Runtime("", "server");
+    std::vector<std::string> failures = Lines(Severity::Fail);
+    ASSERT_EQ(failures.size(), 3u);
+    EXPECT_EQ(failures[0].rfind("runtime: jvm.cfg is missing", 0), 0u) << failures[0];
+    EXPECT_EQ(failures[1].rfind("application: no CLASSES jar and no jar path", 0), 0u) << failures[1];
+    EXPECT_EQ(failures[2].rfind("application: main class a.Missing is in no class path entry", 0), 0u) << failures[2];
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+// The launcher's platform edge as the pre-flight check provides it: the launch resources come from the
+// exe being checked, files from this machine, and what only the user's PC can answer (registry,
+// physical memory) is recorded as asked instead of answered.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pe_image.h"
+
+// The machine-wide cache folder of a typical PC, empty before the first start: the check looks
+// at what a clean PC would have, not at the files a start left there.
+inline constexpr char kCheckCacheFolder[] = "C:\\ProgramData\\.quorvia\\cache";
+
+struct CheckPlatform {
+    std::string exeWindowsPath;            // the exe as the launcher sees its own path
+    const std::vector<Resource>* resources = nullptr;
+    std::vector<std::string> registryKeysAsked;
+    std::vector<std::pair<std::string, std::string>> profileValues;  // configuration keys read, with values
+    std::vector<std::string> fatalMessages;
+    std::vector<std::string> messages;     // what the launcher's readers printed, in order
+};
+
+extern CheckPlatform g_checkPlatform;
+
+// A path as the launcher forms it (backslashes) on this machine, and back.
+std::string HostPath(const std::string& windowsPath);
+std::string WindowsPath(const std::string& hostPath);
+
+// Starts a check of one exe: empties the launch state and the records, and collects messages.
+void BeginCheckPlatform(const std::string& exeHostPath, const std::vector<Resource>& resources);
+void EndCheckPlatform();
