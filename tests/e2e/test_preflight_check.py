@@ -139,9 +139,11 @@ def test_check_passes_classes_for_the_runtime_and_refuses_bad_usage(tmp_path):
     (tmp_path / "jre/release").write_text('JAVA_VERSION="11.0.2"\n')
     (tmp_path / "splash.png").write_bytes(png(64, 48))
     exe = make_app(tmp_path, runtime=False, classes=compile_main(tmp_path, 8), main_class="com.example.Main",
-                   splash=tmp_path / "splash.png")
+                   splash=tmp_path / "splash.png", startup_cache=True)
     status, findings = check(exe)
     assert status == 0 and not texts(findings, "FAIL"), findings
+    assert [t for t in texts(findings, "WARN") if "start-up cache" in t] == [
+        "runtime: the start-up cache mark has no effect: this runtime offers no archive the launcher uses"]
     assert "application: class-file version 52 (Java 8) runs on Java 11" in texts(findings, "OK")
     assert "splash: splash image decodes, 64x48" in texts(findings, "OK")
     shutil.copy(exe, tmp_path / "Other.exe")
@@ -155,10 +157,11 @@ def test_check_reads_a_real_jdk_release_file_and_jar(tmp_path):
     shutil.copy(require(JDK17 / "release"), tmp_path / "jre/release")
     shutil.copy(require(JDK17 / "lib/jrt-fs.jar"), tmp_path / "jrt-fs.jar")
     exe = make_app(tmp_path, runtime=False, classes=compile_main(tmp_path, 17), main_class="com.example.Main",
-                   class_path="#\\jrt-fs.jar")
+                   class_path="#\\jrt-fs.jar", startup_cache=True)
     status, findings = check(exe)
     assert status == 0, findings
     assert one_text(findings, "runtime version ").startswith("17.")
+    assert one_text(findings, "start-up cache with this runtime: ").startswith("dynamic class-data archive")
     assert "application: class-file version 61 (Java 17) runs on Java 17" in texts(findings, "OK")
     # A class of the JDK's jar as main class: found there, and it has no main.
     pack = harness.pack(exe, classes=compile_main(tmp_path, 17, name="Other"),

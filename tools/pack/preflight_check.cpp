@@ -16,6 +16,7 @@
 #include "class_file.h"
 #include "cache/cache_folder.h"
 #include "cache/jar_copy.h"
+#include "cache/startup_archive.h"
 #include "cache/sync_rules.h"
 #include "config/config_edge.h"
 #include "config/config_file.h"
@@ -28,6 +29,7 @@
 #include "pe_imports.h"
 #include "runtime/jvm_config.h"
 #include "runtime/runtime_home.h"
+#include "runtime/startup_cache.h"
 #include "runtime/vm_library.h"
 #include "splash/splash_image.h"
 #include "windows_system_dlls.h"
@@ -224,29 +226,29 @@ void DescribeResources(Report& report, Settings& settings) {
 
 // ---- 2. Runtime ----
 
-std::string ReadReleaseVersion(const std::string& home) {
-    FILE* file = fopen(HostPath(home + "\\release").c_str(), "r");
+// The release file as far as the launcher reads it.
+std::string ReadReleaseText(const std::string& home) {
+    FILE* file = fopen(HostPath(home + "\\release").c_str(), "rb");
     if (file == nullptr) return "";
-    char line[1024];
-    std::string version;
-    while (fgets(line, sizeof line, file) != nullptr) {
-        std::string text = Chomp(line);
-        if (!StartsWith(text, "JAVA_VERSION=")) continue;
-        version = text.substr(13);
-        if (version.size() >= 2 && version[0] == '"' && version.back() == '"') version = version.substr(1, version.size() - 2);
-    }
+    std::string text(kReleaseFileLimit, '\0');
+    text.resize(fread(&text[0], 1, text.size(), file));
     fclose(file);
-    return version;
+    return text;
 }
 
-// 1.8.0_392 is release 8, 17.0.9 is 17.
-int FeatureRelease(const std::string& version) {
-    int first = atoi(version.c_str());
-    if (first == 1) {
-        size_t dot = version.find('.');
-        return dot == std::string::npos ? 1 : atoi(version.c_str() + dot + 1);
+// The JAVA_VERSION value as written, for the report.
+std::string JavaVersionText(const std::string& release) {
+    std::string version;
+    size_t at = 0;
+    while (at < release.size()) {
+        size_t end = release.find('\n', at);
+        if (end == std::string::npos) end = release.size();
+        std::string line = Chomp(release.substr(at, end - at));
+        if (StartsWith(line, "JAVA_VERSION=")) version = line.substr(13);
+        at = end + 1;
     }
-    return first;
+    if (version.size() >= 2 && version[0] == '"' && version.back() == '"') version = version.substr(1, version.size() - 2);
+    return version;
 }
 
 struct RuntimeChoice {
@@ -320,13 +322,21 @@ void DescribeRuntime(Report& report, RuntimeChoice& runtime) {
     type = type.substr(type.find_last_of('\\') + 1);
     report.Ok(kRuntime, "VM type " + type + ": " + runtime.vmLibrary);
 
-    std::string version = ReadReleaseVersion(runtime.home);
-    runtime.feature = version.empty() ? 0 : FeatureRelease(version);
+    std::string release = ReadReleaseText(runtime.home);
+    runtime.feature = ReadReleaseJavaVersion(release.data(), release.size());
     if (runtime.feature > 0)
-        report.Ok(kRuntime, "runtime version " + version + " (Java " + std::to_string(runtime.feature) + ")");
+        report.Ok(kRuntime, "runtime version " + JavaVersionText(release) + " (Java " + std::to_string(runtime.feature) + ")");
     else
         report.Warn(kRuntime, "the runtime's release file gives no JAVA_VERSION: class versions cannot be compared",
                     "Ship the runtime's release file.");
+    if (ReadStartupCacheMark()) {
+        StartupCacheMechanism mechanism = ChooseMechanismForRelease(release.data(), release.size());
+        if (mechanism == StartupCacheNone)
+            report.Warn(kRuntime, "the start-up cache mark has no effect: this runtime offers no archive the launcher uses",
+                        "Ship Java 13 or later, or pack without --startup-cache.");
+        else
+            report.Ok(kRuntime, std::string("start-up cache with this runtime: ") + DescribeStartupCacheMechanism(mechanism));
+    }
 }
 
 // ---- 3. The VM library loads ----
