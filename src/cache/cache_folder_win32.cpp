@@ -135,30 +135,42 @@ void ReportMissingMd5Library() {
     if (library != nullptr) FreeLibrary(library);
 }
 
-CacheFileProbe ProbeCacheFile(const char* path) {
-    CacheFileProbe probe = {CacheFileAbsent, OwnerUnreadable};
-    // Shared for reading: while the probe holds the file, a VM of a start running at the same time
-    // must still be able to open it (an exclusive probe made that VM miss the jar's classes).
-    HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+HANDLE OpenCacheEntryItself(const char* path, DWORD access, DWORD share, CacheFileState* state, EntryOwner* owner,
+                            DWORD* error) {
+    *state = CacheFileAbsent;
+    *owner = OwnerUnreadable;
+    *error = ERROR_SUCCESS;
+    HANDLE file = CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
-        if (HandleIsLinkAt(file, path)) {
-            probe.state = CacheFileLink;
-        } else {
-            probe.state = CacheFilePresent;
-            probe.owner = QueryHandleOwner(file);
+        if (!HandleIsLinkAt(file, path)) {
+            *state = CacheFilePresent;
+            *owner = QueryHandleOwner(file);
+            return file;
         }
+        *state = CacheFileLink;
         CloseHandle(file);
-        return probe;
+        return INVALID_HANDLE_VALUE;
     }
-    DWORD error = GetLastError();
+    *error = GetLastError();
     // Another process holds it open: it is there, and only a launcher of this user writes it so.
-    if (error == ERROR_SHARING_VIOLATION) {
-        probe.state = CacheFilePresent;
-        probe.owner = OwnerCurrentUser;
-    } else if (error == ERROR_ACCESS_DENIED && IsLinkAttributes(GetFileAttributesA(path))) {
-        probe.state = CacheFileLink;  // a link to a folder does not open as a file
+    if (*error == ERROR_SHARING_VIOLATION) {
+        *state = CacheFilePresent;
+        *owner = OwnerCurrentUser;
+    } else if (*error == ERROR_ACCESS_DENIED && IsLinkAttributes(GetFileAttributesA(path))) {
+        *state = CacheFileLink;  // a link to a folder does not open as a file
     }
+    return INVALID_HANDLE_VALUE;
+}
+
+CacheFileProbe ProbeCacheFile(const char* path) {
+    CacheFileProbe probe;
+    DWORD error;
+    // Shared for reading: while the probe holds the file, a VM of a start running at the same time
+    // must still be able to open it (an exclusive probe made that VM miss the jar's classes).
+    HANDLE file = OpenCacheEntryItself(path, GENERIC_READ | FILE_READ_DATA, FILE_SHARE_READ, &probe.state,
+                                       &probe.owner, &error);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return probe;
 }
 
