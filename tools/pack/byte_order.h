@@ -1,4 +1,4 @@
-// Little-endian fields as PE, ICO and version resources store them.
+// Little-endian fields as PE, ICO, zip and version resources store them; big-endian as PNG does.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +6,10 @@
 
 inline uint16_t Read16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t Read32(const uint8_t* p) { return uint32_t(Read16(p)) | uint32_t(Read16(p + 2)) << 16; }
+
+inline uint32_t ReadBig32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
 
 inline void Write16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);

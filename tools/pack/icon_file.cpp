@@ -15,11 +15,7 @@ constexpr size_t kBitmapHeaderSize = 40;
 constexpr uint16_t kLargestSide = 256;
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-static uint32_t Get32BigEndian(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-static bool IsPng(const uint8_t* data, size_t size) { return size >= 8 && memcmp(data, kPngSignature, 8) == 0; }
+bool HasPngSignature(const uint8_t* data, size_t size) { return size >= 8 && memcmp(data, kPngSignature, 8) == 0; }
 
 // Samples per pixel of each PNG colour type (0 for types PNG does not define).
 static int PngChannels(uint8_t colorType) {
@@ -39,13 +35,13 @@ static std::string ImageLabel(size_t index) { return "image " + std::to_string(i
 static bool CheckImage(size_t index, IconImage& image, std::string& error) {
     const uint8_t* d = image.data.data();
     size_t size = image.data.size();
-    if (IsPng(d, size)) {
+    if (HasPngSignature(d, size)) {
         // The IHDR chunk comes first: length, "IHDR", width, height, bit depth, colour type.
         if (size < 26 || memcmp(d + 12, "IHDR", 4) != 0) {
             error = ImageLabel(index) + " is a PNG image without its header";
             return false;
         }
-        uint32_t width = Get32BigEndian(d + 16), height = Get32BigEndian(d + 20);
+        uint32_t width = ReadBig32(d + 16), height = ReadBig32(d + 20);
         if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide) {
             error = ImageLabel(index) + " is " + std::to_string(width) + "x" + std::to_string(height) +
                     " pixels; an icon image is at most 256x256";
@@ -72,7 +68,7 @@ bool ReadIcoFile(const Bytes& file, std::vector<IconImage>& images, std::string&
     images.clear();
     const uint8_t* d = file.data();
     size_t size = file.size();
-    if (IsPng(d, size)) {
+    if (HasPngSignature(d, size)) {
         error = "not an .ico file: it is a PNG image (make an .ico of it first)";
         return false;
     }
@@ -181,7 +177,7 @@ std::string DescribeIcons(const std::vector<Resource>& resources) {
                     std::to_string(Read16(e + 6)) + "bpp";
             for (const Resource& icon : resources) {
                 if (!icon.type.isString && icon.type.id == kTypeIcon && !icon.name.isString && icon.name.id == id) {
-                    if (IsPng(icon.data.data(), icon.data.size())) line += " png";
+                    if (HasPngSignature(icon.data.data(), icon.data.size())) line += " png";
                     break;
                 }
             }

@@ -4,8 +4,7 @@
 
 #include <cstring>
 
-static uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-static uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+#include "byte_order.h"
 
 static const uint32_t kEndOfDirectory = 0x06054b50;
 static const uint32_t kDirectoryEntry = 0x02014b50;
@@ -22,35 +21,35 @@ bool ReadJarDirectory(const std::vector<uint8_t>& jar, std::vector<JarEntry>& en
     }
     // The end record sits in the last 22 bytes plus a comment of at most 65535.
     size_t end = jar.size() - kEndRecordSize, lowest = end > 65535 ? end - 65535 : 0;
-    while (Le32(&jar[end]) != kEndOfDirectory) {
+    while (Read32(&jar[end]) != kEndOfDirectory) {
         if (end == lowest) {
             error = "no zip directory (not a jar)";
             return false;
         }
         end--;
     }
-    uint32_t count = Le16(&jar[end + 10]), directorySize = Le32(&jar[end + 12]), at = Le32(&jar[end + 16]);
+    uint32_t count = Read16(&jar[end + 10]), directorySize = Read32(&jar[end + 12]), at = Read32(&jar[end + 16]);
     if (at > end || directorySize > end - at) {
         error = "zip directory lies outside the file";
         return false;
     }
     for (uint32_t i = 0; i < count; i++) {
-        if (jar.size() - at < kDirectoryEntrySize || Le32(&jar[at]) != kDirectoryEntry) {
+        if (jar.size() - at < kDirectoryEntrySize || Read32(&jar[at]) != kDirectoryEntry) {
             error = "zip directory is damaged";
             return false;
         }
         const uint8_t* p = &jar[at];
-        size_t nameLength = Le16(p + 28), extraLength = Le16(p + 30), commentLength = Le16(p + 32);
+        size_t nameLength = Read16(p + 28), extraLength = Read16(p + 30), commentLength = Read16(p + 32);
         size_t recordSize = kDirectoryEntrySize + nameLength + extraLength + commentLength;
         if (jar.size() - at < recordSize) {
             error = "zip directory is damaged";
             return false;
         }
         JarEntry entry;
-        entry.method = uint16_t(Le16(p + 10));
-        entry.compressedSize = Le32(p + 20);
-        entry.size = Le32(p + 24);
-        entry.localHeaderOffset = Le32(p + 42);
+        entry.method = uint16_t(Read16(p + 10));
+        entry.compressedSize = Read32(p + 20);
+        entry.size = Read32(p + 24);
+        entry.localHeaderOffset = Read32(p + 42);
         entry.name.assign(reinterpret_cast<const char*>(p + kDirectoryEntrySize), nameLength);
         entries.push_back(entry);
         at += uint32_t(recordSize);
@@ -62,11 +61,11 @@ bool ExtractJarEntry(const std::vector<uint8_t>& jar, const JarEntry& entry, siz
                      std::string& error) {
     out.clear();
     size_t at = entry.localHeaderOffset;
-    if (at > jar.size() || jar.size() - at < kLocalHeaderSize || Le32(&jar[at]) != kLocalHeader) {
+    if (at > jar.size() || jar.size() - at < kLocalHeaderSize || Read32(&jar[at]) != kLocalHeader) {
         error = "entry " + entry.name + " has no local header";
         return false;
     }
-    size_t dataStart = at + kLocalHeaderSize + Le16(&jar[at + 26]) + Le16(&jar[at + 28]);
+    size_t dataStart = at + kLocalHeaderSize + Read16(&jar[at + 26]) + Read16(&jar[at + 28]);
     if (dataStart > jar.size() || jar.size() - dataStart < entry.compressedSize) {
         error = "entry " + entry.name + " lies outside the file";
         return false;

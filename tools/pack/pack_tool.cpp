@@ -385,8 +385,7 @@ static int MakeFileResource(PackRun& run, const LaunchOption& l, const std::stri
     Bytes data;
     std::string error;
     if (!ReadWholeFile(path, data, error)) return InputError(run, path, error);
-    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (l.kind == Kind::Png && (data.size() < 8 || memcmp(data.data(), kPng, 8) != 0))
+    if (l.kind == Kind::Png && !HasPngSignature(data.data(), data.size()))
         return InputError(run, path, "not a PNG image");
     if (l.kind == Kind::File && !Given(run.options, Kind::Digest)) {
         std::string digest = Md5Hex(data.data(), data.size());

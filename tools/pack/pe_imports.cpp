@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-static uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-static uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+#include "byte_order.h"
 
 namespace {
 
@@ -34,20 +33,20 @@ bool ReadPeImports(const std::vector<uint8_t>& file, PeImports& imports, std::st
         error = "not a PE file (no MZ header)";
         return false;
     }
-    size_t pe = Le32(&file[0x3c]);
-    if (pe > file.size() || file.size() - pe < 24 || Le32(&file[pe]) != 0x00004550) {
+    size_t pe = Read32(&file[0x3c]);
+    if (pe > file.size() || file.size() - pe < 24 || Read32(&file[pe]) != 0x00004550) {
         error = "not a PE file (no PE signature)";
         return false;
     }
     const uint8_t* coff = &file[pe + 4];
-    imports.machine = uint16_t(Le16(coff));
-    size_t sectionCount = Le16(coff + 2), optionalSize = Le16(coff + 16);
+    imports.machine = uint16_t(Read16(coff));
+    size_t sectionCount = Read16(coff + 2), optionalSize = Read16(coff + 16);
     size_t optional = pe + 24;
     if (optionalSize < 2 || file.size() - optional < optionalSize) {
         error = "optional header lies outside the file";
         return false;
     }
-    uint32_t magic = Le16(&file[optional]);
+    uint32_t magic = Read16(&file[optional]);
     if (magic != 0x10b && magic != 0x20b) {
         error = "unknown optional header magic";
         return false;
@@ -62,11 +61,11 @@ bool ReadPeImports(const std::vector<uint8_t>& file, PeImports& imports, std::st
     std::vector<SectionSpan> sections;
     for (size_t i = 0; i < sectionCount; i++) {
         const uint8_t* s = &file[sectionTable + i * 40];
-        sections.push_back(SectionSpan{Le32(s + 12), Le32(s + 8), Le32(s + 20), Le32(s + 16)});
+        sections.push_back(SectionSpan{Read32(s + 12), Read32(s + 8), Read32(s + 20), Read32(s + 16)});
     }
     // The import directory is entry 1 of the data directories.
-    if (optionalSize < directoryCountAt + 4 + 16 || Le32(&file[optional + directoryCountAt]) < 2) return true;
-    uint32_t importRva = Le32(&file[optional + directoryCountAt + 4 + 8]);
+    if (optionalSize < directoryCountAt + 4 + 16 || Read32(&file[optional + directoryCountAt]) < 2) return true;
+    uint32_t importRva = Read32(&file[optional + directoryCountAt + 4 + 8]);
     if (importRva == 0) return true;
     size_t at = 0, left = 0;
     if (!RvaToFile(sections, file.size(), importRva, at, left)) {
@@ -79,8 +78,8 @@ bool ReadPeImports(const std::vector<uint8_t>& file, PeImports& imports, std::st
             return false;
         }
         const uint8_t* descriptor = &file[at];
-        uint32_t nameRva = Le32(descriptor + 12);
-        if (nameRva == 0 && Le32(descriptor) == 0 && Le32(descriptor + 16) == 0) break;
+        uint32_t nameRva = Read32(descriptor + 12);
+        if (nameRva == 0 && Read32(descriptor) == 0 && Read32(descriptor + 16) == 0) break;
         size_t nameAt = 0, nameLeft = 0;
         if (!RvaToFile(sections, file.size(), nameRva, nameAt, nameLeft)) {
             error = "an imported DLL name lies outside the file";

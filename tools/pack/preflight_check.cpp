@@ -12,6 +12,7 @@
 
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "byte_order.h"
 #include "check_platform.h"
 #include "class_file.h"
 #include "cache/cache_folder.h"
@@ -23,6 +24,7 @@
 #include "config/resource_lists.h"
 #include "config/resources.h"
 #include "file_io.h"
+#include "icon_file.h"
 #include "jar_reader.h"
 #include "launcher/options.h"
 #include "pe_image.h"
@@ -649,12 +651,9 @@ void DescribeApplication(Report& report, const Settings& settings, const Runtime
 
 // ---- 5. Splash ----
 
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-
 // Walks the chunks with their CRCs and inflates the image data; false with the reason.
 bool DecodePng(const uint8_t* data, size_t size, uint32_t& width, uint32_t& height, std::string& error) {
-    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (size < 8 || memcmp(data, kSignature, 8) != 0) {
+    if (!HasPngSignature(data, size)) {
         error = "not a PNG image";
         return false;
     }
@@ -666,19 +665,19 @@ bool DecodePng(const uint8_t* data, size_t size, uint32_t& width, uint32_t& heig
             error = "PNG is cut short";
             return false;
         }
-        uint32_t length = Be32(data + at);
+        uint32_t length = ReadBig32(data + at);
         if (length > size - at - 12) {
             error = "PNG is cut short";
             return false;
         }
         const uint8_t* type = data + at + 4;
-        if (crc32(crc32(0, nullptr, 0), type, length + 4) != Be32(data + at + 8 + length)) {
+        if (crc32(crc32(0, nullptr, 0), type, length + 4) != ReadBig32(data + at + 8 + length)) {
             error = "PNG chunk " + std::string(reinterpret_cast<const char*>(type), 4) + " fails its CRC";
             return false;
         }
         if (memcmp(type, "IHDR", 4) == 0 && length == 13) {
-            width = Be32(type + 4);
-            height = Be32(type + 8);
+            width = ReadBig32(type + 4);
+            height = ReadBig32(type + 8);
             depth = type[12];
             static const uint32_t kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
             channels = type[13] < 7 ? kChannels[type[13]] : 0;
