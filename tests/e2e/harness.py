@@ -98,7 +98,7 @@ import sys
 import tempfile
 import time
 from pathlib import Path
-from typing import Callable, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 import pytest
 
@@ -424,10 +424,32 @@ _QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
 _FD_PATH = re.compile(r"^\d+<(.*)>")
 
 
-def parse_strace(text: str) -> List[Syscall]:
-    """Parses `strace -f -y` output lines (unfinished/resumed pairs are skipped)."""
-    calls = []
+_UNFINISHED = re.compile(r"^(\d+)\s+(.*) <unfinished \.\.\.>$")
+_RESUMED = re.compile(r"^(\d+)\s+(?:\d+\.\d+\s+)?<\.\.\. (\w+) resumed>(.*)$")
+
+
+def _joined_strace_lines(text: str) -> Iterator[str]:
+    """The lines of `strace -f` output with each call that another thread interrupted
+    ("<unfinished ...>", later "<... name resumed>") put back together as one line."""
+    started: Dict[str, str] = {}
     for line in text.splitlines():
+        m = _UNFINISHED.match(line)
+        if m:
+            started[m.group(1)] = line[: -len(" <unfinished ...>")]
+            continue
+        m = _RESUMED.match(line)
+        if m:
+            head = started.pop(m.group(1), None)
+            if head is not None:
+                yield head + m.group(3)
+            continue
+        yield line
+
+
+def parse_strace(text: str) -> List[Syscall]:
+    """Parses `strace -f -y` output lines."""
+    calls = []
+    for line in _joined_strace_lines(text):
         m = _STRACE_LINE.match(line)
         if not m:
             continue
@@ -502,6 +524,18 @@ def _run_captured(cmd: Sequence[str], env: dict, timeout: float = 120) -> subpro
         out.seek(0)
         err.seek(0)
         return subprocess.CompletedProcess(list(cmd), rc, out.read(), err.read())
+
+
+def _run_wine_tool(cmd: Sequence[str], env: dict, timeout: float = 120) -> subprocess.CompletedProcess:
+    """Runs a Wine tool such as reg or attrib. Under load Wine now and then fails to start a program
+    at all: status 1 and not a byte of output, where every tool prints something when it fails.
+    Such a start is made once more; the tools run here are all safe to repeat."""
+    r = _run_captured(cmd, env, timeout)
+    if r.returncode != 0 and not r.stdout and not r.stderr:
+        print(f"[e2e] Wine did not start {' '.join(cmd[1:2])} (exit {r.returncode}); starting it again",
+              file=sys.stderr)
+        r = _run_captured(cmd, env, timeout)
+    return r
 
 
 def _check(cmd: Sequence[str], env: dict, timeout: float = 120) -> None:
@@ -785,7 +819,7 @@ class Wine:
 
     def wine(self, args: Sequence[str], env: Optional[dict] = None, timeout: float = 60,
              check: bool = True) -> subprocess.CompletedProcess:
-        r = _run_captured([WINE, *args], self.env(env), timeout)
+        r = _run_wine_tool([WINE, *args], self.env(env), timeout)
         if check and r.returncode != 0:
             raise HarnessError(f"wine {' '.join(args)} failed ({r.returncode}): {r.stdout!r} {r.stderr!r}")
         return r
@@ -832,10 +866,9 @@ class Wine:
                                         stderr=subprocess.STDOUT)
 
         proc = launch()
-        # A traced run is not started twice: its trace would hold both.
-        relaunch = None if strace_to is not None else (lambda: launch("ab"))
+        # strace -o truncates its file, so the trace of a start made again holds that start alone.
         running = Running(self, proc, run_dir, exe_win, timeout, traced=strace_to is not None,
-                          relaunch=relaunch)
+                          relaunch=lambda: launch("ab"))
         self._children.append(running)
         return running
 

@@ -205,12 +205,14 @@ def test_background_start_wait_and_kill(wine, probe):
     assert time.monotonic() - started < 30
 
 
-def flaky_wine(tmp_path, failures: int) -> str:
+def flaky_wine(tmp_path, failures: int, only: str = "") -> str:
     """A stand-in for the wine command that exits 1 without a word `failures` times, as Wine now and
-    then does before the runner even starts, and then runs the real one."""
+    then does before the runner even starts, and then runs the real one. With `only`, just the
+    commands holding that text fail and are counted."""
     script = tmp_path / "flaky-wine"
     count = tmp_path / "flaky-count"
     script.write_text(f"""#!/bin/sh
+case "$*" in *{only}*) ;; *) exec {harness.WINE} "$@" ;; esac
 n=$(cat {count} 2>/dev/null || echo 0)
 echo $((n + 1)) > {count}
 [ "$n" -lt {failures} ] && exit 1
@@ -220,13 +222,24 @@ exec {harness.WINE} "$@"
     return str(script)
 
 
-def test_runner_that_wine_failed_to_start_is_started_once_more(wine, probe, tmp_path, monkeypatch):
-    monkeypatch.setattr(harness, "WINE", flaky_wine(tmp_path, failures=1))
-    r = wine.run(probe, ["--out", hx("ran"), "--exit", "3"])
+@pytest.mark.parametrize("traced", [False, True])
+def test_runner_that_wine_failed_to_start_is_started_once_more(wine, probe, tmp_path, monkeypatch, traced):
+    monkeypatch.setattr(harness, "WINE", flaky_wine(tmp_path, failures=1, only="run-status"))
+    trace = harness.FileTrace(tmp_path / "client.txt") if traced else None
+    r = wine.run(probe, ["--out", hx("ran"), "--exit", "3"], strace_to=trace and trace.path)
     assert (r.status, r.stdout) == (3, b"ran")
     assert (tmp_path / "flaky-count").read_text().strip() == "2"
+    if traced:
+        assert any(c.path and c.path.endswith("/probe.exe") for c in trace.calls())
     started = wine.start(probe, ["--exit", "0"])
     assert started.pid > 0 and started.wait().status == 0
+
+
+def test_wine_tool_that_wine_failed_to_start_is_run_once_more(wine, tmp_path, monkeypatch):
+    monkeypatch.setattr(harness, "WINE", flaky_wine(tmp_path, failures=1))
+    wine.reg_add(r"HKCU\Software\QuorviaE2E", "flaky", "ran")
+    assert (tmp_path / "flaky-count").read_text().strip() == "2"
+    assert wine.reg_query(r"HKCU\Software\QuorviaE2E", "flaky") == "ran"
 
 
 def test_runner_that_never_starts_is_an_error(wine, probe, tmp_path, monkeypatch):
@@ -265,6 +278,18 @@ def test_strace_sees_file_operations(wine, probe, tmp_path):
     wine.run(probe, ["--exists", wine.to_windows(tmp_path / "absent.jar")], strace_to=client.path)
     stats = [c for c in client.calls() if c.path and c.path.endswith("/absent.jar")]
     assert stats and all(c.name in ("openat", "newfstatat", "statx") for c in stats)
+
+
+def test_strace_calls_interrupted_by_another_thread_are_joined():
+    # Wine programs run several threads: under load strace splits a call around another one.
+    text = ('100 1.5 newfstatat(AT_FDCWD</w>, "/t/absent.jar",  <unfinished ...>\n'
+            '101 1.6 openat(3</t>, "other", O_RDONLY) = 4</t/other>\n'
+            '100 1.7 <... newfstatat resumed>0x7ffc, 0) = -1 ENOENT (No such file or directory)\n'
+            '102 1.8 <... openat resumed>) = 5\n')
+    calls = harness.parse_strace(text)
+    assert [(c.pid, c.name, c.path, c.time) for c in calls] == [
+        (101, "openat", "/t/other", 1.6), (100, "newfstatat", "/t/absent.jar", 1.5)]
+    assert calls[1].result.startswith("-1 ENOENT")
 
 
 def test_x11_prefix_draws_to_xvfb(wine_x11, probe, tmp_path):
