@@ -35,8 +35,9 @@ Wine object
         Running.wait(timeout=None) -> Result, .poll() -> bool (finished?), .pid (Windows pid),
         .boxes() -> boxes seen so far, .kill() (terminates the program with status 1; its own
         children live on until the test's teardown kills the prefix's wineserver).
-    .wine(args, env=None, timeout=60, check=True) -> subprocess.CompletedProcess
-        `wine ARGS...` in this prefix (e.g. ['reg', 'query', ...]).
+    .wine(args, env=None, timeout=60, check=True, stdin=None, cwd=None) -> subprocess.CompletedProcess
+        `wine ARGS...` in this prefix (e.g. ['reg', 'query', ...]), stdin a file; a start that
+        Wine failed to make (status 1, no output) is made once more.
     .reg_add(key, value, data, type='REG_SZ')   value None = the key's default value; data int
                                                 for REG_DWORD / REG_QWORD.
     .reg_delete(key, value=None)                deletes the value, or the whole key.
@@ -510,11 +511,13 @@ def _wine_version() -> str:
     return subprocess.run([WINE, "--version"], capture_output=True, text=True, env=_base_env()).stdout.strip()
 
 
-def _run_captured(cmd: Sequence[str], env: dict, timeout: float = 120) -> subprocess.CompletedProcess:
+def _run_captured(cmd: Sequence[str], env: dict, timeout: float = 120, stdin: Optional[PathLike] = None,
+                  cwd: Optional[PathLike] = None) -> subprocess.CompletedProcess:
     """Runs a Wine command with its output in temporary files: Wine's service processes
     inherit the output handles and outlive the command, so waiting for a pipe's end would hang."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.Popen(list(cmd), env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            open(stdin or os.devnull, "rb") as stdin_file:
+        proc = subprocess.Popen(list(cmd), env=env, stdin=stdin_file, stdout=out, stderr=err, cwd=cwd)
         try:
             rc = proc.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -526,15 +529,15 @@ def _run_captured(cmd: Sequence[str], env: dict, timeout: float = 120) -> subpro
         return subprocess.CompletedProcess(list(cmd), rc, out.read(), err.read())
 
 
-def _run_wine_tool(cmd: Sequence[str], env: dict, timeout: float = 120) -> subprocess.CompletedProcess:
-    """Runs a Wine tool such as reg or attrib. Under load Wine now and then fails to start a program
-    at all: status 1 and not a byte of output, where every tool prints something when it fails.
-    Such a start is made once more; the tools run here are all safe to repeat."""
-    r = _run_captured(cmd, env, timeout)
+def _run_wine_tool(cmd: Sequence[str], env: dict, timeout: float = 120, **where) -> subprocess.CompletedProcess:
+    """Runs a Wine command. Under load Wine now and then fails to start a program at all: status 1
+    and not a byte of output, where Wine's tools print something when they fail. Such a start is
+    made once more; what runs here is safe to repeat, and a real failure fails again."""
+    r = _run_captured(cmd, env, timeout, **where)
     if r.returncode != 0 and not r.stdout and not r.stderr:
         print(f"[e2e] Wine did not start {' '.join(cmd[1:2])} (exit {r.returncode}); starting it again",
               file=sys.stderr)
-        r = _run_captured(cmd, env, timeout)
+        r = _run_captured(cmd, env, timeout, **where)
     return r
 
 
@@ -818,8 +821,9 @@ class Wine:
     # -- running programs --
 
     def wine(self, args: Sequence[str], env: Optional[dict] = None, timeout: float = 60,
-             check: bool = True) -> subprocess.CompletedProcess:
-        r = _run_wine_tool([WINE, *args], self.env(env), timeout)
+             check: bool = True, stdin: Optional[PathLike] = None,
+             cwd: Optional[PathLike] = None) -> subprocess.CompletedProcess:
+        r = _run_wine_tool([WINE, *args], self.env(env), timeout, stdin=stdin, cwd=cwd)
         if check and r.returncode != 0:
             raise HarnessError(f"wine {' '.join(args)} failed ({r.returncode}): {r.stdout!r} {r.stderr!r}")
         return r

@@ -6,7 +6,6 @@ import os
 import shutil
 import signal
 import subprocess
-import tempfile
 import time
 from pathlib import Path
 
@@ -101,11 +100,8 @@ def test_console_tool_run_from_cmd_prints_to_the_console_and_cmd_gets_its_status
     # for console programs.
     commands = tmp_path / "commands.txt"
     commands.write_bytes(f'"{wine.to_windows(exe)}" one\r\necho status %errorlevel%\r\n'.encode())
-    with open(commands, "rb") as stdin, tempfile.TemporaryFile() as output:
-        subprocess.run([harness.WINE, "cmd"], stdin=stdin, stdout=output, stderr=subprocess.STDOUT, timeout=120,
-                       env=wine.env({"QUORVIA_TEST_MAIN": "exit:7"}))
-        output.seek(0)
-        text = cp1252_decode(output.read()).replace("\r\n", "\n")
+    shell = wine.wine(["cmd"], stdin=commands, env={"QUORVIA_TEST_MAIN": "exit:7"}, timeout=120, check=False)
+    text = cp1252_decode(shell.stdout + shell.stderr).replace("\r\n", "\n")
     assert "test runtime: main com.example.App\n" in text, text
     assert "status 7\n" in text, text
     assert text.index("test runtime: main") < text.index("status 7"), text
@@ -212,13 +208,9 @@ def test_utf8_exe_gets_its_folder_arguments_and_class_path_intact(wine, tmp_path
     arguments = ["日本", "€😀", "café"]
     # Started by Wine from a UTF-8 locale, so that the command line is Unicode; a Windows runner
     # would pass it through its own ANSI code page first.
-    with tempfile.TemporaryFile() as output:
-        status = subprocess.run([harness.WINE, str(exe), *arguments], cwd=folder, env=wine.env(env),
-                                stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
-                                timeout=60).returncode
-        output.seek(0)
-        printed = output.read().decode("utf-8", "replace")
-    assert status == 0, printed
+    run = wine.wine([str(exe), *arguments], cwd=folder, env=env, check=False)
+    printed = (run.stdout + run.stderr).decode("utf-8", "replace")
+    assert run.returncode == 0, printed
     main = trace.one("main")
     assert main["args"] == arguments, printed
     assert main["args_hex"] == [argument.encode().hex() for argument in arguments]
