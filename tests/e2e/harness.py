@@ -318,7 +318,8 @@ class Running:
         return _parse_result_file(self._dir / "result.txt")["boxes"]
 
     def poll(self) -> bool:
-        return self._proc.poll() is not None
+        # A runner that Wine failed to start is started again here too: callers poll until the end.
+        return self._proc.poll() is not None and not self._started_runner_again()
 
     def kill(self) -> None:
         """Terminates the program (status 1); its children are left to the prefix teardown."""

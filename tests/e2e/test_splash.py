@@ -69,8 +69,13 @@ def set_root_background(wine, colour, tmp_path):
 
 def splash_windows(wine):
     """(id, width, height, x, y) of every X window titled "Splash Screen"."""
-    out = subprocess.run(["xwininfo", "-root", "-tree", "-display", wine.display], capture_output=True, text=True,
-                         timeout=60).stdout
+    # xwininfo fails when a window goes while it walks the tree: a failed walk is taken once more.
+    for _ in range(2):
+        walk = subprocess.run(["xwininfo", "-root", "-tree", "-display", wine.display], capture_output=True,
+                              text=True, timeout=60)
+        if walk.returncode == 0:
+            break
+    out = walk.stdout
     found = []
     for line in out.splitlines():
         if '"Splash Screen"' in line:
@@ -269,10 +274,15 @@ def test_multi_frame_gif_shows_nothing_and_the_app_starts(wine_x11, tmp_path, un
     # The same picture as a single frame does show: it is the frame count that keeps the GIF off.
     # The splash lives while the mirror is refreshed, and an unchanged mirror is checked in a blink:
     # the filler goes, so that this start copies it again for as long as the first one did.
-    shutil.rmtree(wine.drive_c / "ProgramData" / ".quorvia" / "cache" / unique_name / "sync" / "filler")
-    running = wine.start(exe, ["-splash:single.gif"], env=env, cwd=tmp_path)
-    windows, _ = watch_for_splash(wine, running, unique_name)
-    assert running.wait(120).status == 0
+    # Once in many loaded CI runs no splash window was listed through a whole 8 s mirror: a start
+    # that showed none is made once more, and a GIF that never shows still fails.
+    for _ in range(2):
+        shutil.rmtree(wine.drive_c / "ProgramData" / ".quorvia" / "cache" / unique_name / "sync" / "filler")
+        running = wine.start(exe, ["-splash:single.gif"], env=env, cwd=tmp_path)
+        windows, _ = watch_for_splash(wine, running, unique_name)
+        assert running.wait(120).status == 0
+        if windows:
+            break
     assert [window[:2] for window in windows] == [(40, 30)]
 
 
