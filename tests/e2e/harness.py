@@ -530,18 +530,6 @@ def _run_captured(cmd: Sequence[str], env: dict, timeout: float = 120, stdin: Op
         return subprocess.CompletedProcess(list(cmd), rc, out.read(), err.read())
 
 
-def _run_wine_tool(cmd: Sequence[str], env: dict, timeout: float = 120, **where) -> subprocess.CompletedProcess:
-    """Runs a Wine command. Under load Wine now and then fails to start a program at all: status 1
-    and not a byte of output, where Wine's tools print something when they fail. Such a start is
-    made once more; what runs here is safe to repeat, and a real failure fails again."""
-    r = _run_captured(cmd, env, timeout, **where)
-    if r.returncode != 0 and not r.stdout and not r.stderr:
-        print(f"[e2e] Wine did not start {' '.join(cmd[1:2])} (exit {r.returncode}); starting it again",
-              file=sys.stderr)
-        r = _run_captured(cmd, env, timeout, **where)
-    return r
-
-
 def _check(cmd: Sequence[str], env: dict, timeout: float = 120) -> None:
     r = _run_captured(cmd, env, timeout)
     if r.returncode != 0:
@@ -824,7 +812,14 @@ class Wine:
     def wine(self, args: Sequence[str], env: Optional[dict] = None, timeout: float = 60,
              check: bool = True, stdin: Optional[PathLike] = None,
              cwd: Optional[PathLike] = None) -> subprocess.CompletedProcess:
-        r = _run_wine_tool([WINE, *args], self.env(env), timeout, stdin=stdin, cwd=cwd)
+        cmd = [WINE, *args]
+        r = _run_captured(cmd, self.env(env), timeout, stdin=stdin, cwd=cwd)
+        # Under load Wine now and then fails to start a program at all: status 1 and not a byte of
+        # output, where Wine's tools print something when they fail. What runs here is safe to
+        # repeat, and a real failure fails again.
+        if r.returncode != 0 and not r.stdout and not r.stderr:
+            print(f"[e2e] Wine did not start {args[0]} (exit {r.returncode}); starting it again", file=sys.stderr)
+            r = _run_captured(cmd, self.env(env), timeout, stdin=stdin, cwd=cwd)
         if check and r.returncode != 0:
             raise HarnessError(f"wine {' '.join(args)} failed ({r.returncode}): {r.stdout!r} {r.stderr!r}")
         return r
