@@ -1,5 +1,5 @@
-// The platform edge every room uses: Win32 in diagnostics_win32.cpp; the unit tests replace these
-// functions (tests/unit/fake_platform.cpp).
+// The platform edge every room uses: Win32 in diagnostics_win32.cpp and app_paths_win32.cpp; the
+// unit tests replace these functions (tests/unit/fake_base_edge.cpp).
 #pragma once
 
 #include <cstdint>
@@ -18,3 +18,10 @@ uint64_t QueryAvailablePhysicalMemory();
 
 // fopen(path, "r"): a text file named by a Windows path (the pre-flight check maps it to its host).
 FILE* OpenTextFile(const char* path);
+
+// GetModuleFileNameA of the executable into `size` characters: the length written, or `size` when
+// the path did not fit (the buffer then holds it cut).
+unsigned long ReadModuleFileName(char* buffer, unsigned long size);
+
+// "{machine-wide application data}\.quorvia\cache", made (hidden) when missing.
+const char* GetCacheFolder();

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "base/text.h"
+
 const char* ArchNameForProcessor(unsigned architecture, bool wow64) {
     switch (architecture) {
         case 0: return "i386";
@@ -18,28 +20,19 @@ void SetMessageSink(MessageSink sink) { g_messageSink = sink; }
 
 int PrintMessage(FILE* stream, const char* format, ...) {
     char local[1024];
+    int length = 0;
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    int length = vsnprintf(local, sizeof local, format, args);
+    char* text = FormatMessageText(local, sizeof local, &length, format, args);
     va_end(args);
-    if (length < 0) {
-        va_end(again);
+    if (text == nullptr) {
+        if (length < 0) return length;
+        // Without room for the whole text it still goes out, a piece at a time.
+        va_start(args, format);
+        length = vfprintf(stream, format, args);
+        va_end(args);
         return length;
     }
-    char* text = local;
-    if (static_cast<size_t>(length) >= sizeof local) {
-        text = static_cast<char*>(malloc(static_cast<size_t>(length) + 1));
-        if (text == nullptr) {
-            // Without room for the whole text it still goes out, a piece at a time.
-            length = vfprintf(stream, format, again);
-            va_end(again);
-            return length;
-        }
-        vsnprintf(text, static_cast<size_t>(length) + 1, format, again);
-    }
-    va_end(again);
     if (g_messageSink != nullptr) {
         g_messageSink(stream, text);
     } else {

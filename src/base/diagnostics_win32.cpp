@@ -2,11 +2,13 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/proc_address.h"
 #include "base/system_library.h"
+#include "base/text.h"
 
 // Whether this exe was linked for the console subsystem (launcher-console.exe), read from its own
 // headers in memory: both variants are the same code.
@@ -19,19 +21,23 @@ static bool IsConsoleProgram() {
 }
 
 int ReportFatal(const char* format, ...) {
-    char text[1024];
+    char local[1024];
+    int length = 0;
     va_list args;
     va_start(args, format);
-    int written = vsnprintf(text, sizeof text, format, args);
+    char* text = FormatMessageText(local, sizeof local, &length, format, args);
     va_end(args);
-    if (written < 0) text[0] = '\0';
+    const char* shown = text != nullptr ? text : "";
+    int answer = IDOK;
     // A console program may run where nobody can press OK (a CI job, an SSH session): it writes
     // the message to stderr instead of waiting on a box.
     if (IsConsoleProgram()) {
-        PrintMessage(stderr, "%s", text);
-        return IDOK;
+        PrintMessage(stderr, "%s", shown);
+    } else {
+        answer = MessageBoxA(nullptr, shown, "Fatal Error", MB_ICONWARNING | MB_OK);
     }
-    return MessageBoxA(nullptr, text, "Fatal Error", MB_ICONWARNING | MB_OK);
+    if (text != local) free(text);
+    return answer;
 }
 
 void PrintLastError() {

@@ -69,7 +69,7 @@ struct LaunchState {
     int maxHeapPercent;             // options, config file, heap sizing; heap sizing; value
     int initialHeapSize;            // options, config file; heap sizing; value
     int maxHeapSize;                // options, config file; heap sizing; value
-    bool startupCacheMarked;        // sequence (STARTUP-CACHE); sequence (start-up archive options); value
+    bool startupCacheMarked;        // sequence (STARTUP-CACHE); sequence (start-up cache options); value
     bool debugEnabled;              // sequence (environment); sequence (debug printout); value
     volatile int appExitCode;       // ExitHook, on any VM thread; RunApplication after the detach; value
     // Cleared by the sequence, bound by LoadVmLibrary; read by CreateVm and GetCreatedVm. The default

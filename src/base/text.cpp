@@ -59,3 +59,49 @@ bool FormatPathText(char* buffer, size_t size, const char* format, ...) {
     }
     return true;
 }
+
+char* FormatMessageText(char* local, size_t localSize, int* length, const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    *length = vsnprintf(local, localSize, format, args);
+    char* text = local;
+    if (*length < 0) {
+        text = nullptr;
+    } else if (static_cast<size_t>(*length) >= localSize) {
+        text = static_cast<char*>(malloc(static_cast<size_t>(*length) + 1));
+        if (text != nullptr) vsnprintf(text, static_cast<size_t>(*length) + 1, format, again);
+    }
+    va_end(again);
+    return text;
+}
+
+char FoldAsciiCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+int CompareIgnoringCase(const char* left, const char* right) {
+    for (;; left++, right++) {
+        unsigned char l = static_cast<unsigned char>(FoldAsciiCase(*left));
+        unsigned char r = static_cast<unsigned char>(FoldAsciiCase(*right));
+        if (l != r) return l < r ? -1 : 1;
+        if (l == '\0') return 0;
+    }
+}
+
+bool EqualsIgnoringCase(const char* left, const char* right) { return CompareIgnoringCase(left, right) == 0; }
+
+const char* SkipPrefixIgnoringCase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; text++, prefix++) {
+        if (*text == '\0' || FoldAsciiCase(*text) != FoldAsciiCase(*prefix)) return nullptr;
+    }
+    return text;
+}
+
+bool EndsWithIgnoringCase(const char* text, const char* suffix) {
+    size_t length = strlen(text);
+    size_t suffixLength = strlen(suffix);
+    return length >= suffixLength && EqualsIgnoringCase(text + length - suffixLength, suffix);
+}
+
+const char* LastPathPart(const char* path) {
+    const char* lastBackslash = strrchr(path, '\\');
+    return lastBackslash != nullptr ? lastBackslash + 1 : path;
+}

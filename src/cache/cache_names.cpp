@@ -1,36 +1,15 @@
-#include "cache/cache_folder.h"
-#include "cache/jar_copy.h"
-#include "cache/sync_rules.h"
+#include "cache/cache_names.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/app_paths.h"
+#include "base/base_edge.h"
 #include "base/text.h"
-#include "config/resources.h"
 
-// Names of the cache directory's entries, apart from the embedded jar's caching itself, so that the
-// packer's pre-flight check forms the same folders without the cache's file operations.
-
-// Windows paths of the ANSI file functions stay below this length.
-static const size_t kCachePathSize = 260;
-
-static char g_cacheFileName[kCachePathSize];
-static char g_cacheDigestText[kCachePathSize];
-
-bool FormatAppCacheFolder(char* buffer, size_t size) {
-    char* baseName = GetExeBaseName();
-    bool fits = FormatPathText(buffer, size, "%s\\%s", GetCacheFolder(), baseName);
-    free(baseName);
-    return fits;
-}
-
-bool FormatSyncDirectory(char* buffer, size_t size) {
-    char* baseName = GetExeBaseName();
-    bool fits = FormatPathText(buffer, size, "%s\\%s\\sync", GetCacheFolder(), baseName);
-    free(baseName);
-    return fits;
-}
+static char g_cacheFileName[kWindowsPathSize];
+static char g_cacheDigestText[kWindowsPathSize];
 
 bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const char* baseName,
                          const char* digestText) {
@@ -42,22 +21,9 @@ bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const ch
     return FormatPathText(buffer, size, "%s\\~%s.%lu.tmp", folder, baseName, processId);
 }
 
-static char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// The text after a case-insensitive prefix, or null when text does not begin with it.
-static const char* SkipPrefix(const char* text, const char* prefix) {
-    for (; *prefix != '\0'; text++, prefix++) {
-        if (*text == '\0' || FoldCase(*text) != FoldCase(*prefix)) return nullptr;
-    }
-    return text;
+static bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (FoldAsciiCase(c) >= 'A' && FoldAsciiCase(c) <= 'F');
 }
-
-static bool EqualsFolded(const char* text, const char* other) {
-    const char* rest = SkipPrefix(text, other);
-    return rest != nullptr && *rest == '\0';
-}
-
-static bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (FoldCase(c) >= 'A' && FoldCase(c) <= 'F'); }
 
 bool IsDigestText(const char* text) {
     size_t length = 0;
@@ -67,32 +33,20 @@ bool IsDigestText(const char* text) {
     return length == 32;
 }
 
-bool ParseTempEntryName(const char* name, const char* stem, unsigned long* processId) {
-    const char* rest = name[0] == '~' ? SkipPrefix(name + 1, stem) : nullptr;
-    if (rest == nullptr || *rest != '.' || rest[1] < '0' || rest[1] > '9') return false;
-    unsigned long value = 0;
-    for (rest++; *rest >= '0' && *rest <= '9'; rest++) {
-        if (value > (0xFFFFFFFFul - 9) / 10) return false;
-        value = value * 10 + static_cast<unsigned long>(*rest - '0');
-    }
-    if (!EqualsFolded(rest, ".tmp")) return false;
-    *processId = value;
-    return true;
-}
-
 bool IsOwnCacheEntryName(const char* entryName, const char* baseName, const char* md5SumText) {
-    const char* rest = SkipPrefix(entryName, baseName);
+    const char* rest = SkipPrefixIgnoringCase(entryName, baseName);
     if (rest == nullptr || *rest != '.') return false;
     rest++;
-    if (EqualsFolded(rest, "dat")) return true;
+    if (EqualsIgnoringCase(rest, "dat")) return true;
     // What stands between "{base}." and ".dat" must be the digest, nothing more.
     size_t length = strlen(rest);
-    if (length < 4 || !EqualsFolded(rest + length - 4, ".dat")) return false;
-    char digest[kCachePathSize];
+    if (!EndsWithIgnoringCase(rest, ".dat")) return false;
+    char digest[kWindowsPathSize];
     if (length - 4 >= sizeof digest) return false;
     memcpy(digest, rest, length - 4);
     digest[length - 4] = '\0';
-    return IsDigestText(digest) || (md5SumText != nullptr && md5SumText[0] != '\0' && EqualsFolded(digest, md5SumText));
+    return IsDigestText(digest) ||
+           (md5SumText != nullptr && md5SumText[0] != '\0' && EqualsIgnoringCase(digest, md5SumText));
 }
 
 const char* GetCacheFileName(const char* digestText) {
@@ -116,12 +70,6 @@ void ForgetCacheFileName() {
 }
 
 bool FormResolvedJarPath(char* buffer, size_t size, const char* exePath, const char* jarPath) {
-    const char* lastBackslash = strrchr(exePath, '\\');
-    int folderLength = lastBackslash != nullptr ? static_cast<int>(lastBackslash - exePath + 1) : 0;
+    int folderLength = static_cast<int>(LastPathPart(exePath) - exePath);
     return FormatPathText(buffer, size, "%.*s%s", folderLength, exePath, jarPath != nullptr ? jarPath : "");
-}
-
-bool IsJarName(const char* name) {
-    const char* lastDot = strrchr(name, '.');
-    return lastDot != nullptr && strcmp(lastDot, ".jar") == 0;
 }

@@ -3,22 +3,24 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/app_paths.h"
+#include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "base/text.h"
-#include "cache/cache_folder.h"
-#include "cache/sync_rules.h"
-#include "config/resources.h"
+#include "cache/cache_edge.h"
+#include "cache/cache_names.h"
+#include "files/replace.h"
 
-static char g_jarCopyPath[kSyncPathSize];
-static char g_resolvedJarPath[kSyncPathSize];
+static char g_jarCopyPath[kWindowsPathSize];
+static char g_resolvedJarPath[kWindowsPathSize];
 
 const char* CacheJarPath() {
     char* baseName = GetExeBaseName();
     bool copyPathFits = FormatPathText(g_jarCopyPath, sizeof g_jarCopyPath, "%s\\%s.dat", GetCacheFolder(), baseName);
     free(baseName);
 
-    char exePath[kSyncPathSize];
+    char exePath[kWindowsPathSize];
     // Too long to name: the VM gets no jar from here rather than a cut path naming another file.
     if (!GetExePath(exePath, sizeof exePath) ||
         !FormResolvedJarPath(g_resolvedJarPath, sizeof g_resolvedJarPath, exePath, g_launch.jarPath)) {
@@ -35,7 +37,7 @@ const char* CacheJarPath() {
     unsigned long error = 0;
     if (LookUpEntry(g_resolvedJarPath, &networkJar, &error) && networkJar.attributes != kEntryAttributesInvalid) {
         char* tempBase = GetExeBaseName();
-        char temp[kSyncPathSize];
+        char temp[kWindowsPathSize];
         bool tempFits = FormatCacheTempName(temp, sizeof temp, GetCacheFolder(), tempBase, GetOwnProcessId());
         free(tempBase);
         if (!tempFits) return g_resolvedJarPath;

@@ -1,5 +1,5 @@
 // The configuration's platform edge: Win32 in resources_win32.cpp and config_file_win32.cpp; the unit
-// tests replace these functions (tests/unit/fake_platform.cpp).
+// tests replace these functions (tests/unit/fake_config_edge.cpp).
 #pragma once
 
 #include <cstddef>
@@ -9,10 +9,6 @@ struct LaunchResource;
 // Bytes and size of a resource of the running executable; size 0 and null when absent.
 // `lastError` receives the system's error code of a failed lookup (may be null).
 const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, unsigned long* lastError);
-
-// GetModuleFileNameA of the executable into `size` characters: the length written, or `size` when
-// the path did not fit (the buffer then holds it cut).
-unsigned long ReadModuleFileName(char* buffer, unsigned long size);
 
 // Reads one key of section "java" with default ""; returns the number of characters read.
 unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const char* path);

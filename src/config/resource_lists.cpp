@@ -6,7 +6,7 @@
 
 #include "base/diagnostics.h"
 #include "base/text.h"
-#include "cache/cache_folder.h"
+#include "base/app_paths.h"
 #include "config/config_edge.h"
 #include "config/resources.h"
 
@@ -15,7 +15,7 @@ static const char kOptionSeparator[2] = {'\x01', '\0'};
 
 static char* CopySyncDirectory() {
     char syncDirectory[1024];
-    FormatSyncDirectory(syncDirectory, sizeof syncDirectory);
+    FormatMirrorRoot(syncDirectory, sizeof syncDirectory);
     return CopyText(syncDirectory);
 }
 
@@ -109,7 +109,7 @@ static bool ExpandClassPathEntry(const char* entry, const char* runtimeHome, cha
         written = snprintf(expanded, size, "%s\\%s;", runtimeHome ? runtimeHome : "", rest);
     } else if (entry[0] == '%') {
         char syncDirectory[1024];
-        written = FormatSyncDirectory(syncDirectory, sizeof syncDirectory)
+        written = FormatMirrorRoot(syncDirectory, sizeof syncDirectory)
                       ? snprintf(expanded, size, "%s\\%s;", syncDirectory, rest)
                       : -1;
     } else {

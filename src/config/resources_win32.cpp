@@ -22,7 +22,3 @@ const void* LoadLaunchResource(const LaunchResource& resource, size_t* size, uns
     *size = SizeofResource(self, found);
     return bytes;
 }
-
-unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
-    return GetModuleFileNameA(nullptr, buffer, size);
-}

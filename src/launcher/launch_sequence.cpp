@@ -6,26 +6,22 @@
 
 #include "base/base_edge.h"
 #include "base/diagnostics.h"
+#include "base/exit_status.h"
 #include "base/jni_helpers.h"
 #include "base/launch_state.h"
 #include "base/text.h"
-#include "cache/cache_folder.h"
+#include "cache/embedded_jar.h"
 #include "cache/jar_copy.h"
-#include "cache/startup_archive.h"
-#include "cache/sync_index_mirror.h"
-#include "cache/sync_mirror.h"
-#include "config/config_file.h"
 #include "config/resource_lists.h"
-#include "config/resources.h"
 #include "instance/single_instance.h"
-#include "launcher/options.h"
+#include "launcher/launch_settings.h"
 #include "launcher/vm_options.h"
-#include "runtime/heap_sizing.h"
-#include "runtime/jvm_config.h"
 #include "runtime/runtime_edge.h"
-#include "runtime/runtime_home.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
+#include "startup/startup_cache.h"
+#include "sync/mirror_by_index.h"
+#include "sync/mirror_by_listing.h"
 
 void JNICALL AbortHook() {}
 
@@ -44,30 +40,9 @@ static void PrintDebugInfo(int argc, char** argv) {
 
 // ---- Phases before the VM ----
 
-// The launcher's options from the command line and from VM-OPTIONS, then the configuration file,
-// heap sizing, the SYNC-PATH resource and DPI awareness. False with *status set on a malformed option.
-static bool ReadLaunchSettings(int* argc, char*** argv, int* vmOptionCount, char*** vmOptionItems, int* status) {
-    if (!ParseLauncherOptions(argc, argv, status)) return false;
-    *vmOptionCount = SplitVmOptions(vmOptionItems);
-    int ignoredStatus = 0;
-    ParseLauncherOptions(vmOptionCount, vmOptionItems, &ignoredStatus);
-
-    ReadConfigFile();
-    ApplyHeapSizing();
-    if (IsEmpty(g_launch.syncPath.text)) {
-        char* resourceSyncPath = ReadSyncPathResource();
-        SetSyncPath(resourceSyncPath, false);
-        free(resourceSyncPath);
-    }
-    SetDpiAwareness(g_launch.dpiScaling);
-    g_launch.startupCacheMarked = ReadStartupCacheMark();
-    return true;
-}
-
 // The SyncFolder mode before the runtime is looked for: the first instance mirrors the source folder,
 // a later one waits for it and reads the libs jars. False when the mirror kept foreign code.
 static bool EnterSyncFolder(bool instanceIsFirst) {
-    g_launch.launchMode = SyncFolder;
     ShowLauncherSplash(g_launch.splashOption);
     if (instanceIsFirst) {
         if (!MirrorSyncFolderByIndex(g_launch.syncPath.text)) MirrorSyncFolder(g_launch.syncPath.text, ".");
@@ -85,17 +60,11 @@ static bool EnterSyncFolder(bool instanceIsFirst) {
 
 // Finds the runtime home and binds the VM library; returns 0 or the exit status to return.
 static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSize) {
-    bool found;
-    if (!IsEmpty(g_launch.syncPath.text)) {
-        if (!EnterSyncFolder(instanceIsFirst)) return 1;
-        found = FindSyncRuntimeHome(home, homeSize);
-    } else {
-        found = FindRuntimeHome(home, homeSize);
-    }
-    if (!found) {
+    if (ChooseLaunchMode() == SyncFolder && !EnterSyncFolder(instanceIsFirst)) return kExitLaunchFailed;
+    if (!FindLaunchRuntimeHome(home, homeSize)) {
         ReportFatal("Error: could not find Java 2 Runtime Environment (%s).\n",
                     g_launch.jreVersion ? g_launch.jreVersion : "(null)");
-        return 2;
+        return kExitNoRuntime;
     }
     char vmLibraryPath[1024] = "";
     int status = FindKnownVmLibrary(home, vmLibraryPath, sizeof vmLibraryPath);
@@ -104,22 +73,15 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
     g_launch.vmEntryPoints.createJavaVm = nullptr;
     g_launch.vmEntryPoints.getDefaultJavaVmInitArgs = nullptr;
     g_launch.vmEntryPoints.getCreatedJavaVms = nullptr;
-    if (!LoadVmLibrary(vmLibraryPath, &g_launch.vmEntryPoints)) return 6;
+    if (!LoadVmLibrary(vmLibraryPath, &g_launch.vmEntryPoints)) return kExitVmLibraryUnusable;
     AssignGrowableString(&g_launch.runtimeHome, home);
     return 0;
 }
 
-// Outside the SyncFolder mode: the jar the VM is to run, from JAR-PATH or the embedded jar, put into
+// Outside the SyncFolder mode: the jar the VM is to run, the jar path's or the embedded one, put into
 // the cache as needed. False when it could not be saved there.
 static bool PrepareApplicationJar() {
-    if (IsEmpty(g_launch.jarPath)) g_launch.jarPath = const_cast<char*>(ReadJarPathResource());
-    if (!IsEmpty(g_launch.jarPath)) {
-        g_launch.launchMode = JarPath;
-        g_launch.agentJarPath = CacheJarPath();
-    } else {
-        g_launch.launchMode = EmbeddedCache;
-        g_launch.agentJarPath = CacheEmbeddedJar();
-    }
+    g_launch.agentJarPath = g_launch.launchMode == JarPath ? CacheJarPath() : CacheEmbeddedJar();
     if (g_launch.agentJarPath == nullptr) {
         ReportFatal("Could not save cache.\n");
         return false;
@@ -127,11 +89,11 @@ static bool PrepareApplicationJar() {
     return true;
 }
 
-// The option list in its order: the agent, the start-up archive, the VM-OPTIONS items, the class
+// The option list in its order: the agent, the start-up cache, the VM-OPTIONS items, the class
 // path, the two hooks. agentOption is referenced by the
 // list until the VM exists, so the caller keeps it until CreateVm.
 static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOptionCount, char** vmOptionItems) {
-    static StartupCacheOptions startupArchiveOptions;  // referenced by the list until the VM exists
+    static StartupCacheOptions startupCacheOptions;  // referenced by the list until the VM exists
     if (!IsEmpty(g_launch.agentJarPath)) {
         AppendClassPath(g_launch.agentJarPath);
         if (g_launch.cryptEnabled) {
@@ -141,8 +103,8 @@ static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOp
     }
     char* resourceClassPath = BuildResourceClassPath(g_launch.runtimeHome.text);
     if (resourceClassPath != nullptr) AppendClassPath(resourceClassPath);
-    FormLaunchStartupArchiveOptions(vmOptionCount, vmOptionItems, &startupArchiveOptions);
-    for (int i = 0; i < startupArchiveOptions.count; i++) AddVmOption(startupArchiveOptions.text[i], nullptr);
+    FormLaunchStartupCacheOptions(vmOptionCount, vmOptionItems, &startupCacheOptions);
+    for (int i = 0; i < startupCacheOptions.count; i++) AddVmOption(startupCacheOptions.text[i], nullptr);
     AddVmOptions(vmOptionCount, vmOptionItems);
     AddClassPathOption();
     AddVmOption("abort", reinterpret_cast<void*>(&AbortHook));
@@ -154,7 +116,7 @@ int RunLauncher(int argc, char** argv) {
     if (getenv("_JAVA_LAUNCHER_DEBUG") != nullptr) g_launch.debugEnabled = true;
     InitLaunchStateStrings();
 
-    int status = 1;
+    int status = kExitLaunchFailed;
     int vmOptionCount = 0;
     char** vmOptionItems = nullptr;
     if (!ReadLaunchSettings(&argc, &argv, &vmOptionCount, &vmOptionItems, &status)) return status;
@@ -163,8 +125,7 @@ int RunLauncher(int argc, char** argv) {
         argc--;
         argv++;
     }
-    if (IsEmpty(g_launch.mainClassName)) g_launch.mainClassName = ReadMainClassResource();
-    if (IsEmpty(g_launch.mainClassName)) return -1;
+    if (!ReadMainClassName()) return kExitNoMainClass;
 
     bool instanceIsFirst = CheckSingleInstance(g_launch.mainClassName);
     if (IsEmpty(g_launch.syncPath.text)) ReleaseFirstInstanceHold();
@@ -174,7 +135,7 @@ int RunLauncher(int argc, char** argv) {
     if (status != 0) return status;
     if (g_launch.launchMode == SyncFolder) CloseLauncherSplash();
     ShowRuntimeSplash(g_launch.splashOption);
-    if (g_launch.launchMode != SyncFolder && !PrepareApplicationJar()) return 1;
+    if (g_launch.launchMode != SyncFolder && !PrepareApplicationJar()) return kExitLaunchFailed;
 
     char agentOption[1024];
     CollectVmOptions(agentOption, sizeof agentOption, vmOptionCount, vmOptionItems);
@@ -182,7 +143,7 @@ int RunLauncher(int argc, char** argv) {
     JNIEnv* env = nullptr;
     if (!CreateVm(g_launch.vmEntryPoints, &vm, &env)) {
         ReportFatal("Could not create the Java virtual machine.\n");
-        return 1;
+        return kExitLaunchFailed;
     }
     return RunApplication(vm, env, instanceIsFirst, argc, argv);
 }
@@ -251,7 +212,7 @@ static bool CallMainMethod(JNIEnv* env, bool instanceIsFirst, int argc, char** a
 int RunApplication(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char** argv) {
     if (g_launch.debugEnabled) PrintDebugInfo(argc, argv);
     LookUpPlatformEncoding(env);
-    int status = 1;
+    int status = kExitLaunchFailed;
     if (CallMainMethod(env, instanceIsFirst, argc, argv)) {
         if (vm->DetachCurrentThread() == JNI_OK) {
             status = g_launch.appExitCode;

@@ -8,8 +8,8 @@
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "base/text.h"
-#include "cache/cache_folder.h"
-#include "config/resources.h"
+#include "base/app_paths.h"
+
 #include "runtime/runtime_edge.h"
 
 static const size_t kPathBufferSize = 1024;
@@ -79,7 +79,7 @@ bool FindRuntimeHome(char* home, size_t size) {
 
 bool FindSyncRuntimeHome(char* home, size_t size) {
     if (size == 0) return false;
-    if (FormatSyncDirectory(home, size) && UsePrivateRuntime(home, size)) return true;
+    if (FormatMirrorRoot(home, size) && UsePrivateRuntime(home, size)) return true;
     return FindRuntimeHome(home, size);
 }
 

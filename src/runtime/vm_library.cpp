@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/base_edge.h"
+#include "base/exit_status.h"
 #include "base/text.h"
 #include "runtime/jvm_config.h"
 #include "runtime/runtime_edge.h"
@@ -29,7 +30,7 @@ bool GetVmDependencyFolder(const char* vmLibraryPath, char* folder, size_t size)
 
 int FindKnownVmLibrary(const char* home, char* vmLibraryPath, size_t vmLibraryPathSize) {
     int knownVms = ReadKnownVms(home);
-    if (knownVms < 1) return 3;
+    if (knownVms < 1) return kExitNoVmType;
     bool vmFound = false;
     for (int i = 0; i < knownVms && !vmFound; i++) {
         const char* entry = g_knownVms[i];
@@ -41,7 +42,7 @@ int FindKnownVmLibrary(const char* home, char* vmLibraryPath, size_t vmLibraryPa
     }
     if (!vmFound) {
         ReportFatal("Error: could not find a Java Virtual Machine.\n");
-        return 5;
+        return kExitNoVmLibrary;
     }
     ReleaseKnownVmTable();
     return 0;

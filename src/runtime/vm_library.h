@@ -6,7 +6,7 @@
 #include "runtime/runtime_edge.h"
 
 // Walks jvm.cfg's VM types in order to the first whose jvm.dll the runtime has, into vmLibraryPath;
-// returns 0, or the exit status of the launch: 3 (no jvm.cfg entry) or 5 (no library found).
+// returns 0, or the exit status of the launch: kExitNoVmType or kExitNoVmLibrary.
 int FindKnownVmLibrary(const char* home, char* vmLibraryPath, size_t vmLibraryPathSize);
 
 bool FindVmLibrary(const char* home, const char* vmType, char* path, size_t size);

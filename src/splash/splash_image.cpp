@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "config/config_edge.h"
+#include "base/app_paths.h"
 #include "config/resources.h"
 
 bool IsBareSplashName(const char* value) {

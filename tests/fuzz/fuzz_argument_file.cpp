@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "argument_file.h"
+#include "pack/argument_file.h"
 #include "fuzz_input.h"
 
 static std::string Quoted(const std::string& text) {

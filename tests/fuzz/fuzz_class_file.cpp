@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "class_file.h"
+#include "pack/class_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ClassFileInfo info;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "icon_file.h"
-#include "version_info.h"
+#include "pack/icon_file.h"
+#include "pack/version_info.h"
 
 
 static void FuzzIcon(const Bytes& file) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "pe_image.h"
+#include "pack/pe_image.h"
 
 
 static int CompareKeys(const Resource& a, const Resource& b) {

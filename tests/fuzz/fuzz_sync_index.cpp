@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "../../src/cache/sync_index.h"
+#include "sync/sync_index.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -20,11 +20,12 @@
 #include "base/jni_helpers.h"
 #include "base/launch_state.h"
 #include "base/text.h"
-#include "cache/startup_archive.h"
+#include "startup/startup_cache.h"
 #include "fake_platform.h"
 #include "launcher/launch_sequence.h"
 #include "launcher/vm_options.h"
 #include "native_edges.h"
+#include "startup/cache_mechanism.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ char* Keep(const std::string& text) {
     return copy;
 }
 
-// One start of a marked application in JarPath mode: the start-up archive options come from the
+// One start of a marked application in JarPath mode: the start-up cache options come from the
 // launcher's own code, with the runtime home above the library and the cache folder in the work folder.
 int RunStartupCacheStart(const char* libjvm, const char* jar, const std::string& work) {
     ResetFakePlatformAndState();
@@ -123,7 +124,7 @@ int RunStartupCacheStart(const char* libjvm, const char* jar, const std::string&
     AssignGrowableString(&g_launch.classPath, jar);
 
     static StartupCacheOptions archiveOptions;
-    FormLaunchStartupArchiveOptions(0, nullptr, &archiveOptions);
+    FormLaunchStartupCacheOptions(0, nullptr, &archiveOptions);
     for (int i = 0; i < archiveOptions.count; i++) {
         // Windows paths: the backslash is the separator there, as '/' is here.
         for (char* at = archiveOptions.text[i]; *at != '\0'; at++) {

@@ -19,15 +19,21 @@
 #include "base/jni_helpers.h"
 #include "cache/cache_edge.h"
 #include "cache/jar_copy.h"
-#include "cache/sync_index.h"
-#include "cache/sync_rules.h"
+#include "sync/sync_index.h"
+#include "files/replace.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
 #include "instance/single_instance.h"
 #include "runtime/runtime_edge.h"
-#include "runtime/startup_cache.h"
+#include "startup/cache_mechanism.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
+#include "base/launch_state.h"
+#include "files/entry_owner.h"
+#include "files/files_edge.h"
+#include "files/listing_walker.h"
+#include "files/sha256.h"
+#include "startup/startup_edge.h"
 
 NativeEdges g_edges;
 
@@ -158,7 +164,7 @@ unsigned long GetEntryAttributes(const char*) {
     return kEntryAttributesInvalid;
 }
 
-// ---- The file edges of the start-up archive, on the real file system ----
+// ---- The file edges of the start-up cache, on the real file system ----
 // The portable code forms Windows paths; here every backslash is a directory separator.
 
 static std::string NativePath(const char* path) {
@@ -246,16 +252,16 @@ bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got) {
     return true;
 }
 
-StartupArchiveProbe ProbeStartupArchive(const char* path) {
-    StartupArchiveProbe probe = {CacheFileAbsent, OwnerUnreadable, false, false};
+StartupCacheProbe ProbeStartupCacheFile(const char* path) {
+    StartupCacheProbe probe = {EntryAbsent, OwnerUnreadable, false, false};
     std::string native = NativePath(path);
     struct stat status;
     if (lstat(native.c_str(), &status) != 0) return probe;
     if (S_ISLNK(status.st_mode)) {
-        probe.state = CacheFileLink;
+        probe.state = EntryLink;
         return probe;
     }
-    probe.state = CacheFilePresent;
+    probe.state = EntryPresent;
     probe.owner = status.st_uid == getuid() ? OwnerCurrentUser : OwnerOther;
     unsigned char head[4];
     probe.headRead = true;

@@ -1,4 +1,6 @@
-// Stand-ins for the Win32 edge functions, so the portable launcher logic runs natively under test.
+// State of the stand-ins for the base, configuration, runtime and cache edges (fake_base_edge.cpp,
+// fake_config_edge.cpp, fake_runtime_edge.cpp, fake_cache_edge.cpp), so that the portable launcher
+// logic runs natively under test. The file layer's fake is fake_files_edge.h.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +15,10 @@ struct FakePlatform {
     std::string archName = "amd64";
     uint64_t totalPhysical = 8ull << 30;
     uint64_t availablePhysical = 8ull << 30;
-    // config/config_edge.h, and GetCacheFolder of cache/cache_edge.h
+    // ReadModuleFileName and GetCacheFolder of base/base_edge.h
     std::string exePath = "C:\\App\\app.exe";
     std::string cacheFolder = "C:\\ProgramData\\.quorvia\\cache";
-    // Resources by "TYPE/number"; bytes stored verbatim.
+    // config/config_edge.h: resources by "TYPE/number"; bytes stored verbatim.
     std::map<std::string, std::string> resources;
     unsigned long resourceLookupError = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
     // Profile values by "path|key" (keys compared as given).
@@ -35,8 +37,7 @@ void ResetFakePlatformAndState();
 
 void SetFakeResource(const char* typeName, unsigned number, const std::string& bytes);
 
-// Stand-ins for the runtime edge (file status, registry) and the cache directory's edge; the cache's
-// file-system edge is test_sync_fake_fs.h.
+// Stand-ins for the runtime edge (file status, registry) and the application-jar cache's edge.
 
 struct FakeRuntimeAndCache {
     // runtime/runtime_edge.h
@@ -47,7 +48,7 @@ struct FakeRuntimeAndCache {
     // Values present with another type than REG_SZ ("key path|value name").
     std::set<std::string> registryOtherTypes;
     int openRegistryKeys = 0;
-    // cache/cache_edge.h: the cache directory
+    // cache/cache_edge.h
     // Md5HexDigest: the system routines, or none when unavailable.
     bool systemMd5Available = true;
     int md5Calls = 0;

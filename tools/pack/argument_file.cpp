@@ -1,6 +1,6 @@
-#include "argument_file.h"
+#include "pack/argument_file.h"
 
-#include "file_io.h"
+#include "pack/file_io.h"
 
 static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\f'; }
 

@@ -1,4 +1,4 @@
-#include "check_platform.h"
+#include "pack/check_platform.h"
 
 #include <sys/stat.h>
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "pe_image.h"
+#include "pack/pe_image.h"
 
 // The machine-wide cache folder of a typical PC, empty before the first start: the check looks
 // at what a clean PC would have, not at the files a start left there.

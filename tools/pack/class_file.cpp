@@ -1,4 +1,4 @@
-#include "class_file.h"
+#include "pack/class_file.h"
 
 #include <cstring>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "file_io.h"
+#include "pack/file_io.h"
 
 #include <cerrno>
 #include <chrono>

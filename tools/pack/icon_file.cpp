@@ -1,9 +1,9 @@
-#include "icon_file.h"
+#include "pack/icon_file.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "byte_order.h"
+#include "pack/byte_order.h"
 
 constexpr uint16_t kTypeIcon = 3;
 constexpr uint16_t kTypeIconGroup = 14;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pe_image.h"
+#include "pack/pe_image.h"
 
 struct IconImage {
     uint16_t width = 0;   // 1..256

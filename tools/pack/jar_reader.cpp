@@ -1,10 +1,10 @@
-#include "jar_reader.h"
+#include "pack/jar_reader.h"
 
 #include <zlib.h>
 
 #include <cstring>
 
-#include "byte_order.h"
+#include "pack/byte_order.h"
 
 static const uint32_t kEndOfDirectory = 0x06054b50;
 static const uint32_t kDirectoryEntry = 0x02014b50;

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "pack_tool.h"
+#include "pack/pack_tool.h"
 
 #ifdef _WIN32
 #include <windows.h>

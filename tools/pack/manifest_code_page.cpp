@@ -1,4 +1,4 @@
-#include "manifest_code_page.h"
+#include "pack/manifest_code_page.h"
 
 const char kCodePageElement[] =
     "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>";

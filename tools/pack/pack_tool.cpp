@@ -1,19 +1,19 @@
-#include "pack_tool.h"
+#include "pack/pack_tool.h"
 
 #include <cstring>
 
-#include "../../src/config/resource_contract.h"
-#include "../../src/runtime/startup_cache.h"
-#include "argument_file.h"
-#include "file_io.h"
-#include "icon_file.h"
-#include "manifest_code_page.h"
-#include "md5.h"
-#include "preflight_check.h"
-#include "signature.h"
-#include "sync_index_check.h"
-#include "sync_index_tool.h"
-#include "version_info.h"
+#include "config/resource_contract.h"
+#include "startup/cache_mechanism.h"
+#include "pack/argument_file.h"
+#include "pack/file_io.h"
+#include "pack/icon_file.h"
+#include "pack/manifest_code_page.h"
+#include "pack/md5_text.h"
+#include "pack/preflight_check.h"
+#include "pack/signature.h"
+#include "pack/sync_index_check.h"
+#include "pack/sync_index_tool.h"
+#include "pack/version_info.h"
 
 constexpr uint16_t kLangEnUs = 1033;
 

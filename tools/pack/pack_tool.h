@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pe_image.h"
+#include "pack/pe_image.h"
 
 enum ExitCode : int {
     kExitOk = 0,

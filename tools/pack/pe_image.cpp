@@ -1,10 +1,10 @@
-#include "pe_image.h"
+#include "pack/pe_image.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "byte_order.h"
+#include "pack/byte_order.h"
 
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint16_t kPe32Magic = 0x10B;

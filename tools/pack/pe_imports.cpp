@@ -1,8 +1,8 @@
-#include "pe_imports.h"
+#include "pack/pe_imports.h"
 
 #include <cstdio>
 
-#include "byte_order.h"
+#include "pack/byte_order.h"
 
 namespace {
 

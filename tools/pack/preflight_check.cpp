@@ -1,4 +1,4 @@
-#include "preflight_check.h"
+#include "pack/preflight_check.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -12,29 +12,34 @@
 
 #include "base/launch_state.h"
 #include "base/text.h"
-#include "byte_order.h"
-#include "check_platform.h"
-#include "class_file.h"
-#include "cache/cache_folder.h"
-#include "cache/jar_copy.h"
-#include "cache/startup_archive.h"
-#include "cache/sync_rules.h"
+#include "pack/byte_order.h"
+#include "pack/check_platform.h"
+#include "pack/class_file.h"
+#include "cache/embedded_jar.h"
+#include "cache/cache_names.h"
+#include "startup/startup_cache.h"
+#include "files/replace.h"
 #include "config/config_edge.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
 #include "config/resources.h"
-#include "file_io.h"
-#include "icon_file.h"
-#include "jar_reader.h"
+#include "pack/file_io.h"
+#include "pack/icon_file.h"
+#include "pack/jar_reader.h"
 #include "launcher/options.h"
-#include "pe_image.h"
-#include "pe_imports.h"
+#include "pack/pe_image.h"
+#include "pack/pe_imports.h"
 #include "runtime/jvm_config.h"
 #include "runtime/runtime_home.h"
-#include "runtime/startup_cache.h"
+#include "startup/cache_mechanism.h"
 #include "runtime/vm_library.h"
 #include "splash/splash_image.h"
-#include "windows_system_dlls.h"
+#include "pack/windows_system_dlls.h"
+#include "base/app_paths.h"
+#include "cache/cache_names.h"
+#include "config/resource_contract.h"
+#include "files/entry_names.h"
+#include "runtime/release_file.h"
 
 namespace {
 
@@ -291,7 +296,7 @@ void DescribeRuntime(Report& report, RuntimeChoice& runtime) {
     else if (syncMode && runtime.home.compare(0, strlen(g_launch.syncPath.text), g_launch.syncPath.text) == 0) {
         // Read here at the source; the launcher loads the same files from the mirror.
         char syncDirectory[1024] = "";
-        FormatSyncDirectory(syncDirectory, sizeof syncDirectory);
+        FormatMirrorRoot(syncDirectory, sizeof syncDirectory);
         report.Ok(kRuntime, "runtime of the sync folder: " + runtime.home + ", loaded from its mirror " + syncDirectory +
                                 runtime.home.substr(strlen(g_launch.syncPath.text)));
     }
@@ -571,7 +576,7 @@ void DescribeApplication(Report& report, const Settings& settings, const Runtime
         }
     } else {
         char syncDirectory[1024] = "";
-        FormatSyncDirectory(syncDirectory, sizeof syncDirectory);
+        FormatMirrorRoot(syncDirectory, sizeof syncDirectory);
         report.Ok(kApplication, std::string("launch mode: the sync folder ") + g_launch.syncPath.text +
                                     ", mirrored into " + syncDirectory + " on the first start");
         // The mirror puts the jars of the source's libs folder on the class path; read them at the source.

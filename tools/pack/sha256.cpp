@@ -1,4 +1,5 @@
-#include "sha256.h"
+#include "pack/sha256.h"
+#include "files/sha256.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../../src/cache/sync_index.h"
+#include "files/sha256.h"
 
 // The digest of a whole file, read in pieces; false with the system's reason in error.
 bool Sha256OfFile(const std::string& path, uint8_t digest[kSha256Size], std::string& error);

@@ -1,4 +1,4 @@
-#include "signature.h"
+#include "pack/signature.h"
 
 #include <algorithm>
 

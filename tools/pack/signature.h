@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "pe_image.h"
+#include "pack/pe_image.h"
 
 bool HasSignature(const PeInfo& info);
 

@@ -1,12 +1,13 @@
-#include "sync_index_check.h"
+#include "pack/sync_index_check.h"
 
 #include <cstring>
 #include <vector>
 
-#include "../../src/cache/sync_index.h"
-#include "file_io.h"
-#include "sha256.h"
-#include "sync_index_tool.h"
+#include "sync/sync_index.h"
+#include "pack/file_io.h"
+#include "pack/sha256.h"
+#include "pack/sync_index_tool.h"
+#include "files/sha256.h"
 
 #ifdef _WIN32
 static const char kSeparator = '\\';

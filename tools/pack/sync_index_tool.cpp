@@ -1,4 +1,4 @@
-#include "sync_index_tool.h"
+#include "pack/sync_index_tool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,9 +12,10 @@
 #include <sys/stat.h>
 #endif
 
-#include "../../src/cache/sync_index.h"
-#include "file_io.h"
-#include "sha256.h"
+#include "sync/sync_index.h"
+#include "pack/file_io.h"
+#include "pack/sha256.h"
+#include "files/sha256.h"
 
 static bool IsOwnFileAtRoot(const std::string& name) {
     if (name == kSyncIndexName) return true;

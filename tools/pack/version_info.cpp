@@ -1,9 +1,9 @@
-#include "version_info.h"
+#include "pack/version_info.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "byte_order.h"
+#include "pack/byte_order.h"
 
 constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
 constexpr size_t kFixedFileInfoSize = 52;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pe_image.h"
+#include "pack/pe_image.h"
 
 // One string of the StringFileInfo table, e.g. {"CompanyName", u"Example Ltd."}.
 struct VersionString {

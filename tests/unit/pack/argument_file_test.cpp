@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "argument_file.h"
+#include "pack/argument_file.h"
 
 namespace {
 

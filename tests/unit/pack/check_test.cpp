@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <string>
 
-#include "class_file.h"
-#include "pe_imports.h"
-#include "preflight_check.h"
+#include "pack/class_file.h"
+#include "pack/pe_imports.h"
+#include "pack/preflight_check.h"
 #include "test_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "md5.h"
+#include "pack/md5_text.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "manifest_code_page.h"
-#include "pack_tool.h"
-#include "pe_image.h"
+#include "pack/manifest_code_page.h"
+#include "pack/pack_tool.h"
+#include "pack/pe_image.h"
 #include "test_support.h"
-#include "version_info.h"
+#include "pack/version_info.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <sys/stat.h>
 
-#include "md5.h"
-#include "pack_tool.h"
+#include "pack/md5_text.h"
+#include "pack/pack_tool.h"
 #include "test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "pe_image.h"
+#include "pack/pe_image.h"
 #include "test_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pack_tool.h"
+#include "pack/pack_tool.h"
 
 #include <algorithm>
 #include <cstdio>

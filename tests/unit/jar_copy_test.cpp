@@ -1,0 +1,229 @@
+// CacheJarPath: the jar in place, or its copy in the cache refreshed when the network jar changed.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/launch_state.h"
+#include "cache/jar_copy.h"
+#include "files/replace.h"
+#include "fake_platform.h"
+#include "fake_files_edge.h"
+
+namespace {
+
+const char kCache[] = "C:\\PD\\.quorvia\\cache";
+const char kCopy[] = "C:\\PD\\.quorvia\\cache\\App.dat";
+const char kNetworkJar[] = "X:\\Apps\\lib\\app.jar";
+
+class JarCopyTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ResetFakePlatformAndState();
+        ResetFakeFileSystem();
+        g_fake.cacheFolder = kCache;
+        g_fake.exePath = "X:\\Apps\\App.exe";
+        FsAddFolder(kCache);
+        SetJarPath("lib\\app.jar");
+    }
+    static void SetJarPath(const std::string& text) { AssignGrowableString(&g_launch.jarPathBuffer, text.c_str()); g_launch.jarPath = g_launch.jarPathBuffer.text; }
+    static std::string Run() {
+        g_fs.copies.clear();
+        g_fs.probes.clear();
+        g_fs.lookups.clear();
+        const char* path = CacheJarPath();
+        return path != nullptr ? path : "(null)";
+    }
+};
+
+TEST_F(JarCopyTest, LocalJarIsUsedInPlaceAndNothingIsCopied) {
+    g_fake.exePath = "C:\\Apps\\App.exe";
+    FsAddFile("C:\\Apps\\lib\\app.jar", "jar", 1);
+    EXPECT_EQ("C:\\Apps\\lib\\app.jar", Run());
+    EXPECT_TRUE(g_fs.lookups.empty());
+    EXPECT_TRUE(g_fs.probes.empty());
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_FALSE(FsExists(kCopy));
+}
+
+TEST_F(JarCopyTest, LocalJarPathIsReturnedEvenWhenNoFileIsThere) {
+    g_fake.exePath = "C:\\Apps\\App.exe";
+    EXPECT_EQ("C:\\Apps\\lib\\app.jar", Run());
+}
+
+TEST_F(JarCopyTest, NetworkJarIsCopiedOnTheFirstStart) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    EXPECT_EQ(kCopy, Run());
+    ASSERT_EQ(1u, g_fs.copies.size());
+    EXPECT_EQ(std::string(kNetworkJar) + ">" + kCopy, g_fs.copies[0]);
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+    EXPECT_EQ(77u, FsNode(kCopy)->lastWriteTime);
+}
+
+TEST_F(JarCopyTest, UncJarIsCopiedToo) {
+    g_fake.exePath = "\\\\srv\\share\\App.exe";
+    FsAddFile("\\\\srv\\share\\lib\\app.jar", "jar", 1);
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_EQ(1u, g_fs.copies.size());
+}
+
+TEST_F(JarCopyTest, UnchangedJarIsNotCopiedAgain) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_EQ(1u, g_fs.probes.size());
+}
+
+TEST_F(JarCopyTest, ChangedSizeOrEitherTimeDirectionIsCopiedAgain) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kNetworkJar)->content = "jar bytes, more";
+    Run();
+    EXPECT_EQ(1u, g_fs.copies.size());
+    FsNode(kNetworkJar)->lastWriteTime = 90;
+    Run();
+    EXPECT_EQ(1u, g_fs.copies.size());
+    FsNode(kNetworkJar)->lastWriteTime = 5;
+    Run();
+    EXPECT_EQ(1u, g_fs.copies.size());
+    EXPECT_EQ(5u, FsNode(kCopy)->lastWriteTime);
+}
+
+TEST_F(JarCopyTest, EqualSizeAndTimeWithOtherContentIsNoChange) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kNetworkJar)->content = "JAR BYTES";
+    Run();
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+}
+
+TEST_F(JarCopyTest, OnlyTheLow32BitsOfTheSizesAreCompared) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kNetworkJar)->sizeHigh = 2;
+    Run();
+    EXPECT_TRUE(g_fs.copies.empty());
+}
+
+TEST_F(JarCopyTest, AbsoluteJarPathIsStillAppendedToTheExecutableFolder) {
+    SetJarPath("C:\\lib\\app.jar");
+    g_fake.exePath = "C:\\Apps\\App.exe";
+    EXPECT_EQ("C:\\Apps\\C:\\lib\\app.jar", Run());
+}
+
+TEST_F(JarCopyTest, UnreachableShareUsesTheCopyOfAnEarlierStart) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    g_fs.unreachable["x:"] = 53;
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+}
+
+TEST_F(JarCopyTest, MissingNetworkJarGivesTheCopyPathWithoutACopy) {
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_TRUE(g_fs.copies.empty());
+}
+
+TEST_F(JarCopyTest, CopyHeldOpenCountsAsDifferentAndItsFailureIsIgnored) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kCopy)->heldOpen = true;
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_EQ(1u, g_fs.copies.size());
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+}
+
+TEST_F(JarCopyTest, FailedCopyKeepsTheOlderCopy) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kNetworkJar)->lastWriteTime = 78;
+    FsNode(kNetworkJar)->content = "new jar";
+    g_fs.copyFails = true;
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+}
+
+TEST_F(JarCopyTest, CopyIsWrittenUnderTheExecutablesTemporaryName) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    ASSERT_EQ(1u, g_fs.temps.size());
+    EXPECT_EQ("C:\\PD\\.quorvia\\cache\\~App.4242.tmp", g_fs.temps[0]);
+}
+
+TEST_F(JarCopyTest, LinkAtTheCopyNameIsReplacedNotWrittenThrough) {
+    FsAddFile("C:\\Users\\Other\\thing.jar", "theirs", 5);
+    FsAddLink(kCopy, "C:\\Users\\Other\\thing.jar", false);
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_EQ("theirs", FsNode("C:\\Users\\Other\\thing.jar")->content);
+    EXPECT_FALSE(FsNode(kCopy)->link);
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+}
+
+TEST_F(JarCopyTest, LinkThatStaysAtTheCopyNameLeavesTheNetworkJarInPlace) {
+    FsAddFile("C:\\Users\\Other\\thing.jar", "theirs", 5);
+    FsAddFolder("C:\\Users\\Other\\folder");
+    FsAddLink(kCopy, "C:\\Users\\Other\\folder", true);
+    g_fs.linksStayPut = true;
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kNetworkJar, Run());
+    EXPECT_EQ(std::string("Skipped ") + kCopy + ": a link stands there and could not be removed\n",
+              testing::internal::GetCapturedStderr());
+}
+
+TEST_F(JarCopyTest, ReadOnlyNetworkJarIsCopiedAgainWhenItChanges) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    FsNode(kNetworkJar)->extraAttributes = kEntryAttributeReadOnly;
+    Run();
+    FsAddFile(kNetworkJar, "jar bytes, longer", 77);
+    Run();
+    EXPECT_EQ("jar bytes, longer", FsNode(kCopy)->content);
+    EXPECT_EQ(kEntryAttributeReadOnly, FsNode(kCopy)->extraAttributes);
+}
+
+TEST_F(JarCopyTest, CopyOfAnotherAccountIsCopiedAgainWhateverItsSizeAndTime) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kCopy)->content = "evil byte";
+    FsNode(kCopy)->foreignOwner = true;
+    EXPECT_EQ(kCopy, Run());
+    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+    EXPECT_FALSE(FsNode(kCopy)->foreignOwner);
+}
+
+TEST_F(JarCopyTest, CopyOfAnotherAccountThatCannotBeReplacedEndsTheLaunch) {
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    Run();
+    FsNode(kCopy)->foreignOwner = true;
+    g_fs.unreachable["x:"] = 53;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(nullptr, CacheJarPath());
+    EXPECT_EQ(std::string(kCopy) + " belongs to another account and could not be replaced\n",
+              testing::internal::GetCapturedStderr());
+}
+
+TEST_F(JarCopyTest, TooLongJarPathGivesNoPathRatherThanACutOne) {
+    const std::string jarPath = std::string(260, 'j') + ".jar";
+    SetJarPath(jarPath);
+    testing::internal::CaptureStderr();
+    const char* path = CacheJarPath();
+    EXPECT_EQ("Error: jar path too long: " + jarPath + "\n", testing::internal::GetCapturedStderr());
+    ASSERT_NE(nullptr, path);
+    EXPECT_STREQ("", path);
+    EXPECT_TRUE(g_fs.lookups.empty());
+    EXPECT_TRUE(g_fs.copies.empty());
+}
+
+TEST_F(JarCopyTest, CopyNameThatWouldNotFitLeavesTheNetworkJarInPlace) {
+    std::string longCache = "C:\\" + std::string(252, 'c');
+    g_fake.cacheFolder = longCache;
+    FsAddFile(kNetworkJar, "jar bytes", 77);
+    EXPECT_EQ(kNetworkJar, Run());
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_LT(g_fs.longestPath, 260u);
+}
+
+}  // namespace
