@@ -25,14 +25,6 @@ for name in floor_gui floor_dpi floor_vm; do
   fi
 done
 
-# The start-up cache driver: the launcher's portable core, natively, against HotSpot's libjvm.so.
-jni_native=(-I"$jni_dir" -I"$jni_dir/linux")
-if [ ! -f "$build/bench/cache_driver" ] || [ "$here/cache_driver.cpp" -nt "$build/bench/cache_driver" ] ||
-   [ "$build/src/liblauncher_core.a" -nt "$build/bench/cache_driver" ]; then
-  g++ -std=c++17 -O2 -Wall -Wextra -Werror "${jni_native[@]}" -I"$repo/src" -I"$repo/tests/unit" \
-    -I"$repo/tests/hotspot" -o "$build/bench/cache_driver" "$here/cache_driver.cpp" \
-    "$repo/tests/hotspot/native_edges.cpp" "$repo/tests/unit/fake_platform.cpp" \
-    "$build/src/liblauncher_core.a" -ldl -lpthread
-fi
+# The start-up cache driver (bench/CMakeLists.txt) is built with the rest by the ninja run above.
 
 exec /usr/bin/python3 "$here/bench.py" --build "$build" "$@"

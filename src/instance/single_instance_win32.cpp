@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "instance/executable_name.h"
+#include "base/text.h"
 #include "instance/forwarded_payload.h"
 #include "instance/instance_win32.h"
 #include "instance/listener_delivery.h"
@@ -55,14 +55,16 @@ void WaitForFirstInstance() {
 }
 
 void DebugLog(const char* format, ...) {
-    char text[1024];
+    char local[1024];
+    int length = 0;
     va_list args;
     va_start(args, format);
-    int written = vsnprintf(text, sizeof text, format, args);
+    char* text = FormatMessageText(local, sizeof local, &length, format, args);
     va_end(args);
-    if (written < 0) text[0] = '\0';  // nothing sensible was formatted; still mark the event
-    OutputDebugStringA(text);
+    // Nothing sensible was formatted: the event is still marked.
+    OutputDebugStringA(text != nullptr ? text : "");
     OutputDebugStringA("\n");
+    if (text != local) free(text);
 }
 
 bool GetProcessModuleName(DWORD processId, char* name, size_t nameSize) {
@@ -100,7 +102,7 @@ static BOOL CALLBACK MatchWindowOfExecutable(HWND window, LPARAM parameter) {
     GetWindowThreadProcessId(window, &processId);
     char moduleName[MAX_PATH];
     if (GetProcessModuleName(processId, moduleName, sizeof moduleName) &&
-        EqualIgnoringAsciiCase(moduleName, search->fileName)) {
+        EqualsIgnoringCase(moduleName, search->fileName)) {
         search->found = window;
         return FALSE;
     }
@@ -108,7 +110,7 @@ static BOOL CALLBACK MatchWindowOfExecutable(HWND window, LPARAM parameter) {
 }
 
 HWND FindWindowOfExecutable(const char* exePath) {
-    ExecutableWindowSearch search = {FileNamePart(exePath), nullptr};
+    ExecutableWindowSearch search = {LastPathPart(exePath), nullptr};
     EnumWindows(MatchWindowOfExecutable, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }

@@ -12,12 +12,21 @@
 #include "runtime/runtime_home.h"
 
 bool ReadLaunchSettings(int* argc, char*** argv, int* vmOptionCount, char*** vmOptionItems, int* status) {
+    if (!ReadLaunchOptions(argc, argv, vmOptionCount, vmOptionItems, status)) return false;
+    CompleteLaunchSettings();
+    return true;
+}
+
+bool ReadLaunchOptions(int* argc, char*** argv, int* vmOptionCount, char*** vmOptionItems, int* status) {
     if (!ParseLauncherOptions(argc, argv, status)) return false;
     *vmOptionCount = SplitVmOptions(vmOptionItems);
     int ignoredStatus = 0;
     ParseLauncherOptions(vmOptionCount, vmOptionItems, &ignoredStatus);
-
     ReadConfigFile();
+    return true;
+}
+
+void CompleteLaunchSettings() {
     ApplyHeapSizing();
     if (IsEmpty(g_launch.syncPath.text)) {
         char* resourceSyncPath = ReadSyncPathResource();
@@ -26,7 +35,6 @@ bool ReadLaunchSettings(int* argc, char*** argv, int* vmOptionCount, char*** vmO
     }
     SetDpiAwareness(g_launch.dpiScaling);
     g_launch.startupCacheMarked = ReadStartupCacheMark();
-    return true;
 }
 
 bool ReadMainClassName() {

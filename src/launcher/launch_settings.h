@@ -7,11 +7,16 @@
 
 #include "base/launch_state.h"
 
-// The launcher's options from the command line and from VM-OPTIONS, then the configuration file,
-// heap sizing, the SYNC-PATH resource, DPI awareness and the STARTUP-CACHE mark. *argc and *argv
-// become the unrecognised command-line items, *vmOptionCount and *vmOptionItems the VM-OPTIONS items
-// left for the VM. False, with *status set, on a malformed command-line option.
+// The settings phase: ReadLaunchOptions, then CompleteLaunchSettings. *argc and *argv become the
+// unrecognised command-line items, *vmOptionCount and *vmOptionItems the VM-OPTIONS items left for the
+// VM. False, with *status set, on a malformed command-line option.
 bool ReadLaunchSettings(int* argc, char*** argv, int* vmOptionCount, char*** vmOptionItems, int* status);
+// Its first half: the launcher's options from the command line and from VM-OPTIONS, then the
+// configuration file, each filling only what is still unset.
+bool ReadLaunchOptions(int* argc, char*** argv, int* vmOptionCount, char*** vmOptionItems, int* status);
+// Its second half: heap sizing (the heap resources fill unset percentages), the SYNC-PATH resource,
+// DPI awareness and the STARTUP-CACHE mark.
+void CompleteLaunchSettings();
 
 // The main class from the configuration file or MAIN-CLASS; false when neither names one.
 bool ReadMainClassName();

@@ -7,6 +7,7 @@
 
 #include "base/base_edge.h"
 #include "base/diagnostics.h"
+#include "base/exit_status.h"
 #include "base/launch_state.h"
 #include "base/text.h"
 
@@ -122,7 +123,7 @@ void ApplyOption(const OptionRow& row, char* item, const char* value) {
 }  // namespace
 
 bool ParseLauncherOptions(int* count, char*** items, int* status) {
-    *status = 1;
+    *status = kExitLaunchFailed;
     int inputCount = *count;
     char** input = *items;
     char** output = static_cast<char**>(AllocOrExit(sizeof(char*) * (inputCount > 0 ? inputCount : 1)));

@@ -2,7 +2,7 @@
 #pragma once
 
 // Parses `*count` items of `*items`; on success both are replaced by the unrecognised items, in order.
-// On a malformed option returns false and sets `*status` to the exit status to return (1).
+// On a malformed option returns false and sets `*status` to the exit status to return (kExitLaunchFailed).
 bool ParseLauncherOptions(int* count, char*** items, int* status);
 
 // How the launcher takes one option item, by the same table the parser uses.

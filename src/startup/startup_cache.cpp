@@ -62,13 +62,9 @@ static bool ClassPathHoldsFolder(const char* classPath) {
 
 // ---- Names ----
 
-static char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-static bool EqualFolded(const char* text, const char* other, size_t length) {
-    for (size_t i = 0; i < length; i++) {
-        if (FoldCase(text[i]) != FoldCase(other[i])) return false;
-    }
-    return true;
+// Whether the part of `length` characters at text is `name` (case ignored).
+static bool PartIs(const char* text, size_t length, const char* name) {
+    return length == strlen(name) && SkipPrefixIgnoringCase(text, name) != nullptr;
 }
 
 static bool IsArchiveKey(const char* text, size_t length) {
@@ -76,7 +72,7 @@ static bool IsArchiveKey(const char* text, size_t length) {
     while (digits < length && text[digits] >= '0' && text[digits] <= '9') digits++;
     if (digits == 0 || digits + 17 != length || text[digits] != '-') return false;
     for (size_t i = digits + 1; i < length; i++) {
-        char c = FoldCase(text[i]);
+        char c = FoldAsciiCase(text[i]);
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
     }
     return true;
@@ -85,7 +81,7 @@ static bool IsArchiveKey(const char* text, size_t length) {
 ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseName) {
     ArchiveEntryName parsed = {NotArchiveEntry, 0};
     size_t baseLength = strlen(baseName);
-    if (strlen(entryName) <= baseLength || !EqualFolded(entryName, baseName, baseLength) ||
+    if (strlen(entryName) <= baseLength || SkipPrefixIgnoringCase(entryName, baseName) == nullptr ||
         entryName[baseLength] != '.') {
         return parsed;
     }
@@ -106,14 +102,14 @@ ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseNa
         part = dot + 1;
     }
     if (count < 3 || !IsArchiveKey(parts[1], lengths[1])) return parsed;
-    bool dynamic = lengths[2] == 3 && EqualFolded(parts[2], "jsa", 3);
-    bool aot = lengths[2] == 3 && EqualFolded(parts[2], "aot", 3);
+    bool dynamic = PartIs(parts[2], lengths[2], "jsa");
+    bool aot = PartIs(parts[2], lengths[2], "aot");
     if (!dynamic && !aot) return parsed;
     if (count == 3) {
         parsed.kind = ArchiveEntry;
-    } else if (count == 4 && aot && lengths[3] == 6 && EqualFolded(parts[3], "config", 6)) {
+    } else if (count == 4 && aot && PartIs(parts[3], lengths[3], "config")) {
         parsed.kind = ArchiveTrainingEntry;
-    } else if (count == 5 && dynamic && lengths[4] == 3 && EqualFolded(parts[4], "tmp", 3) && lengths[3] <= 10) {
+    } else if (count == 5 && dynamic && PartIs(parts[4], lengths[4], "tmp") && lengths[3] <= 10) {
         unsigned long long processId = 0;
         for (size_t i = 0; i < lengths[3]; i++) {
             if (parts[3][i] < '0' || parts[3][i] > '9') return parsed;
@@ -133,16 +129,14 @@ ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseNa
 // which the caller may move into place.
 static void SweepArchiveFamily(const char* folder, const char* baseName, const char* archivePath, char* finishedTemp,
                                size_t finishedTempSize) {
-    const char* archiveName = strrchr(archivePath, '\\') + 1;
-    size_t archiveNameLength = strlen(archiveName);
+    const char* archiveName = LastPathPart(archivePath);
     char pattern[kWindowsPathSize];
     if (!FormatPathText(pattern, sizeof pattern, "%s\\*", folder)) return;
     WalkListing(pattern, [&](const FileEntryInfo& entry) {
         ArchiveEntryName parsed = ParseArchiveEntryName(entry.name, baseName);
         if (parsed.kind == NotArchiveEntry) return true;
-        bool ofThisArchive = strlen(entry.name) >= archiveNameLength &&
-                             EqualFolded(entry.name, archiveName, archiveNameLength) &&
-                             (entry.name[archiveNameLength] == '\0' || entry.name[archiveNameLength] == '.');
+        const char* rest = SkipPrefixIgnoringCase(entry.name, archiveName);
+        bool ofThisArchive = rest != nullptr && (rest[0] == '\0' || rest[0] == '.');
         // The archive and its training file are judged by the caller, which knows what it passes on.
         if (ofThisArchive && parsed.kind != ArchiveTempEntry) return true;
         if (parsed.kind == ArchiveTempEntry && parsed.processId != GetOwnProcessId() &&

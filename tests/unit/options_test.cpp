@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/exit_status.h"
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "fake_platform.h"
@@ -42,7 +43,7 @@ class OptionsTest : public ::testing::Test {
         err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(expectSuccess, ok);
         if (!ok) {
-            EXPECT_EQ(1, status);
+            EXPECT_EQ(kExitLaunchFailed, status);
         }
         return std::vector<std::string>(items, items + count);
     }
@@ -100,7 +101,7 @@ TEST_F(OptionsTest, FailureLeavesCallersListUnchanged) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(3, count);
     EXPECT_EQ(list.pointers.data(), items);
-    EXPECT_EQ(1, status);
+    EXPECT_EQ(kExitLaunchFailed, status);
 }
 
 TEST_F(OptionsTest, TrailingValueOptionsAreIgnoredWithoutReadingPastTheList) {

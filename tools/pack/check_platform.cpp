@@ -5,12 +5,13 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
-#include "cache/cache_edge.h"
+#include "base/text.h"
 #include "config/config_edge.h"
 #include "config/resource_contract.h"
 #include "runtime/runtime_edge.h"
@@ -87,16 +88,8 @@ static std::string Trim(const std::string& text) {
     return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
 }
 
-static bool EqualsFolded(const std::string& a, const char* b) {
-    size_t length = strlen(b);
-    if (a.size() != length) return false;
-    for (size_t i = 0; i < length; i++) {
-        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return true;
-}
-
 unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const char* path) {
+    g_checkPlatform.profileFilesRead.push_back(path);
     if (size == 0) return 0;
     buffer[0] = '\0';
     FILE* file = fopen(path, "r");
@@ -108,11 +101,11 @@ unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const ch
         std::string text = Trim(line);
         if (!text.empty() && text[0] == '[') {
             size_t close = text.find(']');
-            inJava = close != std::string::npos && EqualsFolded(Trim(text.substr(1, close - 1)), "java");
+            inJava = close != std::string::npos && EqualsIgnoringCase(Trim(text.substr(1, close - 1)).c_str(), "java");
             continue;
         }
         size_t equals = text.find('=');
-        if (!inJava || equals == std::string::npos || !EqualsFolded(Trim(text.substr(0, equals)), key)) continue;
+        if (!inJava || equals == std::string::npos || !EqualsIgnoringCase(Trim(text.substr(0, equals)).c_str(), key)) continue;
         value = Trim(text.substr(equals + 1));
         // The profile reader drops one pair of quotes around a whole value.
         if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
@@ -163,17 +156,22 @@ FILE* OpenTextFile(const char* path) { return fopen(HostPath(path).c_str(), "r")
 // ---- Diagnostics ----
 
 int ReportFatal(const char* format, ...) {
-    char text[1024];
+    char local[1024];
+    int length = 0;
     va_list args;
     va_start(args, format);
-    int length = vsnprintf(text, sizeof text, format, args);
+    char* text = FormatMessageText(local, sizeof local, &length, format, args);
     va_end(args);
-    g_checkPlatform.fatalMessages.push_back(text);
+    g_checkPlatform.fatalMessages.push_back(text != nullptr ? text : "");
+    if (text != local) free(text);
     return length;
 }
 
 // The check runs for an x64 launcher on an x64 Windows.
 const char* GetProcessorArchName() { return "amd64"; }
 
-// The user's memory is unknown here; the launcher only prints this figure.
+// The user's memory is unknown here: the heap options the launcher would form are not checked.
 uint64_t QueryTotalPhysicalMemory() { return 0; }
+uint64_t QueryAvailablePhysicalMemory() { return 0; }
+
+void SetDpiAwareness(bool) {}

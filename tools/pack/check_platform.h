@@ -18,6 +18,7 @@ struct CheckPlatform {
     const std::vector<Resource>* resources = nullptr;
     std::vector<std::string> registryKeysAsked;
     std::vector<std::pair<std::string, std::string>> profileValues;  // configuration keys read, with values
+    std::vector<std::string> profileFilesRead;  // configuration files the launcher's reader asked keys of
     std::vector<std::string> fatalMessages;
     std::vector<std::string> messages;     // what the launcher's readers printed, in order
 };

@@ -56,22 +56,14 @@ void SkipAttributes(ClassReader& r) {
     }
 }
 
-}  // namespace
-
-bool ReadClassFile(const uint8_t* data, size_t size, ClassFileInfo& info, std::string& error) {
-    info = ClassFileInfo();
-    ClassReader r{data, size};
-    if (r.U4() != 0xCAFEBABE) {
-        error = "not a class file (no CAFEBABE)";
-        return false;
-    }
-    info.minorVersion = r.U2();
-    info.majorVersion = r.U2();
+// The constant pool's UTF-8 entries and class entries (by index); false with the reason in error.
+bool ReadConstantPool(ClassReader& r, std::vector<Utf8Entry>& utf8, std::vector<uint16_t>& classNameIndex,
+                      std::string& error) {
     uint16_t poolCount = r.U2();
-    std::vector<Utf8Entry> utf8(poolCount);
-    std::vector<uint16_t> classNameIndex(poolCount, 0);
+    utf8.assign(poolCount, Utf8Entry());
+    classNameIndex.assign(poolCount, 0);
     for (uint16_t i = 1; i < poolCount && !r.failed; i++) {
-        uint8_t tag = r.Has(1) ? data[r.at++] : 0;
+        uint8_t tag = r.Has(1) ? r.data[r.at++] : 0;
         switch (tag) {
             case 1: {
                 uint16_t length = r.U2();
@@ -95,25 +87,19 @@ bool ReadClassFile(const uint8_t* data, size_t size, ClassFileInfo& info, std::s
                 }
         }
     }
-    r.U2();  // access flags
-    uint16_t thisClass = r.U2();
-    uint16_t superClass = r.U2();
-    r.Skip(size_t(r.U2()) * 2);
-    if (r.failed) {
-        error = "class file is cut short";
-        return false;
-    }
-    uint16_t nameIndex = thisClass < poolCount ? classNameIndex[thisClass] : 0;
-    if (nameIndex == 0 || nameIndex >= poolCount || !utf8[nameIndex].present) {
-        error = "class file names no class of its own";
-        return false;
-    }
-    const Utf8Entry& name = utf8[nameIndex];
-    info.name.assign(reinterpret_cast<const char*>(data + name.offset), name.length);
-    uint16_t superNameIndex = superClass < poolCount ? classNameIndex[superClass] : 0;
-    if (superNameIndex != 0 && superNameIndex < poolCount && utf8[superNameIndex].present)
-        info.superName.assign(reinterpret_cast<const char*>(data + utf8[superNameIndex].offset), utf8[superNameIndex].length);
+    return true;
+}
 
+// The name of a class entry of the pool; empty when the index names none.
+std::string ClassEntryName(const ClassReader& r, const std::vector<Utf8Entry>& utf8,
+                           const std::vector<uint16_t>& classNameIndex, uint16_t classIndex) {
+    uint16_t nameIndex = classIndex < classNameIndex.size() ? classNameIndex[classIndex] : 0;
+    if (nameIndex == 0 || nameIndex >= utf8.size() || !utf8[nameIndex].present) return "";
+    return std::string(reinterpret_cast<const char*>(r.data + utf8[nameIndex].offset), utf8[nameIndex].length);
+}
+
+// The fields and methods tables: main and initSingleApplication with the launcher's descriptor.
+void ReadEntryMethods(ClassReader& r, const std::vector<Utf8Entry>& utf8, ClassFileInfo& info) {
     for (int table = 0; table < 2 && !r.failed; table++) {  // fields, then methods
         uint16_t count = r.U2();
         for (uint16_t i = 0; i < count && !r.failed; i++) {
@@ -129,6 +115,37 @@ bool ReadClassFile(const uint8_t* data, size_t size, ClassFileInfo& info, std::s
             method->isPublic = (flags & kAccPublic) != 0;
         }
     }
+}
+
+}  // namespace
+
+bool ReadClassFile(const uint8_t* data, size_t size, ClassFileInfo& info, std::string& error) {
+    info = ClassFileInfo();
+    ClassReader r{data, size};
+    if (r.U4() != 0xCAFEBABE) {
+        error = "not a class file (no CAFEBABE)";
+        return false;
+    }
+    info.minorVersion = r.U2();
+    info.majorVersion = r.U2();
+    std::vector<Utf8Entry> utf8;
+    std::vector<uint16_t> classNameIndex;
+    if (!ReadConstantPool(r, utf8, classNameIndex, error)) return false;
+    r.U2();  // access flags
+    uint16_t thisClass = r.U2();
+    uint16_t superClass = r.U2();
+    r.Skip(size_t(r.U2()) * 2);
+    if (r.failed) {
+        error = "class file is cut short";
+        return false;
+    }
+    info.name = ClassEntryName(r, utf8, classNameIndex, thisClass);
+    if (info.name.empty()) {
+        error = "class file names no class of its own";
+        return false;
+    }
+    info.superName = ClassEntryName(r, utf8, classNameIndex, superClass);
+    ReadEntryMethods(r, utf8, info);
     if (r.failed) {
         error = "class file is cut short";
         return false;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pack/byte_order.h"
+#include "pack/png_reader.h"
 
 constexpr uint16_t kTypeIcon = 3;
 constexpr uint16_t kTypeIconGroup = 14;
@@ -13,21 +14,6 @@ constexpr size_t kFileEntrySize = 16;
 constexpr size_t kGroupEntrySize = 14;
 constexpr size_t kBitmapHeaderSize = 40;
 constexpr uint16_t kLargestSide = 256;
-const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-bool HasPngSignature(const uint8_t* data, size_t size) { return size >= 8 && memcmp(data, kPngSignature, 8) == 0; }
-
-// Samples per pixel of each PNG colour type (0 for types PNG does not define).
-static int PngChannels(uint8_t colorType) {
-    switch (colorType) {
-        case 0: return 1;
-        case 2: return 3;
-        case 3: return 1;
-        case 4: return 2;
-        case 6: return 4;
-        default: return 0;
-    }
-}
 
 static std::string ImageLabel(size_t index) { return "image " + std::to_string(index + 1); }
 
@@ -50,7 +36,7 @@ static bool CheckImage(size_t index, IconImage& image, std::string& error) {
         image.png = true;
         image.width = uint16_t(width);
         image.height = uint16_t(height);
-        if (image.bitCount == 0) image.bitCount = uint16_t(d[24] * PngChannels(d[25]));
+        if (image.bitCount == 0) image.bitCount = uint16_t(d[24] * PngSamplesPerPixel(d[25]));
         if (image.planes == 0) image.planes = 1;
         return true;
     }

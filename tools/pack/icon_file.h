@@ -21,9 +21,6 @@ struct IconImage {
 constexpr size_t kMaxIconImages = 256;
 constexpr uint16_t kIconGroupId = 1;
 
-// Whether the bytes start as a PNG file does (icons, the splash image).
-bool HasPngSignature(const uint8_t* data, size_t size);
-
 // Reads an .ico file; the message says what is wrong with it.
 bool ReadIcoFile(const Bytes& file, std::vector<IconImage>& images, std::string& error);
 

@@ -8,6 +8,8 @@
 #include "pack/file_io.h"
 #include "pack/icon_file.h"
 #include "pack/manifest_code_page.h"
+#include "pack/packed_exe.h"
+#include "pack/png_reader.h"
 #include "pack/md5_text.h"
 #include "pack/preflight_check.h"
 #include "pack/signature.h"
@@ -538,25 +540,21 @@ static int Pack(PackRun& run, const std::string& launcher) {
     int status = MakeAddedResources(run, added, icons);
     if (status != kExitOk) return status;
 
-    Bytes image;
+    PackedExe exe;
     std::string error;
-    if (!ReadWholeFile(launcher, image, error)) return InputError(run, launcher, error);
-    PeInfo info;
-    std::vector<Resource> resources;
-    if (!ParsePe(image, info, error)) return InputError(run, launcher, error);
-    if (o.stripSignature && HasSignature(info)) {
-        if (!StripSignature(image, error) || !ParsePe(image, info, error)) return InputError(run, launcher, error);
+    if (!LoadPackedExe(launcher, exe, error)) return InputError(run, launcher, error);
+    if (o.stripSignature && HasSignature(exe.layout)) {
+        if (!StripSignature(exe.file, error) || !ParsePe(exe.file, exe.layout, error))
+            return InputError(run, launcher, error);
         fprintf(run.err, "quorvia-pack: warning: %s: removed its code signature; sign %s again\n", launcher.c_str(),
                 o.out.c_str());
     }
-    if (!ReadResources(image, info, resources, error)) return InputError(run, launcher, error);
-    status = PackOwnProgram(run, resources, icons, launcher);
+    status = PackOwnProgram(run, exe.resources, icons, launcher);
     if (status != kExitOk) return status;
-    for (Resource& r : added) PutResource(resources, std::move(r));
-    if (!WriteResources(image, resources, error)) return InputError(run, launcher, error);
-    if (!WriteFileReplacing(o.out, image, error)) return InputError(run, o.out, error);
-    fprintf(run.out, "quorvia-pack: wrote %s (%zu bytes, %zu resources)\n", o.out.c_str(), image.size(),
-            resources.size());
+    for (Resource& r : added) PutResource(exe.resources, std::move(r));
+    if (!WritePackedExe(exe, o.out, error)) return InputError(run, error);
+    fprintf(run.out, "quorvia-pack: wrote %s (%zu bytes, %zu resources)\n", o.out.c_str(), exe.file.size(),
+            exe.resources.size());
     return kExitOk;
 }
 
@@ -566,17 +564,13 @@ static std::string ConsoleLauncherBeside(const std::string& launcher) {
 }
 
 static int Show(PackRun& run, const std::string& path) {
-    Bytes image;
+    PackedExe exe;
     std::string error;
-    if (!ReadWholeFile(path, image, error)) return InputError(run, path, error);
-    PeInfo info;
-    std::vector<Resource> resources;
-    if (!ParsePe(image, info, error) || !ReadResources(image, info, resources, error))
-        return InputError(run, path, error);
-    fputs(DescribeResources(resources).c_str(), run.out);
-    fputs(DescribeStartupCache(resources).c_str(), run.out);
-    fputs(DescribeVersion(resources).c_str(), run.out);
-    fputs(DescribeIcons(resources).c_str(), run.out);
+    if (!LoadPackedExe(path, exe, error)) return InputError(run, path, error);
+    fputs(DescribeResources(exe.resources).c_str(), run.out);
+    fputs(DescribeStartupCache(exe.resources).c_str(), run.out);
+    fputs(DescribeVersion(exe.resources).c_str(), run.out);
+    fputs(DescribeIcons(exe.resources).c_str(), run.out);
     return kExitOk;
 }
 

@@ -1,0 +1,269 @@
+// The application area of quorvia-pack --check: the class path the launch builds, its entries, and the
+// main class with its entry points and class-file version.
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/app_paths.h"
+#include "base/launch_state.h"
+#include "base/text.h"
+#include "cache/cache_names.h"
+#include "config/config_edge.h"
+#include "config/resource_lists.h"
+#include "config/resources.h"
+#include "files/entry_names.h"
+#include "pack/check_platform.h"
+#include "pack/check_report.h"
+#include "pack/class_file.h"
+#include "pack/file_io.h"
+#include "pack/jar_reader.h"
+
+namespace check {
+
+namespace {
+
+// Class files and jar entries larger than this are refused rather than read.
+const size_t kMaxEntrySize = 64u << 20;
+
+struct ClassSource {
+    std::string shown;     // as the class path names it
+    std::string hostPath;  // empty for the embedded jar
+    bool embedded = false;
+};
+
+void SplitClassPath(const char* text, std::vector<std::string>& entries) {
+    std::string current;
+    for (const char* at = text ? text : ""; ; at++) {
+        if (*at == ';' || *at == '\0') {
+            if (!current.empty()) entries.push_back(current);
+            current.clear();
+            if (*at == '\0') break;
+        } else {
+            current.push_back(*at);
+        }
+    }
+}
+
+// Reads the main class out of one class path entry; false when the entry does not hold it.
+bool ReadMainClassFrom(const ClassSource& source, const std::string& classEntry, Bytes& classBytes, std::string& error) {
+    Bytes jar;
+    if (source.embedded) {
+        size_t size = 0;
+        const void* bytes = LoadLaunchResource(kClassesResource, &size, nullptr);
+        if (bytes == nullptr) return false;
+        jar.assign(static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + size);
+    } else {
+        bool isFolder = false;
+        if (!IsFile(source.hostPath, &isFolder)) return false;
+        if (isFolder) return ReadWholeFile(source.hostPath + "/" + classEntry, classBytes, error);
+        if (!ReadWholeFile(source.hostPath, jar, error)) return false;
+    }
+    std::vector<JarEntry> entries;
+    if (!ReadJarDirectory(jar, entries, error)) return false;
+    for (const JarEntry& entry : entries) {
+        if (entry.name == classEntry) return ExtractJarEntry(jar, entry, kMaxEntrySize, classBytes, error);
+    }
+    return false;
+}
+
+bool IsReadableJar(const std::string& hostPath, std::string& error) {
+    Bytes jar;
+    std::vector<JarEntry> entries;
+    return ReadWholeFile(hostPath, jar, error) && ReadJarDirectory(jar, entries, error);
+}
+
+void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources) {
+    std::string error;
+    for (ClassSource& source : sources) {
+        if (source.embedded) continue;
+        const std::string& entry = source.shown;
+        std::string windows = IsRelative(entry) ? ExeFolder() + "\\" + entry : entry;
+        // Mirrored jars are read at their source; the mirror does not exist before the first start.
+        if (source.hostPath.empty()) source.hostPath = HostPath(windows);
+        else windows = WindowsPath(source.hostPath);
+        if (!CheckableHere(windows)) {
+            report.Warn(kApplication, "class path entry " + entry + " names another machine's path; not checked here",
+                        "Run the check on Windows, or use #\\ to name files beside the exe.");
+            continue;
+        }
+        bool isFolder = false;
+        if (!IsFile(source.hostPath, &isFolder)) {
+            report.Fail(kApplication, "class path entry " + entry + " does not exist",
+                        "Ship " + entry + ", or correct the class path.");
+        } else if (IsRelative(entry)) {
+            report.Warn(kApplication, "class path entry " + entry +
+                                          " is relative: it is found only when the current folder is the exe's",
+                        "Write it as #\\" + entry + " so that it names the exe's folder.");
+        } else if (!isFolder && !IsReadableJar(source.hostPath, error)) {
+            report.Warn(kApplication, "class path entry " + entry + " is not a readable jar: " + error,
+                        "Ship an intact copy of the jar.");
+        } else {
+            report.Ok(kApplication, "class path entry " + entry + (isFolder ? " (folder)" : ""));
+        }
+    }
+}
+
+// The class of that internal name, from the first class path entry holding it.
+bool FindClass(Report& report, const std::vector<ClassSource>& sources, const std::string& className,
+               ClassFileInfo& info, std::string& foundIn) {
+    std::string classEntry = className + ".class", error;
+    for (const ClassSource& source : sources) {
+        Bytes classBytes;
+        if (!ReadMainClassFrom(source, classEntry, classBytes, error)) continue;
+        if (!ReadClassFile(classBytes.data(), classBytes.size(), info, error)) {
+            report.Fail(kApplication, classEntry + " in " + source.shown + ": " + error, "Rebuild the jar.");
+            return false;
+        }
+        foundIn = source.shown;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// The application jar of the launch mode: the jar path's, the embedded one in its cache file, or the
+// sync folder's libs jars read at the source.
+static void CollectApplicationJars(Report& report, std::vector<ClassSource>& sources) {
+    if (g_launch.launchMode != SyncFolder) {
+        char exePath[1024], resolved[1024];
+        if (!IsEmpty(g_launch.jarPath) &&
+            (!GetExePath(exePath, sizeof exePath) ||
+             !FormResolvedJarPath(resolved, sizeof resolved, exePath, g_launch.jarPath))) {
+            report.Fail(kApplication, std::string("jar path ") + g_launch.jarPath + " is too long beside the exe",
+                        "Use a shorter jar path.");
+        } else if (!IsEmpty(g_launch.jarPath)) {
+            // Always taken from the exe's folder; one on a network path is used through a cache copy.
+            report.Ok(kApplication, std::string("launch mode: the jar ") + g_launch.jarPath + ", that is " + resolved);
+            sources.push_back({resolved, "", false});
+        } else {
+            size_t size = 0;
+            if (LoadLaunchResource(kClassesResource, &size, nullptr) == nullptr) {
+                report.Fail(kApplication, "no CLASSES jar and no jar path: the launcher has no application jar to cache",
+                            "Pack the exe with --classes or --jar-path.");
+            } else {
+                // The VM reads the jar from its cache file, named by the configured or packed digest.
+                bool hasDigest = false;
+                std::string digest = !IsEmpty(g_launch.cacheDigest) ? g_launch.cacheDigest
+                                                                    : ResourceText(kMd5SumResource, &hasDigest);
+                ForgetCacheFileName();
+                const char* cacheFile = GetCacheFileName(digest.c_str());
+                std::string shown = cacheFile != nullptr ? cacheFile : "(embedded CLASSES jar)";
+                report.Ok(kApplication, "launch mode: the embedded CLASSES jar, cached on the first start as " + shown);
+                sources.push_back({shown, "", true});
+            }
+        }
+    } else {
+        char mirrorRoot[1024] = "";
+        FormatMirrorRoot(mirrorRoot, sizeof mirrorRoot);
+        report.Ok(kApplication, std::string("launch mode: the sync folder ") + g_launch.syncPath.text +
+                                    ", mirrored into " + mirrorRoot + " on the first start");
+        // The mirror puts the jars of the source's libs folder on the class path; read them at the source.
+        std::string libs = std::string(g_launch.syncPath.text) + "\\libs";
+        if (DIR* folder = opendir(HostPath(libs).c_str())) {
+            std::vector<std::string> jars;
+            while (dirent* entry = readdir(folder)) {
+                if (IsJarName(entry->d_name)) jars.push_back(entry->d_name);
+            }
+            closedir(folder);
+            std::sort(jars.begin(), jars.end());
+            for (const std::string& jar : jars)
+                sources.push_back({std::string(mirrorRoot) + "\\libs\\" + jar, HostPath(libs + "\\" + jar), false});
+        }
+    }
+}
+
+// The class path in the launcher's order: -cp and configuration entries, the application jar,
+// then the CLASS-PATH resource.
+static std::vector<ClassSource> CollectClassPath(Report& report, const RuntimeChoice& runtime) {
+    std::vector<std::string> entries;
+    SplitClassPath(g_launch.classPath.text, entries);
+    std::vector<ClassSource> sources;
+    for (const std::string& entry : entries) sources.push_back({entry, "", false});
+    CollectApplicationJars(report, sources);
+    char* resourceClassPath = BuildResourceClassPath(runtime.home.empty() ? nullptr : runtime.home.c_str());
+    if (resourceClassPath != nullptr) {
+        std::vector<std::string> resourceEntries;
+        SplitClassPath(resourceClassPath, resourceEntries);
+        for (const std::string& entry : resourceEntries) sources.push_back({entry, "", false});
+        free(resourceClassPath);
+    }
+    ReportLauncherMessages(report, kApplication);
+    std::string shown;
+    for (const ClassSource& source : sources) shown += (shown.empty() ? "" : ";") + source.shown;
+    report.Ok(kApplication, "class path: " + shown);
+
+    return sources;
+}
+
+// main(String[]) and initSingleApplication(String[]), found in the class or its superclasses.
+static void DescribeEntryPoints(Report& report, const Settings& settings, const std::vector<ClassSource>& sources,
+                                const ClassFileInfo& info) {
+    // The launcher asks for static methods, which a class also inherits from its superclasses.
+    EntryMethod main = info.main, initSingleApplication = info.initSingleApplication;
+    ClassFileInfo ancestor = info;
+    for (int depth = 0; depth < 32 && !ancestor.superName.empty() && ancestor.superName.compare(0, 5, "java/") != 0;
+         depth++) {
+        std::string ignored;
+        ClassFileInfo parent;
+        if (!FindClass(report, sources, ancestor.superName, parent, ignored)) break;
+        if (!main.found) main = parent.main;
+        if (!initSingleApplication.found) initSingleApplication = parent.initSingleApplication;
+        ancestor = parent;
+    }
+    if (!main.found)
+        report.Fail(kApplication, settings.mainClass + " has no main(String[])",
+                    "Add public static void main(String[] args), or name the class that has it.");
+    else if (!main.isStatic || !main.isPublic)
+        report.Fail(kApplication, settings.mainClass + ".main(String[]) is not public static",
+                    "Declare it public static void main(String[] args).");
+    else
+        report.Ok(kApplication, "public static void main(String[]) found");
+    if (initSingleApplication.found && initSingleApplication.isStatic)
+        report.Ok(kApplication, "initSingleApplication(String[]) found: the app is single-instance");
+}
+
+// The class-file version against the runtime's.
+static void DescribeClassVersion(Report& report, const RuntimeChoice& runtime, const ClassFileInfo& info) {
+    int needed = JavaReleaseOfClassVersion(info.majorVersion);
+    std::string classVersion = "class-file version " + std::to_string(info.majorVersion) + " (Java " +
+                               std::to_string(needed) + ")";
+    if (runtime.feature == 0)
+        report.Warn(kApplication, classVersion + "; the runtime's version is unknown", "Ship a runtime with its release file.");
+    else if (needed > runtime.feature)
+        report.Fail(kApplication, classVersion + " is newer than the runtime (Java " + std::to_string(runtime.feature) +
+                                      "): UnsupportedClassVersionError",
+                    "Compile with --release " + std::to_string(runtime.feature) + ", or ship a newer runtime.");
+    else
+        report.Ok(kApplication, classVersion + " runs on Java " + std::to_string(runtime.feature));
+}
+
+// The main class in the class path, its entry points (inherited ones too) and its class-file version.
+static void DescribeMainClass(Report& report, const Settings& settings, const RuntimeChoice& runtime,
+                              const std::vector<ClassSource>& sources) {
+    std::string className = settings.mainClass;
+    for (char& c : className) {
+        if (c == '.') c = '/';
+    }
+    ClassFileInfo info;
+    std::string foundIn;
+    if (!FindClass(report, sources, className, info, foundIn)) {
+        report.Fail(kApplication, "main class " + settings.mainClass + " is in no class path entry (" + className +
+                                      ".class)",
+                    "Correct the main class name, or add the jar that holds it.");
+        return;
+    }
+    report.Ok(kApplication, "main class found in " + foundIn);
+    DescribeEntryPoints(report, settings, sources, info);
+    DescribeClassVersion(report, runtime, info);
+}
+
+void DescribeApplication(Report& report, const Settings& settings, const RuntimeChoice& runtime) {
+    std::vector<ClassSource> sources = CollectClassPath(report, runtime);
+    DescribeClassPathEntries(report, sources);
+    if (!settings.mainClass.empty()) DescribeMainClass(report, settings, runtime, sources);
+}
+
+}  // namespace check
