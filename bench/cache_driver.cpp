@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fake_platform.h"
 #include "base/launch_state.h"
+#include "fake_platform.h"
 #include "launcher/launch_sequence.h"
 #include "launcher/vm_options.h"
 

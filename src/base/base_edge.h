@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-// Shows the message in the "Fatal Error" box; the console variant writes it to stderr instead.
-int ReportFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Shows a whole message in the "Fatal Error" box; the console variant writes it to stderr instead.
+// ReportFatal (base/diagnostics.h) formats it.
+int ShowFatalText(const char* text);
 void PrintLastError();
 const char* GetProcessorArchName();
 bool IsWow64();

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "base/base_edge.h"
 #include "base/text.h"
 
 const char* ArchNameForProcessor(unsigned architecture, bool wow64) {
@@ -17,6 +18,18 @@ const char* ArchNameForProcessor(unsigned architecture, bool wow64) {
 static MessageSink g_messageSink = nullptr;
 
 void SetMessageSink(MessageSink sink) { g_messageSink = sink; }
+
+int ReportFatal(const char* format, ...) {
+    char local[1024];
+    int length = 0;
+    va_list args;
+    va_start(args, format);
+    char* text = FormatMessageText(local, sizeof local, &length, format, args);
+    va_end(args);
+    int answer = ShowFatalText(text != nullptr ? text : "");
+    if (text != local) free(text);
+    return answer;
+}
 
 int PrintMessage(FILE* stream, const char* format, ...) {
     char local[1024];

@@ -1,14 +1,11 @@
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 #include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/proc_address.h"
 #include "base/system_library.h"
-#include "base/text.h"
 
 // Whether this exe was linked for the console subsystem (launcher-console.exe), read from its own
 // headers in memory: both variants are the same code.
@@ -20,24 +17,14 @@ static bool IsConsoleProgram() {
     return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
 }
 
-int ReportFatal(const char* format, ...) {
-    char local[1024];
-    int length = 0;
-    va_list args;
-    va_start(args, format);
-    char* text = FormatMessageText(local, sizeof local, &length, format, args);
-    va_end(args);
-    const char* shown = text != nullptr ? text : "";
-    int answer = IDOK;
+int ShowFatalText(const char* text) {
     // A console program may run where nobody can press OK (a CI job, an SSH session): it writes
     // the message to stderr instead of waiting on a box.
     if (IsConsoleProgram()) {
-        PrintMessage(stderr, "%s", shown);
-    } else {
-        answer = MessageBoxA(nullptr, shown, "Fatal Error", MB_ICONWARNING | MB_OK);
+        PrintMessage(stderr, "%s", text);
+        return IDOK;
     }
-    if (text != local) free(text);
-    return answer;
+    return MessageBoxA(nullptr, text, "Fatal Error", MB_ICONWARNING | MB_OK);
 }
 
 void PrintLastError() {

@@ -9,14 +9,14 @@
 #include "base/app_paths.h"
 #include "base/base_edge.h"
 #include "base/diagnostics.h"
+#include "base/proc_address.h"
+#include "base/system_library.h"
 #include "base/text.h"
 #include "cache/cache_edge.h"
 #include "cache/cache_names.h"
 #include "files/entry_identity_win32.h"
 #include "files/entry_names.h"
 #include "files/listing_walker.h"
-#include "base/proc_address.h"
-#include "base/system_library.h"
 #include "files/md5.h"
 
 // A temporary file of this executable whose writer has ended (a crash, a kill) stays otherwise.

@@ -4,19 +4,19 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/app_paths.h"
 #include "base/diagnostics.h"
 #include "base/text.h"
-#include "base/app_paths.h"
 #include "config/config_edge.h"
 #include "config/resources.h"
 
 // Stands in for blanks while folder names are substituted, so their own blanks do not split items.
 static const char kOptionSeparator[2] = {'\x01', '\0'};
 
-static char* CopySyncDirectory() {
-    char syncDirectory[1024];
-    FormatMirrorRoot(syncDirectory, sizeof syncDirectory);
-    return CopyText(syncDirectory);
+static char* CopyMirrorRoot() {
+    char mirrorRoot[1024];
+    FormatMirrorRoot(mirrorRoot, sizeof mirrorRoot);
+    return CopyText(mirrorRoot);
 }
 
 char* ReadVmOptionsResource() {
@@ -30,12 +30,12 @@ char* ReadVmOptionsResource() {
     char* text = CopyResourceText(bytes, size);
     char* separated = ReplaceAll(text, " ", kOptionSeparator);
     char* withExeFolder = ReplaceAll(separated, "#", GetExeFolder());
-    char* syncDirectory = CopySyncDirectory();
-    char* result = ReplaceAll(withExeFolder, "%", syncDirectory);
+    char* mirrorRoot = CopyMirrorRoot();
+    char* result = ReplaceAll(withExeFolder, "%", mirrorRoot);
     free(text);
     free(separated);
     free(withExeFolder);
-    free(syncDirectory);
+    free(mirrorRoot);
     return result;
 }
 
@@ -108,9 +108,9 @@ static bool ExpandClassPathEntry(const char* entry, const char* runtimeHome, cha
     } else if (entry[0] == '@') {
         written = snprintf(expanded, size, "%s\\%s;", runtimeHome ? runtimeHome : "", rest);
     } else if (entry[0] == '%') {
-        char syncDirectory[1024];
-        written = FormatMirrorRoot(syncDirectory, sizeof syncDirectory)
-                      ? snprintf(expanded, size, "%s\\%s;", syncDirectory, rest)
+        char mirrorRoot[1024];
+        written = FormatMirrorRoot(mirrorRoot, sizeof mirrorRoot)
+                      ? snprintf(expanded, size, "%s\\%s;", mirrorRoot, rest)
                       : -1;
     } else {
         written = snprintf(expanded, size, "%s;", entry);

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/app_paths.h"
 #include "base/base_edge.h"
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "base/text.h"
-#include "base/app_paths.h"
 
 #include "runtime/runtime_edge.h"
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/base_edge.h"
+#include "base/diagnostics.h"
 #include "base/exit_status.h"
 #include "base/text.h"
 #include "runtime/jvm_config.h"

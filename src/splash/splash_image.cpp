@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/app_paths.h"
 #include "base/text.h"
 #include "config/config_edge.h"
-#include "base/app_paths.h"
 #include "config/resources.h"
 
 bool IsBareSplashName(const char* value) {

@@ -80,11 +80,11 @@ def test_cache_file_name_over_260_characters_is_not_cut_and_the_launch_ends(wine
     assert list(cache.iterdir()) == []
 
 
-def expected_vm_option_items(text, exe_folder, sync_directory):
+def expected_vm_option_items(text, exe_folder, mirror_root):
     """The documented substitution: blanks split, '#' is the exe folder, then every '%' (also one
-    that came with the folder) is the sync directory, then each item is percent-decoded."""
+    that came with the folder) is the mirror root, then each item is percent-decoded."""
     import re
-    substituted = text.replace(" ", "\x01").replace("#", exe_folder).replace("%", sync_directory)
+    substituted = text.replace(" ", "\x01").replace("#", exe_folder).replace("%", mirror_root)
     items = [item for item in substituted.split("\x01") if item]
     decode = lambda item: re.sub("%([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), item)
     return [decode(item) for item in items]
@@ -102,8 +102,8 @@ def test_blanks_percent_hash_and_ansi_letters_in_folder_and_name(wine, unique_na
     assert reached_main(result), result
     assert result.status == 0
     exe_folder = f"C:\\lp\\{folder_name}\\"
-    sync_directory = f"C:\\ProgramData\\.quorvia\\cache\\{name}\\sync"
-    expected = expected_vm_option_items(vm_options, exe_folder, sync_directory)
+    mirror_root = f"C:\\ProgramData\\.quorvia\\cache\\{name}\\sync"
+    expected = expected_vm_option_items(vm_options, exe_folder, mirror_root)
     options = trace.option_texts()
     for item in expected:
         assert item in options, (item, options)

@@ -307,7 +307,7 @@ def test_later_instance_reads_the_existing_libs_folder_while_the_source_is_gone(
         first.wait()
 
 
-def test_sixteen_starts_on_an_empty_sync_directory_all_reach_main(wine, tmp_path, unique_name):
+def test_sixteen_starts_on_an_empty_mirror_all_reach_main(wine, tmp_path, unique_name):
     # Enough files that the first mirror takes a while: later starts must wait for it, not start
     # the application from a half-copied libs folder.
     files = sample_files()

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "pack/argument_file.h"
 #include "fuzz_input.h"
+#include "pack/argument_file.h"
 
 static std::string Quoted(const std::string& text) {
     std::string quoted = "\"";

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "sync/sync_index.h"
 #include "fuzz_input.h"
+#include "sync/sync_index.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so that a read past the end is caught.

@@ -20,12 +20,12 @@
 #include "base/jni_helpers.h"
 #include "base/launch_state.h"
 #include "base/text.h"
-#include "startup/startup_cache.h"
 #include "fake_platform.h"
 #include "launcher/launch_sequence.h"
 #include "launcher/vm_options.h"
 #include "native_edges.h"
 #include "startup/cache_mechanism.h"
+#include "startup/startup_cache.h"
 
 namespace {
 

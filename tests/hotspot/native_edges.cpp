@@ -17,23 +17,23 @@
 #include <string>
 
 #include "base/jni_helpers.h"
+#include "base/launch_state.h"
 #include "cache/cache_edge.h"
 #include "cache/jar_copy.h"
-#include "sync/sync_index.h"
+#include "files/entry_owner.h"
+#include "files/files_edge.h"
+#include "files/listing_walker.h"
 #include "files/replace.h"
+#include "files/sha256.h"
 #include "instance/forwarded_payload.h"
 #include "instance/listener_delivery.h"
 #include "instance/single_instance.h"
 #include "runtime/runtime_edge.h"
-#include "startup/cache_mechanism.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
-#include "base/launch_state.h"
-#include "files/entry_owner.h"
-#include "files/files_edge.h"
-#include "files/listing_walker.h"
-#include "files/sha256.h"
+#include "startup/cache_mechanism.h"
 #include "startup/startup_edge.h"
+#include "sync/sync_index.h"
 
 NativeEdges g_edges;
 

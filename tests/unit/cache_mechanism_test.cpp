@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "startup/cache_mechanism.h"
 #include "runtime/release_file.h"
+#include "startup/cache_mechanism.h"
 #include "startup/startup_cache.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "cache/cache_names.h"
 #include "cache/embedded_jar.h"
 #include "fake_platform.h"
-#include "cache/cache_names.h"
 #include "files/entry_names.h"
 #include "files/md5.h"
 

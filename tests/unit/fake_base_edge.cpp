@@ -18,15 +18,8 @@ void ResetFakePlatformAndState() {
     InitLaunchStateStrings();
 }
 
-int ReportFatal(const char* format, ...) {
-    char local[1024];
-    int length = 0;
-    va_list args;
-    va_start(args, format);
-    char* text = FormatMessageText(local, sizeof local, &length, format, args);
-    va_end(args);
-    g_fake.fatalTexts.push_back(text != nullptr ? text : "");
-    if (text != local) free(text);
+int ShowFatalText(const char* text) {
+    g_fake.fatalTexts.push_back(text);
     return 1;
 }
 

@@ -11,9 +11,9 @@
 #include <openssl/sha.h>
 
 #include "cache/jar_copy.h"
-#include "sync/sync_index.h"
-#include "sync/mirror_by_listing.h"
 #include "files/replace.h"
+#include "sync/mirror_by_listing.h"
+#include "sync/sync_index.h"
 
 FakeFileSystem g_fs;
 

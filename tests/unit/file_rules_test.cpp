@@ -5,16 +5,16 @@
 #include <initializer_list>
 #include <string>
 
+#include "base/app_paths.h"
 #include "base/text.h"
+#include "cache/cache_names.h"
 #include "cache/jar_copy.h"
-#include "files/replace.h"
 #include "files/entry_names.h"
 #include "files/entry_owner.h"
 #include "files/files_edge.h"
 #include "files/held_listing.h"
+#include "files/replace.h"
 #include "sync/mirror_by_listing.h"
-#include "base/app_paths.h"
-#include "cache/cache_names.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "base/launch_state.h"
 #include "cache/jar_copy.h"
-#include "files/replace.h"
-#include "fake_platform.h"
 #include "fake_files_edge.h"
+#include "fake_platform.h"
+#include "files/replace.h"
 
 namespace {
 

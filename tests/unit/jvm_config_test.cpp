@@ -38,61 +38,47 @@ protected:
     void TearDown() override { ReleaseKnownVmTable(); }
 };
 
-TEST_F(JvmConfigTest, CommentAndIgnoreLine) {
-    ReadResult result = ReadConfigText("# comment\n-server KNOWN\n-client IGNORE\n");
-    EXPECT_EQ(result.names, (std::vector<std::string>{"-server", "-client"}));
-    EXPECT_EQ(result.count, 2);
-    EXPECT_EQ(result.warnings, "");
-}
-
-TEST_F(JvmConfigTest, AllKindsInFileOrderWithAliasTarget) {
-    ReadResult result = ReadConfigText(
-        "-client KNOWN\n-server KNOWN\n-hotspot ALIASED_TO -client\n-classic WARN\n-native ERROR\n-green ERROR\n");
-    EXPECT_EQ(result.names,
-              (std::vector<std::string>{"-client", "-server", "-client", "-classic", "-native", "-green"}));
-    EXPECT_EQ(result.warnings, "");
-}
-
-TEST_F(JvmConfigTest, NameAloneIsAcceptedWithWarning) {
-    ReadResult result = ReadConfigText("-server\n");
-    EXPECT_EQ(result.names, (std::vector<std::string>{"-server"}));
-    EXPECT_EQ(result.warnings, "Warning: missing VM type on line 1 of Config File\n");
-}
-
-TEST_F(JvmConfigTest, NameWithTrailingBlankIsDropped) {
-    ReadResult result = ReadConfigText("-server \n");
-    EXPECT_EQ(result.count, 0);
-    EXPECT_EQ(result.warnings, "Warning: missing VM type on line 1 of Config File\n");
-}
-
-TEST_F(JvmConfigTest, NoLeadingDashIsAccepted) {
-    ReadResult result = ReadConfigText("server KNOWN\n");
-    EXPECT_EQ(result.names, (std::vector<std::string>{"server"}));
-    EXPECT_EQ(result.warnings, "Warning: no leading - on line 1 of Config File\n");
-}
-
-TEST_F(JvmConfigTest, AliasWithoutTargetIsDropped) {
-    ReadResult result = ReadConfigText("# first\n-hotspot ALIASED_TO\n");
-    EXPECT_EQ(result.count, 0);
-    EXPECT_EQ(result.warnings, "Warning: missing VM alias on line 2 of Config File\n");
-}
-
-TEST_F(JvmConfigTest, AliasWithTrailingBlanksOnlyIsDropped) {
-    ReadResult result = ReadConfigText("-hotspot ALIASED_TO \t \n");
-    EXPECT_EQ(result.count, 0);
-    EXPECT_EQ(result.warnings, "Warning: missing VM alias on line 1 of Config File\n");
-}
-
-TEST_F(JvmConfigTest, AliasTargetIsCutAtNextSeparator) {
-    ReadResult result = ReadConfigText("-hotspot\t\tALIASED_TO\t-server extra words\n");
-    EXPECT_EQ(result.names, (std::vector<std::string>{"-server"}));
-    EXPECT_EQ(result.warnings, "");
-}
-
-TEST_F(JvmConfigTest, UnknownKindIsWarnedAndAccepted) {
-    ReadResult result = ReadConfigText("-server KNOWN\n-x FOO\n");
-    EXPECT_EQ(result.names, (std::vector<std::string>{"-server", "-x"}));
-    EXPECT_EQ(result.warnings, "Warning: unknown VM type on line 2 (FOO) of Config File\n");
+// One line or a few of jvm.cfg each: the entries the table gets and the warnings on stderr.
+TEST_F(JvmConfigTest, LinesGiveTheirEntriesAndWarnings) {
+    struct Case {
+        const char* what;
+        const char* text;
+        std::vector<std::string> names;
+        const char* warnings;
+    };
+    const Case cases[] = {
+        {"CommentAndIgnoreLine", "# comment\n-server KNOWN\n-client IGNORE\n", {"-server", "-client"}, ""},
+        {"AllKindsInFileOrderWithAliasTarget",
+         "-client KNOWN\n-server KNOWN\n-hotspot ALIASED_TO -client\n-classic WARN\n-native ERROR\n-green ERROR\n",
+         {"-client", "-server", "-client", "-classic", "-native", "-green"},
+         ""},
+        {"NameAloneIsAcceptedWithWarning",
+         "-server\n",
+         {"-server"},
+         "Warning: missing VM type on line 1 of Config File\n"},
+        {"NameWithTrailingBlankIsDropped", "-server \n", {}, "Warning: missing VM type on line 1 of Config File\n"},
+        {"NoLeadingDashIsAccepted", "server KNOWN\n", {"server"}, "Warning: no leading - on line 1 of Config File\n"},
+        {"AliasWithoutTargetIsDropped",
+         "# first\n-hotspot ALIASED_TO\n",
+         {},
+         "Warning: missing VM alias on line 2 of Config File\n"},
+        {"AliasWithTrailingBlanksOnlyIsDropped",
+         "-hotspot ALIASED_TO \t \n",
+         {},
+         "Warning: missing VM alias on line 1 of Config File\n"},
+        {"AliasTargetIsCutAtNextSeparator", "-hotspot\t\tALIASED_TO\t-server extra words\n", {"-server"}, ""},
+        {"UnknownKindIsWarnedAndAccepted",
+         "-server KNOWN\n-x FOO\n",
+         {"-server", "-x"},
+         "Warning: unknown VM type on line 2 (FOO) of Config File\n"},
+    };
+    for (const Case& c : cases) {
+        ReadResult result = ReadConfigText(c.text);
+        EXPECT_EQ(result.names, c.names) << c.what;
+        EXPECT_EQ(result.count, static_cast<int>(c.names.size())) << c.what;
+        EXPECT_EQ(result.warnings, c.warnings) << c.what;
+        ReleaseKnownVmTable();
+    }
 }
 
 TEST_F(JvmConfigTest, UnknownKindShowsRestOfLine) {

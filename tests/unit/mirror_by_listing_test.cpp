@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "base/launch_state.h"
-#include "sync/mirror_by_listing.h"
-#include "files/replace.h"
-#include "fake_platform.h"
 #include "fake_files_edge.h"
+#include "fake_platform.h"
+#include "files/replace.h"
+#include "sync/mirror_by_listing.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ TEST_F(SyncMirrorTest, FirstStartCopiesTheWholeTreeAndAppendsEveryLibsJar) {
     EXPECT_TRUE(FsNode(std::string(kCache) + "\\App")->folder);
 }
 
-TEST_F(SyncMirrorTest, CreatesTheApplicationFolderThenTheSyncDirectoryFirst) {
+TEST_F(SyncMirrorTest, CreatesTheApplicationFolderThenTheMirrorRootFirst) {
     MakeSampleSource();
     Mirror();
     ASSERT_GE(g_fs.madeFolders.size(), 2u);
@@ -342,7 +342,7 @@ TEST_F(SyncMirrorTest, UnreachableSourceCreatesTheTopFoldersOnly) {
     EXPECT_EQ(1u, g_fs.listings.size());
 }
 
-TEST_F(SyncMirrorTest, MissingSourceOnAFirstStartStillCreatesTheSyncDirectory) {
+TEST_F(SyncMirrorTest, MissingSourceOnAFirstStartStillCreatesTheMirrorRoot) {
     FsRemove(kSource);
     Mirror();
     EXPECT_TRUE(FsNode(kSync) != nullptr && FsNode(kSync)->folder);
@@ -777,7 +777,7 @@ TEST_F(SyncMirrorTest, LinkCycleInTheSourceEndsWhereThePathsStopFitting) {
 }
 
 TEST_F(SyncMirrorTest, MirrorEntryWhoseSourcePathWouldNotFitIsKept) {
-    // Source root longer than the sync directory: a mirror name can fit there but not in the source.
+    // Source root longer than the mirror root: a mirror name can fit there but not in the source.
     const std::string longRoot = std::string("\\\\srv\\share\\") + std::string(200, 'r');
     FsAddFolder(longRoot);
     std::string name(60, 'n');

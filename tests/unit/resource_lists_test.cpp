@@ -35,25 +35,25 @@ class ResourceListsTest : public ::testing::Test {
     }
 };
 
-const char* kSyncDirectory = "C:\\ProgramData\\.quorvia\\cache\\app\\sync";
+const char* kMirrorRoot = "C:\\ProgramData\\.quorvia\\cache\\app\\sync";
 
 TEST_F(ResourceListsTest, BlanksInSubstitutedFoldersDoNotSplit) {
     EXPECT_EQ((std::vector<std::string>{"-Dapp.home=C:\\Program Files\\App\\", "-Xmx512m"}),
               Split("-Dapp.home=# -Xmx512m"));
     EXPECT_EQ((std::vector<std::string>{"-a", "-b"}), Split("  -a    -b  "));
-    EXPECT_EQ((std::vector<std::string>{"-Dcache=" + std::string(kSyncDirectory)}), Split("-Dcache=%"));
-    EXPECT_EQ((std::vector<std::string>{"-Dx=" + std::string(kSyncDirectory) + "41"}), Split("-Dx=%41"));
+    EXPECT_EQ((std::vector<std::string>{"-Dcache=" + std::string(kMirrorRoot)}), Split("-Dcache=%"));
+    EXPECT_EQ((std::vector<std::string>{"-Dx=" + std::string(kMirrorRoot) + "41"}), Split("-Dx=%41"));
     EXPECT_TRUE(Split("    ").empty());
     EXPECT_TRUE(Split("").empty());
 }
 
 TEST_F(ResourceListsTest, PercentInExecutableFolderIsSubstitutedThenDecoded) {
     g_fake.exePath = "C:\\a%41\\app.exe";
-    EXPECT_EQ((std::vector<std::string>{"C:\\a" + std::string(kSyncDirectory) + "41\\x"}), Split("#x"));
+    EXPECT_EQ((std::vector<std::string>{"C:\\a" + std::string(kMirrorRoot) + "41\\x"}), Split("#x"));
 }
 
 TEST_F(ResourceListsTest, PercentEscapesComingFromFoldersAreDecoded) {
-    // A sync directory whose own name carries %41 and %zz: the first decodes, the second stays.
+    // A mirror root whose own name carries %41 and %zz: the first decodes, the second stays.
     g_fake.cacheFolder = "C:\\c%41%zz";
     EXPECT_EQ((std::vector<std::string>{"-Dd=C:\\cA%zz\\app\\sync"}), Split("-Dd=%"));
 }

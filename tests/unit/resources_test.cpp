@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/app_paths.h"
 #include "base/launch_state.h"
 #include "config/resources.h"
 #include "fake_platform.h"
-#include "base/app_paths.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "base/launch_state.h"
-#include "cache/embedded_jar.h"
-#include "startup/startup_cache.h"
-#include "fake_platform.h"
-#include "fake_files_edge.h"
 #include "cache/cache_names.h"
+#include "cache/embedded_jar.h"
+#include "fake_files_edge.h"
+#include "fake_platform.h"
 #include "startup/cache_mechanism.h"
+#include "startup/startup_cache.h"
 
 namespace {
 

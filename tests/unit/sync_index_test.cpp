@@ -12,11 +12,11 @@
 
 #include "base/launch_state.h"
 #include "cache/cache_edge.h"
-#include "sync/sync_index.h"
+#include "fake_files_edge.h"
+#include "fake_platform.h"
 #include "sync/mirror_by_index.h"
 #include "sync/mirror_by_listing.h"
-#include "fake_platform.h"
-#include "fake_files_edge.h"
+#include "sync/sync_index.h"
 
 namespace {
 

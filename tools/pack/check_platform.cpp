@@ -155,16 +155,9 @@ FILE* OpenTextFile(const char* path) { return fopen(HostPath(path).c_str(), "r")
 
 // ---- Diagnostics ----
 
-int ReportFatal(const char* format, ...) {
-    char local[1024];
-    int length = 0;
-    va_list args;
-    va_start(args, format);
-    char* text = FormatMessageText(local, sizeof local, &length, format, args);
-    va_end(args);
-    g_checkPlatform.fatalMessages.push_back(text != nullptr ? text : "");
-    if (text != local) free(text);
-    return length;
+int ShowFatalText(const char* text) {
+    g_checkPlatform.fatalMessages.push_back(text);
+    return 1;
 }
 
 // The check runs for an x64 launcher on an x64 Windows.

@@ -3,19 +3,19 @@
 #include <cstring>
 
 #include "config/resource_contract.h"
-#include "startup/cache_mechanism.h"
 #include "pack/argument_file.h"
 #include "pack/file_io.h"
 #include "pack/icon_file.h"
 #include "pack/manifest_code_page.h"
+#include "pack/md5_text.h"
 #include "pack/packed_exe.h"
 #include "pack/png_reader.h"
-#include "pack/md5_text.h"
 #include "pack/preflight_check.h"
 #include "pack/signature.h"
 #include "pack/sync_index_check.h"
 #include "pack/sync_index_tool.h"
 #include "pack/version_info.h"
+#include "startup/cache_mechanism.h"
 
 constexpr uint16_t kLangEnUs = 1033;
 

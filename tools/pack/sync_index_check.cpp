@@ -3,11 +3,11 @@
 #include <cstring>
 #include <vector>
 
-#include "sync/sync_index.h"
+#include "files/sha256.h"
 #include "pack/file_io.h"
 #include "pack/sha256.h"
 #include "pack/sync_index_tool.h"
-#include "files/sha256.h"
+#include "sync/sync_index.h"
 
 #ifdef _WIN32
 static const char kSeparator = '\\';

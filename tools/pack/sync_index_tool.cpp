@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #endif
 
-#include "sync/sync_index.h"
+#include "files/sha256.h"
 #include "pack/file_io.h"
 #include "pack/sha256.h"
-#include "files/sha256.h"
+#include "sync/sync_index.h"
 
 static bool IsOwnFileAtRoot(const std::string& name) {
     if (name == kSyncIndexName) return true;

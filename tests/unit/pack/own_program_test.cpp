@@ -12,8 +12,8 @@
 #include "pack/manifest_code_page.h"
 #include "pack/pack_tool.h"
 #include "pack/pe_image.h"
-#include "test_support.h"
 #include "pack/version_info.h"
+#include "test_support.h"
 
 namespace {
 
