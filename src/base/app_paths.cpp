@@ -57,17 +57,3 @@ char* GetExeBaseName() {
     SplitModulePath(path, nullptr, 0, baseName, sizeof baseName);
     return CopyText(baseName);
 }
-
-bool FormatAppCacheFolder(char* buffer, size_t size) {
-    char* baseName = GetExeBaseName();
-    bool fits = FormatPathText(buffer, size, "%s\\%s", GetCacheFolder(), baseName);
-    free(baseName);
-    return fits;
-}
-
-bool FormatMirrorRoot(char* buffer, size_t size) {
-    char* baseName = GetExeBaseName();
-    bool fits = FormatPathText(buffer, size, "%s\\%s\\sync", GetCacheFolder(), baseName);
-    free(baseName);
-    return fits;
-}

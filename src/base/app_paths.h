@@ -1,6 +1,5 @@
-// Where the running exe is, and where the application's own folders are: the cache folder, the
-// application's folder in it and the mirror of the sync folder. Every room that forms these paths
-// asks here, so they are named one way.
+// Where the running exe is: its path, folder and base name, which also names the application's
+// folders in the cache (files/app_folder.h).
 #pragma once
 
 #include <cstddef>
@@ -18,9 +17,3 @@ char* GetExeBaseName();
 
 // Splits a module path into its folder (drive and directory, with the final separator) and base name.
 void SplitModulePath(const char* path, char* folder, size_t folderSize, char* baseName, size_t baseNameSize);
-
-// "{cache folder}\{exe base name}", the application's own folder in the cache; false, with buffer
-// emptied, when it would not fit.
-bool FormatAppCacheFolder(char* buffer, size_t size);
-// "{cache folder}\{exe base name}\sync": the mirror, the local copy of the sync folder on the share.
-bool FormatMirrorRoot(char* buffer, size_t size);

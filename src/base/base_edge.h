@@ -24,5 +24,9 @@ FILE* OpenTextFile(const char* path);
 // the path did not fit (the buffer then holds it cut).
 unsigned long ReadModuleFileName(char* buffer, unsigned long size);
 
-// "{machine-wide application data}\.quorvia\cache", made (hidden) when missing.
+// "{machine-wide application data}\.quorvia\cache", made (hidden) when missing, so that every user
+// may make a folder of their own in it but change no one else's.
 const char* GetCacheFolder();
+// "{the user's local application data}\.quorvia\cache", made (hidden) when missing; null when the
+// user has no such folder or the path would not fit.
+const char* GetUserCacheFolder();

@@ -10,5 +10,6 @@ HMODULE LoadSystemLibrary(const char* name);
 // PathIsNetworkPathA of shlwapi; false when shlwapi cannot be had.
 bool SystemPathIsNetworkPath(const char* path);
 
-// SHGetFolderPathA(CSIDL_COMMON_APPDATA) of shell32 into a MAX_PATH buffer; false on failure.
-bool SystemGetCommonAppDataFolder(char* path);
+// SHGetFolderPathA of shell32 (CSIDL_COMMON_APPDATA, CSIDL_LOCAL_APPDATA, ...) into a MAX_PATH
+// buffer; false on failure.
+bool SystemGetFolderPath(int folder, char* path);

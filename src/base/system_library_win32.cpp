@@ -30,10 +30,10 @@ bool SystemPathIsNetworkPath(const char* path) {
     return pathIsNetworkPath(path) != FALSE;
 }
 
-bool SystemGetCommonAppDataFolder(char* path) {
+bool SystemGetFolderPath(int folder, char* path) {
     typedef HRESULT(WINAPI * GetFolderPathFn)(HWND, int, HANDLE, DWORD, LPSTR);
     HMODULE shell32 = LoadSystemLibrary("shell32.dll");
     GetFolderPathFn getFolderPath = shell32 ? GetProcAs<GetFolderPathFn>(shell32, "SHGetFolderPathA") : nullptr;
     if (getFolderPath == nullptr) return false;
-    return SUCCEEDED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path));
+    return SUCCEEDED(getFolderPath(nullptr, folder, nullptr, 0, path));
 }

@@ -7,6 +7,7 @@
 #include "base/app_paths.h"
 #include "base/base_edge.h"
 #include "base/text.h"
+#include "files/app_folder.h"
 
 static char g_cacheFileName[kWindowsPathSize];
 static char g_cacheDigestText[kWindowsPathSize];
@@ -14,11 +15,6 @@ static char g_cacheDigestText[kWindowsPathSize];
 bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const char* baseName,
                          const char* digestText) {
     return FormatPathText(buffer, size, "%s\\%s.%s.dat", folder, baseName, digestText);
-}
-
-bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const char* baseName,
-                         unsigned long processId) {
-    return FormatPathText(buffer, size, "%s\\~%s.%lu.tmp", folder, baseName, processId);
 }
 
 static bool IsHexDigit(char c) {
@@ -54,8 +50,9 @@ const char* GetCacheFileName(const char* digestText) {
     if (digestText == nullptr) return nullptr;
     char* baseName = GetExeBaseName();
     // A name that does not fit is not formed at all: a cut name could belong to another digest.
-    bool formed = FormatCacheFileName(g_cacheFileName, sizeof g_cacheFileName, GetCacheFolder(),
-                                      baseName != nullptr ? baseName : "", digestText);
+    const char* folder = GetAppCacheFolder();
+    bool formed = folder != nullptr && FormatCacheFileName(g_cacheFileName, sizeof g_cacheFileName, folder,
+                                                           baseName != nullptr ? baseName : "", digestText);
     free(baseName);
     if (!formed) return nullptr;
     snprintf(g_cacheDigestText, sizeof g_cacheDigestText, "%s", digestText);

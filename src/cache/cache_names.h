@@ -1,5 +1,5 @@
-// The names of the application-jar cache's files in the cache folder: the jar under its digest, the
-// jar copy, their temporary files, and which entries belong to this executable.
+// The names of the application-jar cache's files in the application's cache folder: the jar under
+// its digest, the jar copy, and which entries belong to this executable.
 #pragma once
 
 #include <cstddef>
@@ -14,11 +14,6 @@ void ForgetCacheFileName();
 // Forms "{folder}\{base}.{digest}.dat"; false, with buffer emptied, when it would not fit.
 bool FormatCacheFileName(char* buffer, size_t size, const char* folder, const char* baseName,
                          const char* digestText);
-
-// Forms "{folder}\~{base}.{processId}.tmp": a name outside the "{base}." family, so that the
-// stale cleanup of a launcher starting meanwhile never deletes a file still being written.
-bool FormatCacheTempName(char* buffer, size_t size, const char* folder, const char* baseName,
-                         unsigned long processId);
 
 // 32 hexadecimal digits: a text that names content by its MD5 digest.
 bool IsDigestText(const char* text);

@@ -14,10 +14,12 @@
 #include "base/text.h"
 #include "cache/cache_edge.h"
 #include "cache/cache_names.h"
+#include "files/app_folder.h"
 #include "files/entry_identity_win32.h"
 #include "files/entry_names.h"
 #include "files/listing_walker.h"
 #include "files/md5.h"
+#include "files/replace.h"
 
 // A temporary file of this executable whose writer has ended (a crash, a kill) stays otherwise.
 static bool IsOrphanTemp(const char* entryName, const char* baseName) {
@@ -26,12 +28,16 @@ static bool IsOrphanTemp(const char* entryName, const char* baseName) {
            (processId == GetCurrentProcessId() || !ProcessIsRunning(processId));
 }
 
-// One listing of the cache directory for both kinds of leftovers: "*{base}.*" takes in this
-// executable's files and its temporary files "~{base}.{pid}.tmp"; the names are then told apart.
+// One listing of the application folder for both kinds of leftovers: "*{base}.*" takes in this
+// executable's files and its temporary files "~{base}.{pid}.{random}.tmp"; the names are then told
+// apart. A temporary file goes only when this user made it.
 static void SweepCacheFolder(const char* pathToKeep, const char* md5SumText, bool staleFilesToo) {
-    const char* folder = GetCacheFolder();
+    const char* folder = GetAppCacheFolder();
     char* baseName = GetExeBaseName();
-    if (baseName == nullptr) return;
+    if (folder == nullptr || baseName == nullptr) {
+        free(baseName);
+        return;
+    }
     char pattern[kWindowsPathSize];
     if (FormatPathText(pattern, sizeof pattern, "%s\\*%s.*", folder, baseName)) {
         WalkListing(pattern, [&](const FileEntryInfo& entry) {
@@ -40,6 +46,7 @@ static void SweepCacheFolder(const char* pathToKeep, const char* md5SumText, boo
             char path[kWindowsPathSize];
             if (!FormatPathText(path, sizeof path, "%s\\%s", folder, entry.name)) return true;
             if (pathToKeep != nullptr && lstrcmpiA(path, pathToKeep) == 0) return true;
+            if (orphan && QueryEntryOwner(path) != OwnerCurrentUser) return true;
             // A temporary copy of a read-only jar is read-only too.
             if (orphan && (entry.attributes & FILE_ATTRIBUTE_READONLY) != 0) ClearReadOnly(path);
             // Folders and files still in use refuse deletion; they are left for a later start. A link
@@ -109,9 +116,9 @@ static bool ReportWriteFailure(HANDLE file, const char* tempPath) {
 
 bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool replace) {
     char* baseName = GetExeBaseName();
+    const char* folder = GetAppCacheFolder();
     char tempPath[kWindowsPathSize];
-    bool named = FormatCacheTempName(tempPath, sizeof tempPath, GetCacheFolder(),
-                                     baseName != nullptr ? baseName : "", GetCurrentProcessId());
+    bool named = folder != nullptr && FormatTempNameIn(tempPath, sizeof tempPath, folder, baseName);
     free(baseName);
     if (!named) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -121,7 +128,8 @@ bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool repla
         SetLastError(ERROR_FILE_TOO_LARGE);
         return ReportWriteFailure(INVALID_HANDLE_VALUE, nullptr);
     }
-    HANDLE file = CreateFileA(tempPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+    // A new file only: nothing at the name is overwritten or written through.
+    HANDLE file = CreateFileA(tempPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return ReportWriteFailure(file, nullptr);
     DWORD written = 0;

@@ -10,16 +10,25 @@
 #include "base/text.h"
 #include "cache/cache_edge.h"
 #include "cache/cache_names.h"
+#include "files/app_folder.h"
 #include "files/replace.h"
 
 static char g_jarCopyPath[kWindowsPathSize];
 static char g_resolvedJarPath[kWindowsPathSize];
 
-const char* CacheJarPath() {
+// The copy's name in the application folder, and a temporary name beside it; false when there is no
+// folder to copy into or a name would not fit.
+static bool FormCopyNames(char* temp, size_t tempSize) {
+    const char* folder = GetAppCacheFolder();
     char* baseName = GetExeBaseName();
-    bool copyPathFits = FormatPathText(g_jarCopyPath, sizeof g_jarCopyPath, "%s\\%s.dat", GetCacheFolder(), baseName);
+    bool formed = folder != nullptr &&
+                  FormatPathText(g_jarCopyPath, sizeof g_jarCopyPath, "%s\\%s.dat", folder, baseName) &&
+                  FormatTempNameIn(temp, tempSize, folder, baseName);
     free(baseName);
+    return formed;
+}
 
+const char* CacheJarPath() {
     char exePath[kWindowsPathSize];
     // Too long to name: the VM gets no jar from here rather than a cut path naming another file.
     if (!GetExePath(exePath, sizeof exePath) ||
@@ -29,27 +38,30 @@ const char* CacheJarPath() {
     }
     if (!IsNetworkPath(g_resolvedJarPath)) return g_resolvedJarPath;
     // Without a copy's name the jar on the network is used in place.
-    if (!copyPathFits) return g_resolvedJarPath;
+    char temp[kWindowsPathSize];
+    if (!FormCopyNames(temp, sizeof temp)) return g_resolvedJarPath;
 
     // Temporary files of copies that a crash or a kill cut short.
     RemoveOrphanCacheTemps();
     FileEntryInfo networkJar;
     unsigned long error = 0;
     if (LookUpEntry(g_resolvedJarPath, &networkJar, &error) && networkJar.attributes != kEntryAttributesInvalid) {
-        char* tempBase = GetExeBaseName();
-        char temp[kWindowsPathSize];
-        bool tempFits = FormatCacheTempName(temp, sizeof temp, GetCacheFolder(), tempBase, GetOwnProcessId());
-        free(tempBase);
-        if (!tempFits) return g_resolvedJarPath;
         switch (CopyWhenDifferent(g_resolvedJarPath, temp, g_jarCopyPath, networkJar.sizeLow,
                                   networkJar.lastWriteTime, true)) {
+            case CopyNotNeeded:
+            case CopyMade:
+                return g_jarCopyPath;
             case CopyLinkKept:
                 return g_resolvedJarPath;  // the jar in place, never what a link points to
+            case CopyFailed:
+                // The copy is older than the jar and could not be replaced: running it would run
+                // another version than the one on the share.
+                PrintMessage(stderr, "Could not replace %s with a copy of %s\n", g_jarCopyPath, g_resolvedJarPath);
+                return nullptr;
             case CopyForeignCodeKept:
                 return nullptr;
-            default:
-                return g_jarCopyPath;
         }
+        return nullptr;
     }
     // The share can't be reached: a copy from an earlier start serves meanwhile, if it is a file
     // this user can trust.

@@ -7,6 +7,7 @@
 #include "base/app_paths.h"
 #include "base/diagnostics.h"
 #include "base/text.h"
+#include "files/app_folder.h"
 #include "config/config_edge.h"
 #include "config/resources.h"
 
@@ -30,7 +31,9 @@ char* ReadVmOptionsResource() {
     char* text = CopyResourceText(bytes, size);
     char* separated = ReplaceAll(text, " ", kOptionSeparator);
     char* withExeFolder = ReplaceAll(separated, "#", GetExeFolder());
-    char* mirrorRoot = CopyMirrorRoot();
+    // The mirror's place is asked for only where a '%' needs it: the choice of the application folder
+    // looks at the folder.
+    char* mirrorRoot = strchr(withExeFolder, '%') != nullptr ? CopyMirrorRoot() : CopyText("");
     char* result = ReplaceAll(withExeFolder, "%", mirrorRoot);
     free(text);
     free(separated);

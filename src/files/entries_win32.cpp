@@ -152,12 +152,12 @@ bool ClearReadOnly(const char* path) {
 
 CopyTargetProbe ProbeCopyTarget(const char* path) {
     CopyTargetProbe probe = {CopyTargetMissing, false, 0, false, 0, OwnerUnreadable};
-    HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_DATA, 0, nullptr, OPEN_EXISTING,
+    // Attributes and the owner only: a handle that reads no data is refused by no sharing mode, so a
+    // file another process holds open is judged by what it is, never taken on trust.
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES | READ_CONTROL,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_SHARING_VIOLATION) probe.state = CopyTargetHeldOpen;
-        return probe;
-    }
+    if (file == INVALID_HANDLE_VALUE) return probe;
     if (HandleIsLinkAt(file, path)) {
         CloseHandle(file);
         probe.state = CopyTargetLink;
@@ -186,7 +186,8 @@ static void DiscardTemp(const char* temp) {
 }
 
 bool CopyThroughTemp(const char* source, const char* temp, const char* target) {
-    if (!CopyFileA(source, temp, FALSE)) {
+    // Never over an entry at the temporary name: a link there is not written through.
+    if (!CopyFileA(source, temp, TRUE)) {
         DWORD error = GetLastError();
         DiscardTemp(temp);
         SetLastError(error);
@@ -234,10 +235,18 @@ HANDLE OpenNamedEntryItself(const char* path, DWORD access, DWORD share, EntrySt
         return INVALID_HANDLE_VALUE;
     }
     *error = GetLastError();
-    // Another process holds it open: it is there, and only a launcher of this user writes it so.
     if (*error == ERROR_SHARING_VIOLATION) {
-        *state = EntryPresent;
-        *owner = OwnerCurrentUser;
+        // Another process holds it open: it is there, and its owner still decides whether it is
+        // trusted, read through a handle that asks for no data.
+        HANDLE held = CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (held != INVALID_HANDLE_VALUE) {
+            *state = HandleIsLinkAt(held, path) ? EntryLink : EntryPresent;
+            if (*state == EntryPresent) *owner = QueryHandleOwner(held);
+            CloseHandle(held);
+        } else {
+            *state = EntryPresent;  // there, but its owner can't be read: not trusted
+        }
     } else if (*error == ERROR_ACCESS_DENIED && IsLinkAttributes(GetFileAttributesA(path))) {
         *state = EntryLink;  // a link to a folder does not open as a file
     }

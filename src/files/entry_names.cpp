@@ -13,7 +13,7 @@ bool IsJarName(const char* name) {
 bool IsDotEntryName(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
 bool IsCodeFileName(const char* name) {
-    static const char* const kCodeSuffixes[] = {".jar", ".dll", ".exe"};
+    static const char* const kCodeSuffixes[] = {".jar", ".dll", ".exe", ".jsa", ".aot"};
     for (const char* suffix : kCodeSuffixes) {
         if (EndsWithIgnoringCase(name, suffix)) return true;
     }
@@ -49,6 +49,14 @@ bool ParseTempEntryName(const char* name, const char* stem, unsigned long* proce
     for (rest++; *rest >= '0' && *rest <= '9'; rest++) {
         if (value > (0xFFFFFFFFul - 9) / 10) return false;
         value = value * 10 + static_cast<unsigned long>(*rest - '0');
+    }
+    // The random part of today's names; earlier ones had none.
+    if (*rest == '.' && strlen(rest) == 1 + 16 + 4) {
+        for (int i = 1; i <= 16; i++) {
+            char c = FoldAsciiCase(rest[i]);
+            if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+        }
+        rest += 17;
     }
     if (!EqualsIgnoringCase(rest, ".tmp")) return false;
     *processId = value;

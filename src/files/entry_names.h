@@ -8,8 +8,8 @@
 bool IsJarName(const char* name);
 // "." and "..", the only listing entries never handled.
 bool IsDotEntryName(const char* name);
-// Files that the VM or the launcher load and run: jars, DLLs, programs, and the runtime's class image
-// "modules". Letter case is not significant.
+// Files that the VM or the launcher load and run: jars, DLLs, programs, class-data and AOT archives
+// (the VM maps them as code), and the runtime's class image "modules". Letter case is not significant.
 bool IsCodeFileName(const char* name);
 
 bool IsFolderAttributes(unsigned long attributes);
@@ -22,6 +22,6 @@ bool IsPlainFileAttributes(unsigned long attributes);
 // to a lookup that could not be answered (share gone, access denied, network error).
 bool LookupErrorMeansAbsent(unsigned long error);
 
-// Whether "~{stem}.{digits}.tmp" is the name (stem compared without regard to letter case), and the
-// process id it carries.
+// Whether "~{stem}.{digits}.{16 hex digits}.tmp" or "~{stem}.{digits}.tmp" is the name (stem
+// compared without regard to letter case), and the process id it carries.
 bool ParseTempEntryName(const char* name, const char* stem, unsigned long* processId);

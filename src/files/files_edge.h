@@ -50,10 +50,9 @@ enum EntryState {
 
 // What a probe of a copy target (mirror entry or jar copy) found.
 enum CopyTargetState {
-    CopyTargetOpened,
-    CopyTargetHeldOpen,  // sharing violation: another process holds it
-    CopyTargetMissing,   // any other failure of the open
-    CopyTargetLink,      // a link stands at the name: it was not opened through
+    CopyTargetOpened,   // also when another process holds it open: the probe reads no data
+    CopyTargetMissing,  // the open failed
+    CopyTargetLink,     // a link stands at the name: it was not opened through
 };
 
 struct CopyTargetProbe {
@@ -65,11 +64,12 @@ struct CopyTargetProbe {
     EntryOwner owner;  // read when opened
 };
 
-// Opens the target for reading, existing only, no sharing, and reads its size, last-write time and
-// owner; a link at the name is reported as such, not opened through.
+// Opens the target for its attributes only (which no sharing mode refuses) and reads its size,
+// last-write time and owner; a link at the name is reported as such, not opened through.
 CopyTargetProbe ProbeCopyTarget(const char* path);
-// Copies source to temp (keeping its attributes and last-write time), then moves temp over target,
-// replacing a file or a file link there itself. On failure no temp file stays and target is as it was.
+// Copies source to temp, a new name (never over an entry there), keeping its attributes and
+// last-write time, then moves temp over target, replacing a file or a file link there itself. On
+// failure no temp file stays and target is as it was.
 bool CopyThroughTemp(const char* source, const char* temp, const char* target);
 
 // A new folder with default attributes; an existing one is no failure worth reporting.
@@ -84,12 +84,44 @@ unsigned long GetOwnProcessId();
 // Whether a process of that id runs now (also one of another account that can't be opened).
 bool ProcessIsRunning(unsigned long processId);
 
-// ---- Ownership (owner_win32.cpp) ----
+// ---- Ownership and folder security (owner_win32.cpp) ----
 
-// The owner a file's security descriptor names, compared with the current user and the trusted groups.
+// The owner a file's security descriptor names, compared with the current user and the trusted
+// groups. Read through a handle opened for READ_CONTROL only, which no sharing mode refuses: a file
+// another process holds open still shows its real owner.
 EntryOwner QueryEntryOwner(const char* path);
 // The same for an open handle (a Win32 HANDLE opened with READ_CONTROL).
 EntryOwner QueryHandleOwner(void* handle);
+
+enum FolderKind {
+    FolderAbsent,
+    FolderReal,
+    FolderLink,      // a link stands at the name: never used through
+    FolderNotAFolder,  // a file, or something that can't be opened
+};
+
+// What a folder's security descriptor allows, read through one open of the folder itself.
+struct FolderSecurity {
+    FolderKind kind;
+    EntryOwner owner;
+    // An allow entry of the DACL (or a missing DACL) gives an account other than the current user,
+    // SYSTEM and Administrators the right to add, delete or rename entries, or to change the DACL
+    // or owner.
+    bool othersMayWrite;
+    // The current user may add files and folders (the system's access check over the DACL).
+    bool userMayWrite;
+};
+// Opens the folder itself, never a link's target, and reads its owner and DACL. The folder stays
+// open, without delete sharing, until ReleaseQueriedFolder: while a launch uses it, nobody can
+// rename it away and put another folder at its name.
+FolderSecurity QueryFolderSecurity(const char* path);
+void ReleaseQueriedFolder();
+// Makes a folder that only the current user, SYSTEM and Administrators may change and Users may
+// read, its entries inheriting the same; false when it can't be made.
+bool MakePrivateFolder(const char* path);
+
+// Fills buffer with bytes from the system's random number generator; false when it has none.
+bool FillRandomBytes(void* buffer, size_t size);
 
 // ---- Reading, writing, linking and moving whole files (reads_win32.cpp) ----
 
@@ -108,7 +140,8 @@ bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got);
 bool LinkFileAt(const char* existing, const char* newName);
 // Renames a file or folder (a link itself); never replaces an entry at to.
 bool MoveEntry(const char* from, const char* to);
-// Writes bytes to temp, then moves temp over path, so that path never holds a cut file.
+// Writes bytes to temp, a new name (never over an entry there), then moves temp over path, so that
+// path never holds a cut file.
 bool WriteFileThroughTemp(const char* temp, const char* path, const void* bytes, size_t size);
 
 // ---- Digests (hashes_win32.cpp) ----

@@ -48,8 +48,8 @@ bool MoveEntry(const char* from, const char* to) { return MoveFileExA(from, to, 
 
 bool WriteFileThroughTemp(const char* temp, const char* path, const void* bytes, size_t size) {
     if (size > 0xFFFFFFFFu) return false;
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;  // never over an entry at the name, nor through a link
     DWORD written = 0;
     bool ok = WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size;
     ok = CloseHandle(file) && ok;

@@ -8,10 +8,23 @@
 #include "files/entry_names.h"
 #include "files/listing_walker.h"
 
+bool FormatTempNameIn(char* buffer, size_t size, const char* folder, const char* stem) {
+    unsigned char random[8];
+    if (!FillRandomBytes(random, sizeof random)) {
+        if (size > 0) buffer[0] = '\0';
+        return false;
+    }
+    unsigned long long suffix = 0;
+    for (unsigned char byte : random) suffix = suffix << 8 | byte;
+    return FormatPathText(buffer, size, "%s\\~%s.%lu.%016llx.tmp", folder, stem, GetOwnProcessId(), suffix);
+}
+
 bool FormatTempPathBeside(char* buffer, size_t size, const char* target, const char* stem) {
     int folderLength = static_cast<int>(LastPathPart(target) - target);
-    if (folderLength > 0) folderLength--;  // without the separator, which the format adds
-    return FormatPathText(buffer, size, "%.*s\\~%s.%lu.tmp", folderLength, target, stem, GetOwnProcessId());
+    if (folderLength > 0) folderLength--;  // without the separator, which the name adds
+    char folder[kWindowsPathSize];
+    return FormatPathText(folder, sizeof folder, "%.*s", folderLength, target) &&
+           FormatTempNameIn(buffer, size, folder, stem);
 }
 
 void ReportLinkKept(const char* path) {

@@ -32,8 +32,11 @@ CopyOutcome CopyWhenDifferent(const char* source, const char* temp, const char* 
 // attributes and last-write time. False, with target as it was, when that can't be done.
 bool ReplaceWithCopy(const char* source, const char* temp, const char* target, unsigned long targetAttributes);
 
-// "{target's folder}\~{stem}.{this process's id}.tmp", the temporary name a replacement is made
-// under; false, with buffer emptied, when it would not fit.
+// "{folder}\~{stem}.{this process's id}.{16 random hex digits}.tmp": a temporary name nobody can
+// guess, so that no link can wait at it; the files are made with CREATE_NEW, never through a link.
+// False, with buffer emptied, when it would not fit or the system gives no random bytes.
+bool FormatTempNameIn(char* buffer, size_t size, const char* folder, const char* stem);
+// The same in the target's folder: the name a replacement of target is made under.
 bool FormatTempPathBeside(char* buffer, size_t size, const char* target, const char* stem);
 
 // Tells on stderr that a link stands at path and could not be removed: that entry is skipped.

@@ -22,6 +22,7 @@
 #include "startup/startup_cache.h"
 #include "sync/mirror_by_index.h"
 #include "sync/mirror_by_listing.h"
+#include "sync/mirror_root.h"
 
 void JNICALL AbortHook() {}
 
@@ -41,7 +42,8 @@ static void PrintDebugInfo(int argc, char** argv) {
 // ---- Phases before the VM ----
 
 // The SyncFolder mode before the runtime is looked for: the first instance mirrors the source folder,
-// a later one waits for it and reads the libs jars. False when the mirror kept foreign code.
+// a later one waits for it and reads the libs jars. False when the mirror kept foreign code or code
+// it could not bring up to date.
 static bool EnterSyncFolder(bool instanceIsFirst) {
     ShowLauncherSplash(g_launch.splashOption);
     if (instanceIsFirst) {
@@ -53,6 +55,11 @@ static bool EnterSyncFolder(bool instanceIsFirst) {
     }
     if (MirrorKeptForeignCode()) {
         ReportFatal("Refused to run files that belong to another account.\n");
+        return false;
+    }
+    if (MirrorLeftStaleCode() != nullptr) {
+        ReportFatal("Could not update %s from the sync folder; the application was not started.\n",
+                    MirrorLeftStaleCode());
         return false;
     }
     return true;

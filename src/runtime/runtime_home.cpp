@@ -9,6 +9,7 @@
 #include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "files/app_folder.h"
 
 #include "runtime/runtime_edge.h"
 

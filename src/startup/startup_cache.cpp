@@ -8,6 +8,7 @@
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "cache/cache_names.h"
+#include "files/app_folder.h"
 #include "files/entry_names.h"
 #include "files/entry_owner.h"
 #include "files/listing_walker.h"
@@ -244,11 +245,11 @@ void PrepareStartupCache(const char* runtimeHome, const char* digestText, const 
         return;
     }
 
-    const char* folder = GetCacheFolder();
+    const char* folder = GetAppCacheFolder();
     char* baseName = GetExeBaseName();
     char archivePath[kWindowsPathSize];
     // A name that would be cut could be another application's archive: none then.
-    if (baseName != nullptr && FormatStartupArchiveName(archivePath, sizeof archivePath, folder, baseName,
+    if (folder != nullptr && baseName != nullptr && FormatStartupArchiveName(archivePath, sizeof archivePath, folder, baseName,
                                                         digestText, archiveKey, mechanism)) {
         char finishedTemp[kWindowsPathSize] = "";
         SweepArchiveFamily(folder, baseName, archivePath, finishedTemp, sizeof finishedTemp);

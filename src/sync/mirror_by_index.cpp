@@ -14,54 +14,13 @@
 #include "files/listing_walker.h"
 #include "files/replace.h"
 #include "sync/mirror_by_listing.h"
+#include "sync/mirror_root.h"
 #include "sync/sync_index.h"
 
 // Why no start can run a mix of two generations: the live mirror is only ever replaced whole, by a
 // rename of a folder in which every file was verified against one index, and the VM starts after.
 
-// The folders and the record beside the live mirror, all in the application cache folder.
-struct GenerationPaths {
-    char live[kWindowsPathSize];
-    char next[kWindowsPathSize];
-    char old[kWindowsPathSize];
-    char record[kWindowsPathSize];
-    char recordTemp[kWindowsPathSize];
-};
-
 static const char kGenerationTempStem[] = "sync";
-
-static bool FormGenerationPaths(GenerationPaths* paths) {
-    char appFolder[kWindowsPathSize];
-    return FormatAppCacheFolder(appFolder, sizeof appFolder) &&
-           FormatPathText(paths->live, sizeof paths->live, "%s\\sync", appFolder) &&
-           FormatPathText(paths->next, sizeof paths->next, "%s\\sync.next", appFolder) &&
-           FormatPathText(paths->old, sizeof paths->old, "%s\\sync.old", appFolder) &&
-           FormatPathText(paths->record, sizeof paths->record, "%s\\sync.generation", appFolder) &&
-           FormatTempPathBeside(paths->recordTemp, sizeof paths->recordTemp, paths->record, kGenerationTempStem);
-}
-
-static bool IsRealFolder(const char* path) {
-    unsigned long attributes = GetEntryAttributes(path);
-    return IsFolderAttributes(attributes) && !IsLinkAttributes(attributes);
-}
-
-static bool EntryExists(const char* path) { return GetEntryAttributes(path) != kEntryAttributesInvalid; }
-
-// Removes whatever stands at path (a link itself, a folder with its content); true when it is gone.
-static bool ClearEntry(const char* path) {
-    if (!EntryExists(path)) return true;
-    RemoveTree(path);
-    if (EntryExists(path)) RemoveEntryItself(path);
-    return !EntryExists(path);
-}
-
-// A switch cut between its two renames leaves no live mirror but the previous one beside it: that
-// one is still the generation the record names. A build cut short leaves its folder behind.
-static void RecoverInterruptedSwitch(const GenerationPaths& paths) {
-    if (!EntryExists(paths.live) && IsRealFolder(paths.old)) MoveEntry(paths.old, paths.live);
-    ClearEntry(paths.old);
-    ClearEntry(paths.next);
-}
 
 // ---- Reading the index ----
 
@@ -117,32 +76,74 @@ static bool ReadAppliedRecord(const char* record, SyncIndex* applied) {
     return false;
 }
 
-static bool WriteGenerationRecord(const GenerationPaths& paths, const void* indexBytes, size_t indexSize) {
+static bool WriteGenerationRecord(const MirrorPaths& paths, const void* indexBytes, size_t indexSize) {
     return WriteFileThroughTemp(paths.recordTemp, paths.record, indexBytes, indexSize);
 }
 
-// Code in the live mirror that another account owns now would run unchecked on an unchanged start,
-// and a jar planted in libs would end it: either is a reason to build the generation again.
-static bool LiveCodeIsTrusted(const char* live, const SyncIndex& index) {
-    for (size_t i = 0; i < index.count; i++) {
-        if (!IsCodeFileName(LastPathPart(index.entries[i].path))) continue;
-        char path[kWindowsPathSize];
-        if (!FormatPathText(path, sizeof path, "%s\\%s", live, index.entries[i].path)) return false;
-        if (!IsTrustedOwner(QueryEntryOwner(path))) return false;
-    }
-    char pattern[kWindowsPathSize];
-    if (!FormatPathText(pattern, sizeof pattern, "%s\\libs\\*", live)) return false;
-    bool trusted = true;
-    WalkListing(pattern, [&](const FileEntryInfo& entry) {
-        char jar[kWindowsPathSize];
-        if (!IsDotEntryName(entry.name) && IsJarName(entry.name) &&
-            (!FormatPathText(jar, sizeof jar, "%s\\libs\\%s", live, entry.name) ||
-             !IsTrustedOwner(QueryEntryOwner(jar)))) {
-            trusted = false;
+// What an unchanged start finds in the live mirror.
+enum LiveMirrorState {
+    LiveMirrorTrusted,
+    LiveMirrorNotTrusted,  // code the index lists is another account's now: build the generation again
+    LiveMirrorRefused,     // code the index does not list could not be removed: the start must not run
+};
+
+static bool IndexListsPath(const SyncIndex& index, const char* relativePath) {
+    size_t low = 0;
+    size_t high = index.count;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        int order = CompareIndexPaths(index.entries[middle].path, relativePath);
+        if (order == 0) return true;
+        if (order < 0) {
+            low = middle + 1;
+        } else {
+            high = middle;
         }
-        return trusted;
+    }
+    return false;
+}
+
+// One folder of the live mirror and everything below it. Code that the applied index does not list
+// (a DLL beside jvm.dll, a jar in libs) would be loaded on this start, so it goes; a link was never
+// made by a generation, so it goes too.
+static void CheckLiveFolder(const char* live, const char* relativeFolder, const SyncIndex& index,
+                            LiveMirrorState* state) {
+    char pattern[kWindowsPathSize];
+    if (!FormatPathText(pattern, sizeof pattern, "%s%s%s\\*", live, relativeFolder[0] != '\0' ? "\\" : "",
+                        relativeFolder)) {
+        return;
+    }
+    WalkListing(pattern, [&](const FileEntryInfo& entry) {
+        char relative[kWindowsPathSize];
+        char path[kWindowsPathSize];
+        if (IsDotEntryName(entry.name) || entry.attributes == kEntryAttributesInvalid ||
+            !FormatPathText(relative, sizeof relative, "%s%s%s", relativeFolder, relativeFolder[0] != '\0' ? "\\" : "",
+                            entry.name) ||
+            !FormatPathText(path, sizeof path, "%s\\%s", live, relative)) {
+            return true;
+        }
+        bool link = IsLinkAttributes(entry.attributes);
+        if (IsFolderAttributes(entry.attributes) && !link) {
+            CheckLiveFolder(live, relative, index, state);
+            return true;
+        }
+        if (!link && !IsCodeFileName(entry.name)) return true;
+        if (link || !IndexListsPath(index, relative)) {
+            if (!RemoveEntryAndContent(path, entry.attributes)) {
+                NoteForeignCode(path);
+                *state = LiveMirrorRefused;
+            }
+        } else if (*state == LiveMirrorTrusted && !IsTrustedOwner(QueryEntryOwner(path))) {
+            *state = LiveMirrorNotTrusted;
+        }
+        return true;
     });
-    return trusted;
+}
+
+static LiveMirrorState CheckLiveMirror(const char* live, const SyncIndex& index) {
+    LiveMirrorState state = LiveMirrorTrusted;
+    CheckLiveFolder(live, "", index, &state);
+    return state;
 }
 
 // ---- Building the next generation ----
@@ -159,7 +160,7 @@ static bool FileHasDigest(const char* path, const uint8_t expected[kSha256Size])
     return HashFileItself(path, digest) && memcmp(digest, expected, kSha256Size) == 0;
 }
 
-// The live file has the entry's size and digest (and, if code, a trusted owner): it gets a second
+// The live file has the entry's size and digest and a trusted owner: it gets a second
 // name in the next generation, or where the file system has no hard links, a local copy checked
 // again. Its time is not asked for: a file republished with the same content costs no transfer.
 static bool TakeFromLiveMirror(const char* livePath, const char* nextPath, const char* temp,
@@ -167,7 +168,8 @@ static bool TakeFromLiveMirror(const char* livePath, const char* nextPath, const
     CopyTargetProbe probe = ProbeCopyTarget(livePath);
     if (probe.state != CopyTargetOpened || !probe.sizeRead) return false;
     if (probe.sizeLow != static_cast<uint32_t>(entry.size)) return false;
-    if (IsCodeFileName(LastPathPart(entry.path)) && !IsTrustedOwner(probe.owner)) return false;
+    // Another account's file, code or not, could be changed by them once it is in the generation.
+    if (!IsTrustedOwner(probe.owner)) return false;
     if (!FileHasDigest(livePath, entry.digest)) return false;
     if (LinkFileAt(livePath, nextPath)) return true;
     return CopyThroughTemp(livePath, temp, nextPath) && FileHasDigest(nextPath, entry.digest);
@@ -189,7 +191,7 @@ static bool MakeParentFolders(const char* next, const char* path, char* lastMade
 }
 
 static GenerationApplied BuildNextGeneration(const char* sourceRoot, const SyncIndex& index,
-                                             const GenerationPaths& paths) {
+                                             const MirrorPaths& paths) {
     if (!ClearEntry(paths.next)) return GenerationNotApplied;
     MakeFolder(paths.next);
     if (!IsRealFolder(paths.next)) return GenerationNotApplied;
@@ -219,7 +221,7 @@ static GenerationApplied BuildNextGeneration(const char* sourceRoot, const SyncI
 
 // Live aside, next in its place: the VM's paths name the live folder, which is always one whole
 // generation. A failure puts the previous live folder back.
-static bool SwitchGenerations(const GenerationPaths& paths) {
+static bool SwitchGenerations(const MirrorPaths& paths) {
     if (!ClearEntry(paths.old)) return false;
     bool hadLive = EntryExists(paths.live);
     if (hadLive && !MoveEntry(paths.live, paths.old)) return false;
@@ -233,8 +235,8 @@ static bool SwitchGenerations(const GenerationPaths& paths) {
 // the applied generation is written last.
 static GenerationApplied ApplySyncGeneration(const char* sourceRoot, const SourceIndex& source) {
     const SyncIndex& index = source.parsed;
-    GenerationPaths paths;
-    if (!FormGenerationPaths(&paths)) return GenerationNotApplied;
+    MirrorPaths paths;
+    if (!FormMirrorPaths(&paths)) return GenerationNotApplied;
     GenerationApplied built = BuildNextGeneration(sourceRoot, index, paths);
     if (built == GenerationSwitched && SwitchGenerations(paths)) {
         WriteGenerationRecord(paths, source.bytes, source.size);
@@ -246,12 +248,6 @@ static GenerationApplied ApplySyncGeneration(const char* sourceRoot, const Sourc
 }
 
 // ---- The start ----
-
-static bool PrepareApplicationFolder() {
-    char appFolder[kWindowsPathSize];
-    return FormatAppCacheFolder(appFolder, sizeof appFolder) &&
-           EnsureRealFolder(appFolder, GetEntryAttributes(appFolder)) && IsRealFolder(appFolder);
-}
 
 // Applies the index's generation, reading the index once more and retrying once when the share
 // changed under the copies. A refused index, or a refresh that did not end whole, leaves the
@@ -277,30 +273,51 @@ static void RefreshGeneration(const char* sourceRoot, const char* indexPath, con
     }
 }
 
+// A start that can't reach the share runs the mirror as the last start left it (put back first where a
+// crash cut a switch short), after the checks of an unchanged start, and keeps its record.
+static void StartFromMirrorAsItIs(const char* sourceRoot, const MirrorPaths& paths) {
+    NoteShareUnreachable(sourceRoot);
+    RecoverInterruptedSwitch(paths);
+    SyncIndex applied;
+    if (ReadAppliedRecord(paths.record, &applied) && IsRealFolder(paths.live)) {
+        if (CheckLiveMirror(paths.live, applied) == LiveMirrorNotTrusted) NoteForeignCode(paths.live);
+    }
+    ReleaseSyncIndex(&applied);
+    AddSyncLibsToClassPath();
+}
+
 bool MirrorSyncFolderByIndex(const char* sourceRoot) {
+    ForgetMirrorOutcome();
     char indexPath[kWindowsPathSize];
     if (!FormatPathText(indexPath, sizeof indexPath, "%s\\%s", sourceRoot, kSyncIndexName)) return false;
     // An unchanged start reads the head only: its size does not grow with the tree.
     char head[kSyncIndexHeadSize];
     size_t headSize = 0;
     bool opened = ReadFileHead(indexPath, head, sizeof head, &headSize);
-    GenerationPaths paths;
+    MirrorPaths paths;
+    bool pathsFormed = FormMirrorPaths(&paths);
     if (!opened) {
+        if (pathsFormed && !IsFolderAttributes(GetEntryAttributes(sourceRoot))) {
+            StartFromMirrorAsItIs(sourceRoot, paths);
+            return true;
+        }
         // The listing mirror is about to change the mirror: no generation is applied any more, so
         // that an index published again later is applied again.
-        if (FormGenerationPaths(&paths) && EntryExists(paths.record)) RemoveEntryItself(paths.record);
+        if (pathsFormed && EntryExists(paths.record)) RemoveEntryItself(paths.record);
         return false;
     }
     uint8_t generation[kSha256Size];
     bool named = ReadSyncIndexGeneration(head, headSize, generation);
-    if (PrepareApplicationFolder() && FormGenerationPaths(&paths)) {
+    if (pathsFormed) {
         RecoverInterruptedSwitch(paths);
         SyncIndex applied;
-        bool unchanged = named && ReadAppliedRecord(paths.record, &applied) &&
-                         memcmp(applied.generation, generation, kSha256Size) == 0 && IsRealFolder(paths.live) &&
-                         LiveCodeIsTrusted(paths.live, applied);
+        LiveMirrorState live = LiveMirrorNotTrusted;
+        if (named && ReadAppliedRecord(paths.record, &applied) &&
+            memcmp(applied.generation, generation, kSha256Size) == 0 && IsRealFolder(paths.live)) {
+            live = CheckLiveMirror(paths.live, applied);
+        }
         ReleaseSyncIndex(&applied);
-        if (!unchanged) {
+        if (live == LiveMirrorNotTrusted) {
             SourceIndex index;
             if (ReadSourceIndex(indexPath, &index) == IndexAccepted) {
                 RefreshGeneration(sourceRoot, indexPath, index);

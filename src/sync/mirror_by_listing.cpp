@@ -7,42 +7,38 @@
 #include "base/app_paths.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "files/app_folder.h"
 #include "files/entry_names.h"
 #include "files/entry_owner.h"
 #include "files/held_listing.h"
 #include "files/listing_walker.h"
 #include "files/replace.h"
+#include "sync/mirror_root.h"
 
-// "{cache directory}\{exe base name}": set by the root mirror call, the base of every copy target.
+// The application folder: set by the root mirror call, the base of every copy target.
 static char g_appCacheFolder[kWindowsPathSize];
-// Set when code owned by another account stays in the mirror: the launch must not run it.
-static bool g_foreignCodeKept;
 
-// Temporary files of the mirror are "~sync.{process id}.tmp" beside the file they become.
+// Temporary files of the mirror are "~sync.{process id}.{random}.tmp" beside the file they become.
 static const char kMirrorTempStem[] = "sync";
 
 static const char kLibsRelativeFolder[] = ".\\libs";
 
 void ForgetSyncAppFolder() {
     g_appCacheFolder[0] = '\0';
-    g_foreignCodeKept = false;
+    ForgetMirrorOutcome();
 }
-
-bool MirrorKeptForeignCode() { return g_foreignCodeKept; }
 
 static bool IsRootFolder(const char* relativeFolder) { return strcmp(relativeFolder, ".") == 0; }
 
-// Creates the application cache folder and the mirror root, and remembers the former.
+// Readies the mirror root in the application folder (a previous mirror that a crash left beside it
+// comes back first), and remembers the folder. False when there is none to write into.
 static bool PrepareMirrorRoot() {
-    if (!FormatAppCacheFolder(g_appCacheFolder, sizeof g_appCacheFolder)) return false;
-    char mirrorRoot[kWindowsPathSize];
-    if (!FormatMirrorRoot(mirrorRoot, sizeof mirrorRoot) ||
-        !EnsureRealFolder(g_appCacheFolder, GetEntryAttributes(g_appCacheFolder)) ||
-        !EnsureRealFolder(mirrorRoot, GetEntryAttributes(mirrorRoot))) {
-        g_appCacheFolder[0] = '\0';
-        return false;
-    }
-    return true;
+    MirrorPaths paths;
+    const char* folder = GetAppCacheFolder();
+    if (folder == nullptr || !FormMirrorPaths(&paths)) return false;
+    RecoverInterruptedSwitch(paths);
+    if (!EnsureRealFolder(paths.live, GetEntryAttributes(paths.live))) return false;
+    return FormatPathText(g_appCacheFolder, sizeof g_appCacheFolder, "%s", folder);
 }
 
 // ---- Listings held in memory ----
@@ -74,16 +70,21 @@ static unsigned long MirrorEntryAttributes(const HeldListing* mirror, const char
 static void PruneMirrorFolder(const char* sourceRoot, const char* relativeFolder, const HeldListing* source,
                               const HeldListing* heldMirror);
 
-// Replaces a mirror file with a fresh copy of its source, telling a link or foreign code that stays.
-static void ReplaceMirrorFile(const char* sourcePath, const char* target, unsigned long attributes, bool foreignCode) {
+// Replaces a mirror file with a fresh copy of its source. What stays instead is told: a link, code of
+// another account, or code older than its source, which the launch must not run either.
+static void ReplaceMirrorFile(const char* sourcePath, const char* target, unsigned long attributes, bool code,
+                              bool foreignCode) {
     char temp[kWindowsPathSize];
-    if (!FormatTempPathBeside(temp, sizeof temp, target, kMirrorTempStem)) return;
-    if (ReplaceWithCopy(sourcePath, temp, target, attributes)) return;
+    if (FormatTempPathBeside(temp, sizeof temp, target, kMirrorTempStem) &&
+        ReplaceWithCopy(sourcePath, temp, target, attributes)) {
+        return;
+    }
     if (IsLinkAttributes(attributes)) {
         ReportLinkKept(target);
     } else if (foreignCode) {
-        ReportForeignCode(target);
-        g_foreignCodeKept = true;
+        NoteForeignCode(target);
+    } else if (code) {
+        NoteStaleCode(target);
     }
 }
 
@@ -101,21 +102,22 @@ static bool MirrorFile(const char* sourceRoot, const char* relativeFolder, const
         case TargetMatches:
             // Code that another account put there is copied again, whatever its size and time.
             if (!code || IsTrustedOwner(QueryEntryOwner(target))) return false;
-            ReplaceMirrorFile(sourcePath, target, MirrorEntryAttributes(mirror, entry.name, target), true);
+            ReplaceMirrorFile(sourcePath, target, MirrorEntryAttributes(mirror, entry.name, target), code, true);
             return true;
         case TargetDiffers:
-            ReplaceMirrorFile(sourcePath, target, MirrorEntryAttributes(mirror, entry.name, target), false);
+            ReplaceMirrorFile(sourcePath, target, MirrorEntryAttributes(mirror, entry.name, target), code, false);
             return true;
         case TargetUnknown: {
             unsigned long attributes = MirrorEntryAttributes(mirror, entry.name, target);
             if (IsLinkAttributes(attributes)) {
-                ReplaceMirrorFile(sourcePath, target, attributes, false);
+                ReplaceMirrorFile(sourcePath, target, attributes, code, false);
                 return true;
             }
             char temp[kWindowsPathSize];
             if (!FormatTempPathBeside(temp, sizeof temp, target, kMirrorTempStem)) return false;
             CopyOutcome outcome = CopyWhenDifferent(sourcePath, temp, target, entry.sizeLow, entry.lastWriteTime, code);
-            if (outcome == CopyForeignCodeKept) g_foreignCodeKept = true;
+            if (outcome == CopyForeignCodeKept) NoteForeignCode(target);
+            if (outcome == CopyFailed && code) NoteStaleCode(target);
             return outcome != CopyNotNeeded;
         }
     }
@@ -143,7 +145,7 @@ static bool MirrorSourceEntry(const char* sourceRoot, const char* relativeFolder
 
 void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
     if (IsRootFolder(relativeFolder)) {
-        g_foreignCodeKept = false;
+        ForgetMirrorOutcome();
         if (!PrepareMirrorRoot()) return;
     }
     // Without a root call there is no mirror to write into.
@@ -167,7 +169,14 @@ void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder) {
         if (MirrorSourceEntry(sourceRoot, relativeFolder, &mirror, entry)) mirrorChanged = true;
         return true;
     });
-    if (end == ListingNotOpened) return;
+    if (end == ListingNotOpened) {
+        // The share can't be reached: the application runs from the mirror as the last start left it.
+        if (IsRootFolder(relativeFolder)) {
+            NoteShareUnreachable(sourceRoot);
+            AddSyncLibsToClassPath();
+        }
+        return;
+    }
     source.opened = true;
     source.ended = end == ListingWhole;
     SortHeldListing(&source);
@@ -207,10 +216,20 @@ static void RemoveVanishedEntry(const char* mirrorFolder, const FileEntryInfo& e
     RemoveEntryAndContent(path, entry.attributes);
 }
 
+// A libs jar goes on the class path only when its owner is trusted: what another account put there
+// ends the launch instead.
+static void AppendTrustedJar(const char* jar) {
+    if (IsTrustedOwner(QueryEntryOwner(jar))) {
+        AppendClassPath(jar);
+    } else {
+        NoteForeignCode(jar);
+    }
+}
+
 static void AppendMirrorJar(const char* jarName) {
     char entry[kWindowsPathSize];
     if (FormatPathText(entry, sizeof entry, "%s\\sync\\%s\\%s", g_appCacheFolder, kLibsRelativeFolder, jarName)) {
-        AppendClassPath(entry);
+        AppendTrustedJar(entry);
     }
 }
 
@@ -265,16 +284,16 @@ void PruneSyncFolder(const char* sourceRoot, const char* relativeFolder) {
 }
 
 void AddSyncLibsToClassPath() {
-    g_foreignCodeKept = false;
-    char appFolder[kWindowsPathSize];
     char mirrorRoot[kWindowsPathSize];
     char libsFolder[kWindowsPathSize];
-    bool fits = FormatAppCacheFolder(appFolder, sizeof appFolder) && FormatMirrorRoot(mirrorRoot, sizeof mirrorRoot) &&
-                FormatPathText(libsFolder, sizeof libsFolder, "%s\\libs", mirrorRoot);
     char pattern[kWindowsPathSize];
-    if (!fits || !FormatPathText(pattern, sizeof pattern, "%s\\*", libsFolder)) return;
+    if (!FormatMirrorRoot(mirrorRoot, sizeof mirrorRoot) ||
+        !FormatPathText(libsFolder, sizeof libsFolder, "%s\\libs", mirrorRoot) ||
+        !FormatPathText(pattern, sizeof pattern, "%s\\*", libsFolder)) {
+        return;
+    }
     // Jars are not read through a link that the first instance could not replace.
-    const char* const folders[] = {appFolder, mirrorRoot, libsFolder};
+    const char* const folders[] = {mirrorRoot, libsFolder};
     for (const char* folder : folders) {
         if (IsLinkAttributes(GetEntryAttributes(folder))) {
             ReportLinkKept(folder);
@@ -285,13 +304,7 @@ void AddSyncLibsToClassPath() {
         char jar[kWindowsPathSize];
         if (!IsDotEntryName(entry.name) && IsJarName(entry.name) && !IsLinkAttributes(entry.attributes) &&
             FormatPathText(jar, sizeof jar, "%s\\%s", libsFolder, entry.name)) {
-            if (IsTrustedOwner(QueryEntryOwner(jar))) {
-                AppendClassPath(jar);
-            } else {
-                // A later instance copies nothing: what it can't trust ends the launch.
-                ReportForeignCode(jar);
-                g_foreignCodeKept = true;
-            }
+            AppendTrustedJar(jar);
         }
         return true;
     });

@@ -10,11 +10,9 @@
 void MirrorSyncFolder(const char* sourceRoot, const char* relativeFolder);
 // Removes from the mirror of one relative folder what the source no longer has; appends the libs jars.
 void PruneSyncFolder(const char* sourceRoot, const char* relativeFolder);
-// A later instance: puts the jars of the existing mirror's libs folder on the class path, changing nothing.
+// A later instance, or a start that can't reach the share: puts the jars of the existing mirror's libs
+// folder on the class path, changing nothing; a jar of another account is noted (sync/mirror_root.h).
 void AddSyncLibsToClassPath();
-// Whether the last mirror or libs reading met code owned by another account that it could not
-// replace: the launch must then end instead of running it.
-bool MirrorKeptForeignCode();
 // Forgets the application cache folder a root mirror call set (unit tests only).
 void ForgetSyncAppFolder();
 

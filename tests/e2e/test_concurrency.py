@@ -11,7 +11,7 @@ from launcher_output import out
 def test_sixteen_first_starts_at_once_with_an_embedded_jar(wine, tmp_path, unique_name):
     jar = require(harness.test_app("app.jar"))
     exe = make_app(tmp_path, name=unique_name, runtime=True, classes=jar, main_class="com.example.App")
-    cache = wine.drive_c / "ProgramData" / ".quorvia" / "cache"
+    cache = wine.drive_c / "ProgramData" / ".quorvia" / "cache" / unique_name  # the application's folder
     assert not cache.exists()
     # Each start stays in main a little, so that the later ones meet files being written and
     # files held open by a running VM.

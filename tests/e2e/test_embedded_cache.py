@@ -22,6 +22,11 @@ def cache_dir(wine):
     return wine.drive_c / "ProgramData" / ".quorvia" / "cache"
 
 
+def app_folder(wine, name):
+    """The application's own folder in the cache, where its cache files lie."""
+    return cache_dir(wine) / name
+
+
 def loaded_modules(result):
     return [line.replace("\\\\", "\\").lower() for line in result.runner_log.splitlines() if "Loaded" in line]
 
@@ -38,14 +43,15 @@ def test_first_start_writes_the_jar_under_its_digest_in_hidden_folders(wine, tmp
     assert reached_main(result), result
     assert result.status == 0
     digest = hashlib.md5(jar_bytes()).hexdigest().upper()
-    cached = cache_dir(wine) / f"{unique_name}.{digest}.dat"
+    cached = app_folder(wine, unique_name) / f"{unique_name}.{digest}.dat"
     assert cached.read_bytes() == jar_bytes()
     assert "GetClassFrom REsource '#1000'\n" in out(result)
     assert is_hidden(wine, "C:\\ProgramData\\.quorvia")
     assert is_hidden(wine, "C:\\ProgramData\\.quorvia\\cache")
-    assert not is_hidden(wine, f"C:\\ProgramData\\.quorvia\\cache\\{unique_name}.{digest}.dat")
-    # Nothing but the cache file is left behind.
-    assert sorted(p.name for p in cache_dir(wine).iterdir()) == [cached.name]
+    assert not is_hidden(wine, f"C:\\ProgramData\\.quorvia\\cache\\{unique_name}\\{unique_name}.{digest}.dat")
+    # Nothing but the application's folder, and in it nothing but the cache file, is left behind.
+    assert sorted(p.name for p in cache_dir(wine).iterdir()) == [unique_name]
+    assert sorted(p.name for p in app_folder(wine, unique_name).iterdir()) == [cached.name]
 
 
 def test_warm_start_loads_neither_the_jar_nor_the_md5_library(wine, tmp_path, unique_name):
@@ -69,7 +75,7 @@ def test_missing_md5_library_is_told_only_by_a_start_that_writes_the_file(wine, 
     assert reached_main(first), first
     assert "Unable to find crypto lib\n" in err(first)
     digest = hashlib.md5(jar_bytes()).hexdigest().upper()
-    assert (cache_dir(wine) / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
+    assert (app_folder(wine, unique_name) / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
     warm = wine.run(exe, cwd=tmp_path)
     assert reached_main(warm), warm
     assert "crypto" not in err(warm)
@@ -78,7 +84,7 @@ def test_missing_md5_library_is_told_only_by_a_start_that_writes_the_file(wine, 
 def test_existing_file_of_the_name_is_used_unchanged(wine, tmp_path, unique_name):
     exe = app(tmp_path, unique_name)
     digest = hashlib.md5(jar_bytes()).hexdigest().upper()
-    cache = cache_dir(wine)
+    cache = app_folder(wine, unique_name)
     cache.mkdir(parents=True)
     planted = cache / f"{unique_name}.{digest}.dat"
     planted.write_bytes(b"short")
@@ -93,7 +99,8 @@ def test_md5_text_names_the_file_even_when_it_is_not_the_jars_digest(wine, tmp_p
     exe = app(tmp_path, unique_name, md5="0123456789ABCDEF0123456789ABCDEF")
     result = wine.run(exe, cwd=tmp_path)
     assert reached_main(result), result
-    assert (cache_dir(wine) / f"{unique_name}.0123456789ABCDEF0123456789ABCDEF.dat").read_bytes() == jar_bytes()
+    assert (app_folder(wine, unique_name) / f"{unique_name}.0123456789ABCDEF0123456789ABCDEF.dat").read_bytes() == \
+        jar_bytes()
 
 
 def test_digest_text_too_long_for_a_name_falls_back_to_the_jars_digest(wine, tmp_path, unique_name):
@@ -101,13 +108,13 @@ def test_digest_text_too_long_for_a_name_falls_back_to_the_jars_digest(wine, tmp
     result = wine.run(exe, cwd=tmp_path)
     assert reached_main(result), result
     digest = hashlib.md5(jar_bytes()).hexdigest().upper()
-    assert (cache_dir(wine) / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
+    assert (app_folder(wine, unique_name) / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
     assert "Could not save cache" not in str(result.boxes)
 
 
 def test_stale_cleanup_spares_other_launchers_and_folders(wine, tmp_path, unique_name):
     exe = app(tmp_path, unique_name)
-    cache = cache_dir(wine)
+    cache = app_folder(wine, unique_name)
     cache.mkdir(parents=True)
     old_digest = "0123456789ABCDEF0123456789ABCDEF"
     (cache / f"{unique_name}.{old_digest}.dat").write_bytes(b"old")
@@ -135,7 +142,7 @@ def test_eight_first_starts_at_once_all_reach_main(wine, tmp_path, unique_name):
         assert result.status == 0
         assert result.fatal_boxes == []
     digest = hashlib.md5(jar_bytes()).hexdigest().upper()
-    cache = cache_dir(wine)
+    cache = app_folder(wine, unique_name)
     assert sorted(p.name for p in cache.iterdir()) == [f"{unique_name}.{digest}.dat"]
     assert (cache / f"{unique_name}.{digest}.dat").read_bytes() == jar_bytes()
 
@@ -143,7 +150,7 @@ def test_eight_first_starts_at_once_all_reach_main(wine, tmp_path, unique_name):
 def test_link_at_the_cache_file_name_is_replaced_not_opened_through(wine, tmp_path, unique_name):
     import os
     exe = app(tmp_path, unique_name)
-    cache = cache_dir(wine)
+    cache = app_folder(wine, unique_name)
     cache.mkdir(parents=True)
     outside = tmp_path / "outside.jar"
     outside.write_bytes(b"their own file")
@@ -159,7 +166,7 @@ def test_link_at_the_cache_file_name_is_replaced_not_opened_through(wine, tmp_pa
 
 def test_orphan_temporary_file_is_gone_after_the_next_start(wine, tmp_path, unique_name):
     exe = app(tmp_path, unique_name)
-    cache = cache_dir(wine)
+    cache = app_folder(wine, unique_name)
     cache.mkdir(parents=True)
     orphan = cache / f"~{unique_name}.99999996.tmp"  # no process of that id runs
     orphan.write_bytes(b"cut short by a crash")
@@ -174,7 +181,7 @@ def test_cache_file_of_another_account_is_replaced_when_its_digest_does_not_matc
     if os.geteuid() != 0:
         pytest.skip("planting a file of another owner needs root (chown)")
     exe = app(tmp_path, unique_name)
-    cache = cache_dir(wine)
+    cache = app_folder(wine, unique_name)
     cache.mkdir(parents=True)
     digest = hashlib.md5(jar_bytes()).hexdigest().upper()
     planted = cache / f"{unique_name}.{digest}.dat"

@@ -3,8 +3,10 @@ folder that can't be written. Each start ends in the documented outcome ("Could 
 exit status 1, or the cached jar when it is already there), and no incomplete file is left for a
 later start to take as the jar.
 
-The faults are real file systems: a size-limited or read-only tmpfs mounted over the cache folder
-(needs root, as in CI; skipped otherwise)."""
+The faults are real file systems: a size-limited or read-only tmpfs mounted over the application's
+folder in the cache, private to the user as the launcher makes it (needs root, as in CI; skipped
+otherwise). A machine-wide cache that can't be written at all sends the launcher to the user's own
+cache folder instead."""
 
 import contextlib
 import hashlib
@@ -28,6 +30,10 @@ def digest():
 
 def cache_dir(wine):
     return wine.drive_c / "ProgramData" / ".quorvia" / "cache"
+
+
+def app_folder(wine, name):
+    return cache_dir(wine) / name
 
 
 @contextlib.contextmanager
@@ -56,8 +62,8 @@ def test_disk_full_during_the_cache_write_leaves_no_incomplete_jar(wine, tmp_pat
     exe = app(tmp_path, unique_name)
     size = len(jar().read_bytes())
     assert size > 4096, "the jar must be larger than the one page left"
-    cached = cache_dir(wine) / f"{unique_name}.{digest()}.dat"
-    with tmpfs(cache_dir(wine), "size=256k,mode=0777") as cache:
+    cached = app_folder(wine, unique_name) / f"{unique_name}.{digest()}.dat"
+    with tmpfs(app_folder(wine, unique_name), "size=256k,mode=0755") as cache:
         # Leave less room than the jar needs.
         filler = cache / "filler"
         fd = os.open(filler, os.O_WRONLY | os.O_CREAT)
@@ -84,8 +90,8 @@ def test_disk_full_during_the_cache_write_leaves_no_incomplete_jar(wine, tmp_pat
 
 def test_read_only_cache_folder_ends_the_first_start_and_serves_a_cached_jar(wine, tmp_path, unique_name):
     exe = app(tmp_path, unique_name)
-    cached = cache_dir(wine) / f"{unique_name}.{digest()}.dat"
-    with tmpfs(cache_dir(wine), "size=1m,mode=0777") as cache:
+    cached = app_folder(wine, unique_name) / f"{unique_name}.{digest()}.dat"
+    with tmpfs(app_folder(wine, unique_name), "size=1m,mode=0755") as cache:
         remount(cache, "ro")
         first = wine.run(exe, cwd=tmp_path, timeout=120)
         assert first.status == 1, first
@@ -101,3 +107,14 @@ def test_read_only_cache_folder_ends_the_first_start_and_serves_a_cached_jar(win
         assert "test runtime: main com.example.App\n" in out(warm), warm
         assert warm.status == 0
         assert cached.read_bytes() == jar().read_bytes()
+
+
+def test_read_only_machine_wide_cache_sends_the_jar_to_the_users_own_cache(wine, tmp_path, unique_name):
+    exe = app(tmp_path, unique_name)
+    with tmpfs(cache_dir(wine), "size=1m,mode=0755") as cache:
+        remount(cache, "ro")
+        result = wine.run(exe, cwd=tmp_path, timeout=120)
+        assert "test runtime: main com.example.App\n" in out(result), result
+        assert list(cache.iterdir()) == []
+        users = list(wine.drive_c.glob(f"users/*/AppData/Local/.quorvia/cache/{unique_name}/{unique_name}.*.dat"))
+        assert [path.read_bytes() for path in users] == [jar().read_bytes()]

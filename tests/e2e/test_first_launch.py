@@ -29,7 +29,7 @@ def test_complete_option_list_in_launch_order(wine, tmp_path, unique_name):
     texts = [option["text"] for option in create["options"]]
     assert len(texts) == 10, texts
     cache_file = texts[5][len("-javaagent:"):]
-    assert cache_file.startswith("C:\\ProgramData\\.quorvia\\cache\\" + unique_name + ".")
+    assert cache_file.startswith(f"C:\\ProgramData\\.quorvia\\cache\\{unique_name}\\{unique_name}.")
     app_beside = wine.to_windows(tmp_path) + "\\app.jar"
     assert texts == ["-Dfrom.command=1", "-verbose", "-Dfrom.resource=1", "-Xms64m", "-Xmx512m",
                      "-javaagent:" + cache_file, "-Xss2m", f"-Djava.class.path=;{cache_file};{app_beside};",

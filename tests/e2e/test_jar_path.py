@@ -33,9 +33,10 @@ class JarApp:
         os.utime(self.jar, ns=(T0, T0))
         self.exe_win = wine.map_network_drive("X", self.folder) + f"{name}.exe" if network \
             else f"C:\\apps\\{name}.exe"
-        self.cache = wine.drive_c / "ProgramData" / ".quorvia" / "cache"
+        self.root = wine.drive_c / "ProgramData" / ".quorvia" / "cache"
+        self.cache = self.root / name  # the application's own folder
         self.copy = self.cache / f"{name}.dat"
-        self.copy_win = f"C:\\ProgramData\\.quorvia\\cache\\{name}.dat"
+        self.copy_win = f"C:\\ProgramData\\.quorvia\\cache\\{name}\\{name}.dat"
         self.runs = 0
 
     def _env(self, extra):
@@ -61,7 +62,7 @@ def test_local_jar_is_used_in_place_and_nothing_is_copied(wine, tmp_path, unique
     assert result.status == 0, result
     assert "test runtime: main com.example.App\n" in out(result)
     assert trace.one("create")["classpath"] == ["", f"C:\\apps\\lib\\app.jar"]
-    assert [p.name for p in app.cache.iterdir()] == [], "only the cache folders exist"
+    assert [p.name for p in app.root.iterdir()] == [], "only the cache folders exist"
 
 
 def test_absolute_jar_path_is_still_appended_to_the_exe_folder(wine, tmp_path, unique_name):
@@ -122,7 +123,7 @@ def test_missing_network_jar_starts_from_the_earlier_copy(wine, tmp_path, unique
     assert trace.one("create")["classpath"] == ["", app.copy_win]
 
 
-def test_copy_held_open_by_a_running_instance_is_left_and_used(wine, tmp_path, unique_name):
+def test_copy_held_open_by_a_running_instance_is_never_run_in_place_of_a_changed_jar(wine, tmp_path, unique_name):
     app = JarApp(wine, tmp_path, unique_name, network=True)
     gate = tmp_path / "release"
     first, first_trace = app.start(env={"QUORVIA_TEST_MAIN": f"wait-file:{wine.to_windows(gate)}"})
@@ -132,10 +133,16 @@ def test_copy_held_open_by_a_running_instance_is_left_and_used(wine, tmp_path, u
         while not first_trace.events("create") and time.monotonic() < deadline:
             time.sleep(0.1)
         old = app.copy.read_bytes()
+        # Unchanged, the copy held open is judged by its size and time and used.
+        unchanged, trace = app.run()
+        assert unchanged.status == 0, unchanged
+        assert trace.one("create")["classpath"] == ["", app.copy_win]
         os.utime(app.jar, ns=(T0 + 5 * 10**9,) * 2)  # changed: a copy is due but the VM holds the old one
         second, trace = app.run()
-        assert second.status == 0, second
-        assert trace.one("create")["classpath"] == ["", app.copy_win]
+        assert second.status == 1, second
+        assert f"Could not replace {app.copy_win} with a copy of" in second.stderr_text
+        assert second.fatal_boxes == [("Fatal Error", "Could not save cache.\n")]
+        assert trace.events("create") == []
         assert app.copy.read_bytes() == old
     finally:
         gate.write_text("go")

@@ -47,7 +47,7 @@ def test_exe_path_of_259_characters_reaches_main_and_caches_the_jar(wine, unique
     assert reached_main(result), result
     assert result.status == 0
     digest = hashlib.md5(jar().read_bytes()).hexdigest().upper()
-    cached = wine.drive_c / "ProgramData" / ".quorvia" / "cache" / f"{unique_name}.{digest}.dat"
+    cached = wine.drive_c / "ProgramData" / ".quorvia" / "cache" / unique_name / f"{unique_name}.{digest}.dat"
     assert cached.read_bytes() == jar().read_bytes()
     assert exe.exists()
 
@@ -77,7 +77,8 @@ def test_cache_file_name_over_260_characters_is_not_cut_and_the_launch_ends(wine
     assert result.fatal_boxes == [("Fatal Error", "Could not save cache.\n")]
     assert not reached_main(result)
     cache = wine.drive_c / "ProgramData" / ".quorvia" / "cache"
-    assert list(cache.iterdir()) == []
+    assert [path.name for path in cache.iterdir()] == [name]  # the application's folder, and nothing in it
+    assert list((cache / name).iterdir()) == []
 
 
 def expected_vm_option_items(text, exe_folder, mirror_root):
@@ -109,5 +110,5 @@ def test_blanks_percent_hash_and_ansi_letters_in_folder_and_name(wine, unique_na
         assert item in options, (item, options)
     # The jar is cached under the name with its blank, '%', '#' and accented letter.
     digest = hashlib.md5(jar().read_bytes()).hexdigest().upper()
-    cached = wine.drive_c / "ProgramData" / ".quorvia" / "cache" / f"{name}.{digest}.dat"
+    cached = wine.drive_c / "ProgramData" / ".quorvia" / "cache" / name / f"{name}.{digest}.dat"
     assert cached.read_bytes() == jar().read_bytes()

@@ -30,7 +30,7 @@ def test_every_source_in_launch_order(wine, tmp_path, unique_name):
     home = exe_folder + "jre"
     cache = "C:\\ProgramData\\.quorvia\\cache"
     decoded_sync = f"{cache}\\{unique_name}A\\sync"
-    cache_file = f"{cache}\\{name}.CONFIGDIGEST.dat"
+    cache_file = f"{cache}\\{name}\\{name}.CONFIGDIGEST.dat"
     class_path = (f";cmd.jar;vmopt.jar;cfg.jar;{cache_file};"
                   f"{exe_folder}beside.jar;{home}\\lib/rt.jar;{cache}\\{name}\\sync\\synced.jar;plain.jar;")
     assert trace.option_texts() == [

@@ -1,6 +1,6 @@
 """The start-up cache under Wine: with the STARTUP-CACHE mark the test runtime receives the archive
-options of the version its release file names, the archive lies in the cache folder beside the jar
-cache, and one without the VM's magic is removed before the VM could reject it."""
+options of the version its release file names, the archive lies in the application's folder of the
+cache beside the jar cache, and one without the VM's magic is removed before the VM could reject it."""
 
 import hashlib
 import os
@@ -41,7 +41,7 @@ def archive_options(trace):
 
 def archive_prefix(name):
     digest = hashlib.md5(require(harness.test_app("app.jar")).read_bytes()).hexdigest().upper()
-    return f"{CACHE}\\{name}.{digest}."
+    return f"{CACHE}\\{name}\\{name}.{digest}."  # in the application's own folder
 
 
 # "{A}" stands for the archive's path without its extension: the cache folder, the exe's base name,
@@ -78,7 +78,7 @@ def test_no_archive_option_without_the_mark_or_without_a_release_file(wine, tmp_
     assert archive_options(start(wine, unmarked, tmp_path / "unmarked", "run")) == []
     no_release = app(tmp_path / "no-release", unique_name + "b", None)
     assert archive_options(start(wine, no_release, tmp_path / "no-release", "run")) == []
-    assert not list(harness_cache(wine).glob("*.aot")) and not list(harness_cache(wine).glob("*.jsa*"))
+    assert not list(harness_cache(wine).glob("*/*.aot")) and not list(harness_cache(wine).glob("*/*.jsa*"))
 
 
 def harness_cache(wine):
@@ -88,7 +88,7 @@ def harness_cache(wine):
 def test_archive_with_a_zero_header_is_removed_and_written_again(wine, tmp_path, unique_name):
     exe = app(tmp_path, unique_name, "25")
     start(wine, exe, tmp_path, "first")
-    archives = list(harness_cache(wine).glob(f"{unique_name}.*.aot"))
+    archives = list(harness_cache(wine).glob(f"{unique_name}/{unique_name}.*.aot"))
     assert len(archives) == 1
     # What an AOT training run killed before its header leaves behind.
     archives[0].write_bytes(b"\0" * 64)
@@ -102,7 +102,7 @@ def test_archive_with_a_zero_header_is_removed_and_written_again(wine, tmp_path,
 def test_link_at_the_archive_name_is_neither_mapped_nor_written_through(wine, tmp_path, unique_name):
     exe = app(tmp_path, unique_name, "25")
     start(wine, exe, tmp_path, "first")
-    archive = next(harness_cache(wine).glob(f"{unique_name}.*.aot"))
+    archive = next(harness_cache(wine).glob(f"{unique_name}/{unique_name}.*.aot"))
     outside = tmp_path / "outside.aot"
     whole = archive.read_bytes()  # a whole archive, which the VM would map
     outside.write_bytes(whole)

@@ -273,15 +273,17 @@ def test_libs_folder_in_another_case_puts_no_jar_on_the_class_path(wine, tmp_pat
 # Unreachable source, later instance
 
 
-def test_unreachable_source_first_instance_appends_nothing_and_keeps_the_mirror(wine, tmp_path, unique_name):
+def test_unreachable_source_first_instance_runs_the_mirror_as_it_is(wine, tmp_path, unique_name, win_helper):
     app = SyncApp(wine, tmp_path, unique_name)
     app.run()
     before = tree(app.sync)
     (wine.prefix / "dosdevices" / "unc" / "srv" / "share").unlink()  # the share is gone
-    result, trace = app.run()
+    result, trace = app.run(env={"_JAVA_LAUNCHER_DEBUG": "1"})
     assert tree(app.sync) == before
-    assert app.class_path(trace) == [""]
-    assert result.status == 1
+    jars = [n for n in windows_listing(wine, win_helper, app.sync_win + "\\libs") if n.endswith(".jar")]
+    assert app.class_path(trace) == [""] + [f"{app.sync_win}\\libs\\{name}" for name in jars]
+    assert result.status == 0, result
+    assert f"The sync folder {app.unc} can't be reached: starting from the mirror as it is\n" in out(result)
 
 
 def test_later_instance_reads_the_existing_libs_folder_while_the_source_is_gone(wine, tmp_path, unique_name,

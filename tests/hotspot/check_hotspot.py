@@ -271,8 +271,11 @@ def run_startup_cache(args, env, work):
         o.status(0)
         return o
 
+    # The application's own folder in the cache, named after the exe.
+    app_folder = os.path.join(work, "cache", "App")
+
     def cache_files():
-        return sorted(os.listdir(os.path.join(work, "cache")))
+        return sorted(os.listdir(app_folder)) if os.path.isdir(app_folder) else []
 
     outcomes = []
     first = start("first")
@@ -284,7 +287,7 @@ def run_startup_cache(args, env, work):
     archive = ""
     for name in cache_files():
         if name.endswith(".jsa") or name.endswith(".aot"):
-            archive = os.path.join(work, "cache", name)
+            archive = os.path.join(app_folder, name)
     first.check(archive or any(name.endswith(".tmp") for name in cache_files()),
                 "no archive written: %r" % cache_files())
 

@@ -271,6 +271,36 @@ StartupCacheProbe ProbeStartupCacheFile(const char* path) {
     return probe;
 }
 
+// The application folder of the start-up cache, on the real file system: the owner by uid, writable
+// by others by the mode's "other" bits, as Wine reports a folder's security.
+FolderSecurity QueryFolderSecurity(const char* path) {
+    FolderSecurity security = {FolderAbsent, OwnerUnreadable, true, false};
+    struct stat status;
+    std::string native = NativePath(path);
+    if (lstat(native.c_str(), &status) != 0) return security;
+    if (S_ISLNK(status.st_mode)) {
+        security.kind = FolderLink;
+    } else if (!S_ISDIR(status.st_mode)) {
+        security.kind = FolderNotAFolder;
+    } else {
+        security = {FolderReal, status.st_uid == getuid() ? OwnerCurrentUser : OwnerOther,
+                    (status.st_mode & S_IWOTH) != 0, access(native.c_str(), W_OK) == 0};
+    }
+    return security;
+}
+
+void ReleaseQueriedFolder() {}
+
+bool MakePrivateFolder(const char* path) { return mkdir(NativePath(path).c_str(), 0755) == 0; }
+
+bool FillRandomBytes(void* buffer, size_t size) {
+    int file = open("/dev/urandom", O_RDONLY);
+    if (file < 0) return false;
+    ssize_t got = ::read(file, buffer, size);
+    close(file);
+    return got == static_cast<ssize_t>(size);
+}
+
 bool MoveArchiveIntoPlace(const char* from, const char* to) {
     return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }

@@ -5,9 +5,11 @@
 
 #include "cache/cache_names.h"
 #include "cache/embedded_jar.h"
+#include "fake_files_edge.h"
 #include "fake_platform.h"
 #include "files/entry_names.h"
 #include "files/md5.h"
+#include "files/replace.h"
 
 namespace {
 
@@ -71,18 +73,28 @@ TEST(CacheFileName, LongestThatFitsAndOneLonger) {
     EXPECT_STREQ(name, "");
 }
 
-TEST(CacheTempName, OutsideTheExecutablesFamily) {
-    char name[260];
-    ASSERT_TRUE(FormatCacheTempName(name, sizeof name, "C:\\cache", "App", 4242));
-    EXPECT_STREQ(name, "C:\\cache\\~App.4242.tmp");
-    EXPECT_FALSE(IsOwnCacheEntryName("~App.4242.tmp", "App", nullptr));
-    EXPECT_FALSE(FormatCacheTempName(name, 10, "C:\\cache", "App", 4242));
-}
+// Temporary names carry the process id and 16 random hex digits: nobody can make a link wait at one.
+TEST(CacheTempName, UnguessableOutsideTheFamilyAndParsedBackOnlyForItsStem) {
+    ResetFakeFileSystem();
+    g_fs.ownProcessId = 4242;
+    char first[260];
+    char second[260];
+    ASSERT_TRUE(FormatTempNameIn(first, sizeof first, "C:\\cache", "App"));
+    ASSERT_TRUE(FormatTempNameIn(second, sizeof second, "C:\\cache", "App"));
+    EXPECT_NE(std::string(first), std::string(second));
+    EXPECT_EQ(std::string(first).size(), std::string("C:\\cache\\~App.4242.0123456789abcdef.tmp").size()) << first;
+    EXPECT_FALSE(IsOwnCacheEntryName(first + 9, "App", nullptr));
+    EXPECT_FALSE(FormatTempNameIn(first, 20, "C:\\cache", "App"));
+    g_fs.randomAvailable = false;  // no random bytes: no name, never a guessable one
+    EXPECT_FALSE(FormatTempNameIn(first, sizeof first, "C:\\cache", "App"));
 
-TEST(CacheTempName, ParsedBackWithItsProcessIdOnlyForItsStem) {
     unsigned long processId = 0;
+    ASSERT_TRUE(ParseTempEntryName(second + 9, "App", &processId));
+    EXPECT_EQ(processId, 4242u);
     ASSERT_TRUE(ParseTempEntryName("~app.4242.TMP", "App", &processId));
     EXPECT_EQ(processId, 4242u);
+    EXPECT_FALSE(ParseTempEntryName("~App.4242.0123456789abcdeg.tmp", "App", &processId));
+    EXPECT_FALSE(ParseTempEntryName("~App.4242.0123456789abcde.tmp", "App", &processId));
     EXPECT_FALSE(ParseTempEntryName("~App.Tool.4242.tmp", "App", &processId));
     EXPECT_FALSE(ParseTempEntryName("~AppTool.4242.tmp", "App", &processId));
     EXPECT_FALSE(ParseTempEntryName("~App..tmp", "App", &processId));
@@ -116,6 +128,7 @@ class CacheFileNameOnce : public testing::Test {
 protected:
     void SetUp() override {
         ResetFakeRuntimeAndCache();
+        ResetFakeFileSystem();
         g_fake.exePath = "C:\\Apps\\Tool.exe";
         g_fake.cacheFolder = "C:\\ProgramData\\.quorvia\\cache";
     }
@@ -124,10 +137,10 @@ protected:
 TEST_F(CacheFileNameOnce, FirstDigestNamesTheFileForGood) {
     const char* first = GetCacheFileName("AAAA");
     ASSERT_NE(first, nullptr);
-    EXPECT_STREQ(first, "C:\\ProgramData\\.quorvia\\cache\\Tool.AAAA.dat");
+    EXPECT_STREQ(first, "C:\\ProgramData\\.quorvia\\cache\\Tool\\Tool.AAAA.dat");
     const char* second = GetCacheFileName("BBBB");
     EXPECT_EQ(second, first);
-    EXPECT_STREQ(second, "C:\\ProgramData\\.quorvia\\cache\\Tool.AAAA.dat");
+    EXPECT_STREQ(second, "C:\\ProgramData\\.quorvia\\cache\\Tool\\Tool.AAAA.dat");
 }
 
 TEST_F(CacheFileNameOnce, TooLongDigestFormsNoNameAndLeavesRoomForAnother) {
@@ -135,7 +148,7 @@ TEST_F(CacheFileNameOnce, TooLongDigestFormsNoNameAndLeavesRoomForAnother) {
     EXPECT_EQ(GetCacheFileName(longDigest.c_str()), nullptr);
     const char* name = GetCacheFileName("CCCC");
     ASSERT_NE(name, nullptr);
-    EXPECT_STREQ(name, "C:\\ProgramData\\.quorvia\\cache\\Tool.CCCC.dat");
+    EXPECT_STREQ(name, "C:\\ProgramData\\.quorvia\\cache\\Tool\\Tool.CCCC.dat");
 }
 
 }  // namespace

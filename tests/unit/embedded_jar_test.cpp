@@ -5,6 +5,7 @@
 #include "base/launch_state.h"
 #include "cache/embedded_jar.h"
 #include "config/resources.h"
+#include "fake_files_edge.h"
 #include "fake_platform.h"
 #include "files/md5.h"
 
@@ -24,10 +25,12 @@ class EmbeddedCacheTest : public testing::Test {
 protected:
     void SetUp() override {
         ResetFakeRuntimeAndCache();
+        ResetFakeFileSystem();
         g_fake.exePath = "C:\\Apps\\App.exe";
         g_fake.cacheFolder = "C:\\PD\\.quorvia\\cache";
     }
-    std::string NameFor(const std::string& digest) { return "C:\\PD\\.quorvia\\cache\\App." + digest + ".dat"; }
+    // In the application's own folder of the cache.
+    std::string NameFor(const std::string& digest) { return "C:\\PD\\.quorvia\\cache\\App\\App." + digest + ".dat"; }
     const char* Run() {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();

@@ -9,6 +9,7 @@
 #include "base/base_edge.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "files/app_folder.h"
 
 FakePlatform g_fake;
 
@@ -16,6 +17,7 @@ void ResetFakePlatformAndState() {
     g_fake = FakePlatform();
     ResetLaunchState();
     InitLaunchStateStrings();
+    ForgetAppCacheFolder();
 }
 
 int ShowFatalText(const char* text) {
@@ -51,4 +53,7 @@ unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
 }
 
 
+// The fake file system holds both folders from its reset on, as they are once these have made them.
 const char* GetCacheFolder() { return g_fake.cacheFolder.c_str(); }
+
+const char* GetUserCacheFolder() { return g_fake.userCacheFolder.empty() ? nullptr : g_fake.userCacheFolder.c_str(); }

@@ -1,4 +1,5 @@
 #include "fake_files_edge.h"
+#include "fake_platform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +11,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
-#include "cache/jar_copy.h"
+#include "files/app_folder.h"
 #include "files/replace.h"
 #include "sync/mirror_by_listing.h"
 #include "sync/sync_index.h"
@@ -136,6 +137,7 @@ std::string FsKey(const std::string& path) {
 void ResetFakeFileSystem() {
     g_fs = FakeFileSystem();
     ForgetSyncAppFolder();
+    ForgetAppCacheFolder();
 }
 
 static FakeNode& NewNode(const std::string& key, const std::string& name, bool folder) {
@@ -300,10 +302,7 @@ CopyTargetProbe ProbeCopyTarget(const char* path) {
         return probe;
     }
     if (node->second.folder) return probe;
-    if (node->second.heldOpen) {
-        probe.state = CopyTargetHeldOpen;
-        return probe;
-    }
+    // As on Windows, a file another process holds open is probed all the same: the probe reads no data.
     probe.state = CopyTargetOpened;
     probe.sizeRead = true;
     probe.sizeLow = static_cast<uint32_t>(node->second.content.size());
@@ -421,6 +420,58 @@ unsigned long GetEntryAttributes(const char* path) {
     FakeNode copy = node->second;
     copy.invalidAttributes = false;
     return AttributesOf(copy);
+}
+
+// ---- Folder security ----
+
+FolderSecurity QueryFolderSecurity(const char* path) {
+    Touch(path);
+    ReleaseQueriedFolder();
+    g_fs.folderQueries.push_back(path);
+    FolderSecurity security = {FolderAbsent, OwnerUnreadable, true, false};
+    std::string key = FsKey(path);
+    if (UnreachableError(key) != 0) {
+        security.kind = FolderNotAFolder;
+        return security;
+    }
+    auto node = g_fs.nodes.find(key);
+    if (node == g_fs.nodes.end()) return security;
+    if (node->second.link) {
+        security.kind = FolderLink;
+        return security;
+    }
+    if (!node->second.folder) {
+        security.kind = FolderNotAFolder;
+        return security;
+    }
+    security = {FolderReal, node->second.foreignOwner ? OwnerOther : OwnerCurrentUser, node->second.othersMayWrite,
+                node->second.userMayWrite};
+    g_fs.heldFolder = key;
+    return security;
+}
+
+void ReleaseQueriedFolder() { g_fs.heldFolder.clear(); }
+
+bool MakePrivateFolder(const char* path) {
+    Touch(path);
+    g_fs.ops.push_back(std::string("make private ") + path);
+    // The launcher makes an application folder only in a cache folder that GetCacheFolder or
+    // GetUserCacheFolder has made (and the fakes of those do not touch this file system).
+    for (const std::string& root : {g_fake.cacheFolder, g_fake.userCacheFolder}) {
+        if (!root.empty() && !FsExists(root)) FsAddFolder(root);
+    }
+    std::string key = FsKey(path);
+    if (UnreachableError(key) != 0 || g_fs.nodes.count(key) > 0 || g_fs.nodes.count(ParentKey(key)) == 0) return false;
+    NewNode(key, LastPart(path), true).privateFolder = true;
+    g_fs.madeFolders.push_back(path);
+    return true;
+}
+
+bool FillRandomBytes(void* buffer, size_t size) {
+    if (!g_fs.randomAvailable) return false;
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    for (size_t i = 0; i < size; i++) bytes[i] = static_cast<unsigned char>(g_fs.randomCounter++ * 151 + 7);
+    return true;
 }
 
 // ---- Jar-copy edge ----

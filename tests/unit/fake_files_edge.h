@@ -21,6 +21,9 @@ struct FakeNode {
     bool undeletable = false;
     bool invalidAttributes = false;  // listings report INVALID_FILE_ATTRIBUTES for it
     bool foreignOwner = false;       // owned by another account
+    bool othersMayWrite = false;     // a folder whose DACL lets another account change it
+    bool userMayWrite = true;        // a folder the current user may add entries to
+    bool privateFolder = false;      // made by MakePrivateFolder
     uint64_t order = 0;
 };
 
@@ -65,6 +68,11 @@ struct FakeFileSystem {
     std::vector<std::string> hashes;
     std::vector<std::string> links;  // "existing>new"
     std::vector<std::string> moves;  // "from>to"
+    // Folder security: the folders queried, the one held open, random bytes for temporary names.
+    std::vector<std::string> folderQueries;
+    std::string heldFolder;
+    bool randomAvailable = true;
+    unsigned randomCounter = 0;
     // Called after each copy with its source path: a share that changes under a refresh.
     std::function<void(const std::string&)> afterCopy;
 };

@@ -18,6 +18,7 @@ struct FakePlatform {
     // ReadModuleFileName and GetCacheFolder of base/base_edge.h
     std::string exePath = "C:\\App\\app.exe";
     std::string cacheFolder = "C:\\ProgramData\\.quorvia\\cache";
+    std::string userCacheFolder = "C:\\Users\\me\\AppData\\Local\\.quorvia\\cache";  // empty: none
     // config/config_edge.h: resources by "TYPE/number"; bytes stored verbatim.
     std::map<std::string, std::string> resources;
     unsigned long resourceLookupError = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND

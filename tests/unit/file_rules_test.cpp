@@ -100,10 +100,8 @@ TEST(SyncCopyRule, LaterOrEarlierTimeDiffers) {
     EXPECT_TRUE(CopyTargetDiffers(Opened(10, 0x100000000ull + 500), 10, 500));
 }
 
-TEST(SyncCopyRule, HeldOpenOrMissingTargetDiffers) {
-    CopyTargetProbe held = {CopyTargetHeldOpen, false, 0, false, 0, OwnerCurrentUser};
+TEST(SyncCopyRule, MissingTargetDiffers) {
     CopyTargetProbe missing = {CopyTargetMissing, false, 0, false, 0, OwnerUnreadable};
-    EXPECT_TRUE(CopyTargetDiffers(held, 0, 0));
     EXPECT_TRUE(CopyTargetDiffers(missing, 0, 0));
 }
 

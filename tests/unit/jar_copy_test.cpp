@@ -7,12 +7,13 @@
 #include "cache/jar_copy.h"
 #include "fake_files_edge.h"
 #include "fake_platform.h"
+#include "files/entry_names.h"
 #include "files/replace.h"
 
 namespace {
 
 const char kCache[] = "C:\\PD\\.quorvia\\cache";
-const char kCopy[] = "C:\\PD\\.quorvia\\cache\\App.dat";
+const char kCopy[] = "C:\\PD\\.quorvia\\cache\\App\\App.dat";  // in the application's own folder
 const char kNetworkJar[] = "X:\\Apps\\lib\\app.jar";
 
 class JarCopyTest : public testing::Test {
@@ -126,30 +127,43 @@ TEST_F(JarCopyTest, MissingNetworkJarGivesTheCopyPathWithoutACopy) {
     EXPECT_TRUE(g_fs.copies.empty());
 }
 
-TEST_F(JarCopyTest, CopyHeldOpenCountsAsDifferentAndItsFailureIsIgnored) {
+// A copy another process holds open (the VM of a running instance) is judged by its size and time,
+// which the probe reads without opening its data: the current copy is used.
+TEST_F(JarCopyTest, CurrentCopyHeldOpenIsUsedWithoutCopying) {
     FsAddFile(kNetworkJar, "jar bytes", 77);
     Run();
     FsNode(kCopy)->heldOpen = true;
     EXPECT_EQ(kCopy, Run());
-    EXPECT_EQ(1u, g_fs.copies.size());
-    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+    EXPECT_TRUE(g_fs.copies.empty());
 }
 
-TEST_F(JarCopyTest, FailedCopyKeepsTheOlderCopy) {
-    FsAddFile(kNetworkJar, "jar bytes", 77);
-    Run();
-    FsNode(kNetworkJar)->lastWriteTime = 78;
-    FsNode(kNetworkJar)->content = "new jar";
-    g_fs.copyFails = true;
-    EXPECT_EQ(kCopy, Run());
-    EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+// An older copy that can't be replaced (held open, or the copy fails) is never run in place of the
+// jar on the share: that start ends, and says which file.
+TEST_F(JarCopyTest, OlderCopyThatCannotBeReplacedEndsTheStart) {
+    for (bool held : {true, false}) {
+        ResetFakeFileSystem();
+        FsAddFolder(kCache);
+        FsAddFile(kNetworkJar, "jar bytes", 77);
+        Run();
+        FsNode(kNetworkJar)->lastWriteTime = 78;
+        FsNode(kNetworkJar)->content = "new jar";
+        FsNode(kCopy)->heldOpen = held;
+        g_fs.copyFails = !held;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ("(null)", Run()) << held;
+        EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(kCopy)) << held;
+        EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
+    }
 }
 
-TEST_F(JarCopyTest, CopyIsWrittenUnderTheExecutablesTemporaryName) {
+TEST_F(JarCopyTest, CopyIsWrittenUnderAnUnguessableTemporaryNameInTheApplicationFolder) {
     FsAddFile(kNetworkJar, "jar bytes", 77);
     Run();
     ASSERT_EQ(1u, g_fs.temps.size());
-    EXPECT_EQ("C:\\PD\\.quorvia\\cache\\~App.4242.tmp", g_fs.temps[0]);
+    EXPECT_EQ(0u, g_fs.temps[0].rfind("C:\\PD\\.quorvia\\cache\\App\\~App.4242.", 0)) << g_fs.temps[0];
+    unsigned long processId = 0;
+    EXPECT_TRUE(ParseTempEntryName(g_fs.temps[0].substr(g_fs.temps[0].rfind('\\') + 1).c_str(), "App", &processId));
+    EXPECT_EQ(g_fs.temps[0].size(), std::string("C:\\PD\\.quorvia\\cache\\App\\~App.4242.0123456789abcdef.tmp").size());
 }
 
 TEST_F(JarCopyTest, LinkAtTheCopyNameIsReplacedNotWrittenThrough) {

@@ -8,8 +8,10 @@
 #include "base/launch_state.h"
 #include "fake_files_edge.h"
 #include "fake_platform.h"
+#include "files/entry_names.h"
 #include "files/replace.h"
 #include "sync/mirror_by_listing.h"
+#include "sync/mirror_root.h"
 
 namespace {
 
@@ -117,9 +119,10 @@ TEST_F(SyncMirrorTest, UnchangedTreeCostsOneListingPerFolderOnEachSideAndNothing
     EXPECT_EQ(14u, g_fs.listings.size());
     EXPECT_TRUE(g_fs.probes.empty());
     EXPECT_TRUE(g_fs.lookups.empty());
-    // Only the two top folders are asked about (a link there is never written through); the others
-    // are listed as real folders already there.
-    EXPECT_EQ(2, g_fs.attributeQueries);
+    // Only the mirror root and the two folders a crash may leave beside it are asked about (a link
+    // there is never written through, a mirror left aside comes back); the others are listed as real
+    // folders already there.
+    EXPECT_EQ(4, g_fs.attributeQueries);
     EXPECT_TRUE(g_fs.madeFolders.empty());
     EXPECT_EQ(";" + kMirrorLibs + "core.jar;" + kMirrorLibs + "util.jar", ClassPath());
 }
@@ -330,7 +333,9 @@ TEST_F(SyncMirrorTest, HiddenAndSystemFilesAreMirroredLikeAnyOther) {
     ExpectMirrorEqualsSource();
 }
 
-TEST_F(SyncMirrorTest, UnreachableSourceCreatesTheTopFoldersOnly) {
+// With the share out of reach the application starts from the mirror as the last start left it: its
+// libs jars go on the class path (owners checked), and nothing is copied or removed.
+TEST_F(SyncMirrorTest, UnreachableSourceStartsFromTheMirrorAsItIs) {
     MakeSampleSource();
     Mirror();
     g_fs.unreachable[FsKey(kSource)] = 53;
@@ -338,8 +343,9 @@ TEST_F(SyncMirrorTest, UnreachableSourceCreatesTheTopFoldersOnly) {
     EXPECT_TRUE(g_fs.copies.empty());
     EXPECT_TRUE(g_fs.deletes.empty());
     EXPECT_TRUE(g_fs.removedFolders.empty());
-    EXPECT_STREQ("", g_launch.classPath.text);
-    EXPECT_EQ(1u, g_fs.listings.size());
+    const std::string libs = kSync + "\\libs\\";  // as a later instance names them
+    EXPECT_EQ(";" + libs + "core.jar;" + libs + "util.jar", ClassPath());
+    EXPECT_EQ(2u, g_fs.listings.size());  // the share's root, then the mirror's libs
 }
 
 TEST_F(SyncMirrorTest, MissingSourceOnAFirstStartStillCreatesTheMirrorRoot) {
@@ -503,16 +509,33 @@ TEST_F(SyncMirrorTest, LinkAtTheSyncRootIsReplacedByARealFolder) {
     ExpectMirrorEqualsSource();
 }
 
-TEST_F(SyncMirrorTest, LinkAtTheApplicationCacheFolderIsReplacedByARealFolder) {
-    MakeOutsideFolder();
-    FsAddFolder(std::string(kOutside) + "\\sync\\conf");
-    std::vector<std::string> outside = OutsideState();
-    FsAddLink(std::string(kCache) + "\\App", kOutside, true);
-    MakeSampleSource();
-    Mirror();
-    EXPECT_EQ(outside, OutsideState());
-    EXPECT_FALSE(FsNode(std::string(kCache) + "\\App")->link);
-    ExpectMirrorEqualsSource();
+// A link, a folder of another account or one that others may change, at the application folder's
+// name: the mirror goes to the user's own cache folder instead, and nothing is written through.
+TEST_F(SyncMirrorTest, UnsafeApplicationFolderSendsTheMirrorToTheUsersOwnFolder) {
+    const std::string userSync = g_fake.userCacheFolder + "\\App\\sync";
+    for (int unsafe = 0; unsafe < 3; unsafe++) {
+        ResetFakeFileSystem();
+        ResetLaunchState();
+        InitLaunchStateStrings();
+        FsAddFolder(kCache);
+        MakeOutsideFolder();
+        FsAddFolder(std::string(kOutside) + "\\sync\\conf");
+        std::vector<std::string> outside = OutsideState();
+        const std::string app = std::string(kCache) + "\\App";
+        if (unsafe == 0) {
+            FsAddLink(app, kOutside, true);
+        } else {
+            FsAddFolder(app);
+            FsNode(app)->foreignOwner = unsafe == 1;
+            FsNode(app)->othersMayWrite = unsafe == 2;
+        }
+        MakeSampleSource();
+        Mirror();
+        EXPECT_EQ(outside, OutsideState()) << unsafe;
+        EXPECT_FALSE(FsExists(app + "\\sync")) << unsafe;
+        EXPECT_TRUE(FsNode(userSync + "\\libs\\core.jar") != nullptr) << unsafe;
+        EXPECT_NE(std::string::npos, ClassPath().find(userSync)) << unsafe;
+    }
 }
 
 TEST_F(SyncMirrorTest, LinkAtASubfolderNamedLikeASourceFolderIsReplacedByARealFolder) {
@@ -606,7 +629,11 @@ TEST_F(SyncMirrorTest, EveryCopyIsWrittenUnderATemporaryNameBesideItsTarget) {
     ASSERT_EQ(g_fs.copies.size(), g_fs.temps.size());
     for (size_t i = 0; i < g_fs.copies.size(); i++) {
         std::string target = g_fs.copies[i].substr(g_fs.copies[i].find('>') + 1);
-        EXPECT_EQ(target.substr(0, target.rfind('\\')) + "\\~sync.4242.tmp", g_fs.temps[i]);
+        std::string temp = g_fs.temps[i];
+        EXPECT_EQ(target.substr(0, target.rfind('\\')), temp.substr(0, temp.rfind('\\')));
+        unsigned long processId = 0;
+        EXPECT_TRUE(ParseTempEntryName(temp.substr(temp.rfind('\\') + 1).c_str(), "sync", &processId)) << temp;
+        EXPECT_EQ(4242u, processId);
     }
 }
 
@@ -848,9 +875,10 @@ TEST_F(SyncMirrorTest, VanishedEntryThatCannotBeDeletedStaysAndTheRestGoesOn) {
     EXPECT_FALSE(FsExists(Mir("b.txt")));
 }
 
-TEST_F(SyncMirrorTest, CacheFolderTooLongForTheApplicationFolderMirrorsNothing) {
+TEST_F(SyncMirrorTest, CacheFoldersTooLongForTheApplicationFolderMirrorNothing) {
     std::string longCache = "C:\\" + std::string(255, 'c');
     g_fake.cacheFolder = longCache;
+    g_fake.userCacheFolder = longCache + "u";
     FsAddFolder(longCache);
     FsAddFile(Src("a.txt"), "a", 1);
     Mirror();

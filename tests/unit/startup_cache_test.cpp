@@ -16,6 +16,7 @@
 namespace {
 
 const char kCache[] = "C:\\PD\\cache";
+const char kAppFolder[] = "C:\\PD\\cache\\App";  // the application's own folder in the cache
 const char kHome[] = "C:\\App\\jre";
 const char kDigest[] = "0123456789ABCDEF0123456789ABCDEF";
 const std::string kDynamicMagic = "\xa8\xab\x0b\xf0 dynamic archive";
@@ -35,6 +36,7 @@ protected:
         g_launch.launchMode = EmbeddedCache;
         g_launch.mainClassName = "com.example.App";
         GetCacheFileName(kDigest);
+        g_fs.ops.clear();  // the application folder is made with the jar cache's name
     }
 
     static std::string ReleaseText(const std::string& version) { return "JAVA_VERSION=\"" + version + "\"\n"; }
@@ -83,7 +85,7 @@ TEST_F(StartupArchiveTest, EachRuntimeVersionGetsTheOptionsOfItsMechanism) {
     EXPECT_EQ(Options(), std::vector<std::string>{"-XX:AOTCacheOutput=" + aot});
     FsAddFile(aot, kStaticMagic, 3);
     EXPECT_EQ(Options(), std::vector<std::string>{"-XX:AOTCache=" + aot});
-    EXPECT_EQ(aot.rfind(std::string(kCache) + "\\App." + kDigest + ".25-", 0), 0u) << "beside the jar cache, by its digest";
+    EXPECT_EQ(aot.rfind(std::string(kAppFolder) + "\\App." + kDigest + ".25-", 0), 0u) << "beside the jar cache, by its digest";
     EXPECT_EQ(aot.substr(aot.size() - 4), ".aot");
     // A class path the archive was not made for (a moved installation) gets a name of its own.
     AppendClassPath("D:\\Moved\\lib\\extra.jar");
@@ -167,7 +169,7 @@ TEST_F(StartupArchiveTest, LinkOrForeignArchiveIsNeitherUsedNorWrittenThrough) {
 TEST_F(StartupArchiveTest, StaleArchivesOfThisExecutableGoAndOtherFilesStay) {
     Release("25");
     std::string current = Archive();
-    std::string folder = std::string(kCache) + "\\";
+    std::string folder = std::string(kAppFolder) + "\\";
     const std::vector<std::string> stale = {
         "App.FEDCBA9876543210FEDCBA9876543210.25-0011223344556677.aot",
         "app.0123456789abcdef0123456789abcdef.17-0011223344556677.jsa",

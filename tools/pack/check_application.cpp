@@ -9,6 +9,7 @@
 #include "base/app_paths.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "files/app_folder.h"
 #include "cache/cache_names.h"
 #include "config/config_edge.h"
 #include "config/resource_lists.h"

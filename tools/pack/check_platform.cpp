@@ -13,6 +13,7 @@
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "config/config_edge.h"
+#include "files/files_edge.h"
 #include "config/resource_contract.h"
 #include "runtime/runtime_edge.h"
 
@@ -136,6 +137,16 @@ bool MakeAbsolutePath(const char* path, char* absolutePath, unsigned size) {
 // ---- Runtime search ----
 
 const char* GetCacheFolder() { return kCheckCacheFolder; }
+
+const char* GetUserCacheFolder() { return nullptr; }
+
+// The application folder as a clean PC has it after the first start: this user's, private. Nothing
+// is made or held here.
+FolderSecurity QueryFolderSecurity(const char*) { return {FolderReal, OwnerCurrentUser, false, true}; }
+
+void ReleaseQueriedFolder() {}
+
+bool MakePrivateFolder(const char*) { return false; }
 
 RegistryKey OpenRegistryKey(RegistryKey parent, const char* keyPath) {
     if (parent == nullptr) g_checkPlatform.registryKeysAsked.push_back(keyPath);

@@ -7,6 +7,7 @@
 #include "base/exit_status.h"
 #include "base/launch_state.h"
 #include "base/text.h"
+#include "files/app_folder.h"
 #include "config/resources.h"
 #include "launcher/launch_settings.h"
 #include "pack/check_platform.h"
