@@ -258,7 +258,7 @@ def bench_first_start(b: Bench, runs: int) -> dict:
     jar = make_big_jar(b.h.test_app("app.jar"), folder / "big.jar", 64 * MiB)
     exe = b.app(folder, "BenchBig", jar)
     digest = hashlib.md5(jar.read_bytes()).hexdigest().upper()
-    cached = b.cache_dir() / f"BenchBig.{digest}.dat"
+    cached = b.cache_dir() / "BenchBig" / f"BenchBig.{digest}.dat"  # in the application's own folder
     trace_file = folder / "trace.jsonl"
     first_wall, warm_wall, first_tick, warm_tick = [], [], [], []
 
