@@ -888,3 +888,27 @@ TEST_F(SyncMirrorTest, CacheFoldersTooLongForTheApplicationFolderMirrorNothing) 
 }
 
 }  // namespace
+
+namespace {
+
+// A jar that differs from its source and can't be replaced (held open by another process) is not
+// run as it is: the start ends, naming it. A file that is not code just stays older.
+TEST_F(SyncMirrorTest, CodeThatCannotBeReplacedEndsTheStart) {
+    MakeSampleSource();
+    Mirror();
+    for (const char* name : {"app.properties", "libs\\core.jar"}) {
+        FsNode(Src(name))->content += " changed";
+        FsNode(Src(name))->lastWriteTime++;
+        FsNode(Mir(name))->heldOpen = true;
+    }
+    testing::internal::CaptureStderr();
+    MirrorAgain();
+    std::string told = testing::internal::GetCapturedStderr();
+    ASSERT_NE(nullptr, MirrorLeftStaleCode());
+    EXPECT_EQ(FsKey(Mir("libs\\core.jar")), FsKey(MirrorLeftStaleCode()));
+    EXPECT_NE(std::string::npos, told.find("core.jar with its copy from the sync folder"));
+    EXPECT_EQ(std::string::npos, told.find("app.properties"));
+    EXPECT_FALSE(MirrorKeptForeignCode());
+}
+
+}  // namespace

@@ -314,3 +314,65 @@ TEST(SyncIndexParse, RefusesEveryDamagedOrOutOfOrderText) {
 }
 
 }  // namespace
+
+namespace {
+
+// What an unchanged start finds under the live mirror that the applied index does not list: code
+// goes (a link too, as the builder never makes one), other files stay; code that can't go ends the start.
+TEST_F(SyncIndexTest, UnchangedStartRemovesCodeTheIndexDoesNotList) {
+    Start();
+    FsAddFile(Mir("conf\\deep\\planted.dll"), "dll", 1);
+    FsAddFile(Mir("libs\\extra.JAR"), "jar", 1);
+    FsAddFile(Mir("notes.txt"), "kept", 1);
+    FsAddLink(Mir("libs\\linked.txt"), "C:\\Elsewhere\\x.txt", false);
+    Start();
+    EXPECT_FALSE(FsExists(Mir("conf\\deep\\planted.dll")));
+    EXPECT_FALSE(FsExists(Mir("libs\\extra.JAR")));
+    EXPECT_FALSE(FsExists(Mir("libs\\linked.txt")));
+    EXPECT_TRUE(FsExists(Mir("notes.txt")));
+    EXPECT_FALSE(MirrorKeptForeignCode());
+    EXPECT_TRUE(g_fs.copies.empty());
+
+    FsAddFile(Mir("libs\\stuck.jar"), "jar", 1);
+    FsNode(Mir("libs\\stuck.jar"))->undeletable = true;
+    testing::internal::CaptureStderr();
+    Start();
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(MirrorKeptForeignCode());
+}
+
+// A new generation takes an unchanged file from the live mirror only when it is the user's: another
+// account's file, code or not, is copied from the share again.
+TEST_F(SyncIndexTest, NewGenerationCopiesAnotherAccountsFileAgain) {
+    Start();
+    FsNode(Mir("app.properties"))->foreignOwner = true;
+    std::vector<IndexedFile> next = published;
+    next[1].content = "core jar, version 2";
+    Publish(next);
+    Start();
+    ExpectMirrorHolds(next);
+    EXPECT_FALSE(FsNode(Mir("app.properties"))->foreignOwner);
+    EXPECT_NE(g_fs.copies.end(), std::find(g_fs.copies.begin(), g_fs.copies.end(),
+                                           Src("app.properties") + ">" + kApp + "\\sync.next\\app.properties"));
+}
+
+// The share out of reach after a crash between a switch's two renames: the previous mirror comes
+// back, its record stays, and its jars go on the class path; the next start with the share finds
+// the generation unchanged.
+TEST_F(SyncIndexTest, StartWithoutTheShareRunsTheMirrorAsItIsAndKeepsItsRecord) {
+    Start();
+    ASSERT_TRUE(g_fs.nodes.count(FsKey(kApp + "\\sync.generation")) == 1);
+    FsRemove(kApp + "\\sync.old");
+    ASSERT_TRUE(MoveEntry(kSync.c_str(), (kApp + "\\sync.old").c_str()));
+    g_fs.unreachable[FsKey(kSource)] = 53;
+    Start();
+    ExpectMirrorHolds(published);
+    EXPECT_TRUE(FsExists(kApp + "\\sync.generation"));
+    EXPECT_EQ(";" + kSync + "\\libs\\core.jar;" + kSync + "\\libs\\util.jar", std::string(g_launch.classPath.text));
+    g_fs.unreachable.clear();
+    Start();
+    EXPECT_TRUE(g_fs.copies.empty());
+    EXPECT_TRUE(g_fs.links.empty());
+}
+
+}  // namespace
