@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+// Whether this exe was linked for the console subsystem (launcher-console.exe).
+bool IsConsoleProgram();
 // Shows a whole message in the "Fatal Error" box; the console variant writes it to stderr instead.
 // ReportFatal (base/diagnostics.h) formats it.
 int ShowFatalText(const char* text);

@@ -31,26 +31,45 @@ int ReportFatal(const char* format, ...) {
     return answer;
 }
 
-int PrintMessage(FILE* stream, const char* format, ...) {
+static int PrintMessageV(FILE* stream, const char* format, va_list args) {
     char local[1024];
     int length = 0;
-    va_list args;
-    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
     char* text = FormatMessageText(local, sizeof local, &length, format, args);
-    va_end(args);
     if (text == nullptr) {
-        if (length < 0) return length;
         // Without room for the whole text it still goes out, a piece at a time.
-        va_start(args, format);
-        length = vfprintf(stream, format, args);
-        va_end(args);
+        if (length >= 0) length = vfprintf(stream, format, again);
+        va_end(again);
         return length;
     }
+    va_end(again);
     if (g_messageSink != nullptr) {
         g_messageSink(stream, text);
     } else {
         fwrite(text, 1, static_cast<size_t>(length), stream);
     }
     if (text != local) free(text);
+    return length;
+}
+
+int PrintMessage(FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int length = PrintMessageV(stream, format, args);
+    va_end(args);
+    return length;
+}
+
+static bool g_notesQuiet = false;
+
+void SetNotesQuiet(bool quiet) { g_notesQuiet = quiet; }
+
+int PrintNote(FILE* stream, const char* format, ...) {
+    if (g_notesQuiet) return 0;
+    va_list args;
+    va_start(args, format);
+    int length = PrintMessageV(stream, format, args);
+    va_end(args);
     return length;
 }

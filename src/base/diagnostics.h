@@ -8,6 +8,12 @@
 // system call per character.
 int PrintMessage(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// A note: what the launcher tells along the way that no one needs to act on (the banner, an item it
+// takes for an argument, an optional resource that is absent). A console program writes notes only
+// with _JAVA_LAUNCHER_DEBUG set, so that a tool's own output stays its own; errors always go out.
+int PrintNote(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void SetNotesQuiet(bool quiet);
+
 // Formats the message and shows it in the "Fatal Error" box (the console variant: on stderr); returns
 // what the box returned.
 int ReportFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));

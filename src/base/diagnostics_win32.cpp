@@ -9,7 +9,7 @@
 
 // Whether this exe was linked for the console subsystem (launcher-console.exe), read from its own
 // headers in memory: both variants are the same code.
-static bool IsConsoleProgram() {
+bool IsConsoleProgram() {
     const BYTE* image = reinterpret_cast<const BYTE*>(GetModuleHandleA(nullptr));
     if (image == nullptr) return false;
     const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);

@@ -23,7 +23,7 @@
 static char* ChooseKnownDigest(char** md5SumText) {
     size_t size = 0;
     const void* md5Sum = LoadLaunchResource(kMd5SumResource, &size, nullptr);
-    if (md5Sum == nullptr) PrintMessage(stderr, "Unable to load MD5-SUM Resource (Resource not found)\n");
+    if (md5Sum == nullptr) PrintNote(stderr, "Unable to load MD5-SUM Resource (Resource not found)\n");
     *md5SumText = md5Sum != nullptr ? CopyResourceText(md5Sum, size) : nullptr;
     const char* configured = g_launch.cacheDigest;
     if (configured != nullptr && configured[0] != '\0') {
@@ -87,7 +87,7 @@ const char* CacheEmbeddedJar() {
         }
     }
 
-    PrintMessage(stdout, "GetClassFrom REsource '%s'\n", "#1000");
+    PrintNote(stdout, "GetClassFrom REsource '%s'\n", "#1000");
     size_t size = 0;
     const void* jar = LoadLaunchResource(kClassesResource, &size, nullptr);
     if (jar == nullptr) {

@@ -130,7 +130,7 @@ char* BuildResourceClassPath(const char* runtimeHome) {
     unsigned long lastError = 0;
     const void* bytes = LoadLaunchResource(kClassPathResource, &size, &lastError);
     if (bytes == nullptr) {
-        PrintMessage(stderr, "Unable to load CLASS-PATH Resource (Resource not found)%lu\n", lastError);
+        PrintNote(stderr, "Unable to load CLASS-PATH Resource (Resource not found)%lu\n", lastError);
         return nullptr;
     }
     char* text = CopyResourceText(bytes, size);

@@ -49,7 +49,7 @@ static char* ReadPathResource(const LaunchResource& resource, const char* absent
     unsigned long lastError = 0;
     const void* bytes = LoadLaunchResource(resource, &size, &lastError);
     if (bytes == nullptr) {
-        PrintMessage(stderr, absentFormat, lastError);
+        PrintNote(stderr, absentFormat, lastError);
         return nullptr;
     }
     if (size >= kTextResourceLimit) {

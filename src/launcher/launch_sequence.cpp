@@ -29,7 +29,7 @@ void JNICALL AbortHook() {}
 void JNICALL ExitHook(jint code) { g_launch.appExitCode = code; }
 
 static void PrintBanner() {
-    PrintMessage(stdout, "Quorvia Launcher (Quorvia Ltd.) Version 3.0 (build %s)\nCopyright (c) 2019-2026 Quorvia Ltd.\n\n",
+    PrintNote(stdout, "Quorvia Launcher (Quorvia Ltd.) Version 3.0 (build %s)\nCopyright (c) 2019-2026 Quorvia Ltd.\n\n",
                  __DATE__);
 }
 
@@ -119,8 +119,9 @@ static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOp
 }
 
 int RunLauncher(int argc, char** argv) {
-    PrintBanner();
     if (getenv("_JAVA_LAUNCHER_DEBUG") != nullptr) g_launch.debugEnabled = true;
+    SetNotesQuiet(IsConsoleProgram() && !g_launch.debugEnabled);
+    PrintBanner();
     InitLaunchStateStrings();
 
     int status = kExitLaunchFailed;

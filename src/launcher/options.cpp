@@ -133,7 +133,7 @@ bool ParseLauncherOptions(int* count, char*** items, int* status) {
         char* item = input[i];
         const OptionRow* row = MatchOption(item);
         if (row == nullptr) {
-            PrintMessage(stdout, "Option not recognized, is it an argument?(%s)\n", item);
+            PrintNote(stdout, "Option not recognized, is it an argument?(%s)\n", item);
             output[outputCount++] = item;
             continue;
         }
@@ -159,7 +159,7 @@ bool ParseLauncherOptions(int* count, char*** items, int* status) {
     }
 
     if (!g_launch.heapOptionGiven && strcmp(GetProcessorArchName(), "amd64") == 0) {
-        PrintMessage(stdout, "There are %d total MB of physical memory.\n",
+        PrintNote(stdout, "There are %d total MB of physical memory.\n",
                static_cast<int>(QueryTotalPhysicalMemory() / 1048576));
     }
     *count = outputCount;

@@ -40,7 +40,7 @@ static void ReadHeapPercentResource(const LaunchResource& resource, const char* 
     unsigned long lastError = 0;
     const void* bytes = LoadLaunchResource(resource, &size, &lastError);
     if (bytes == nullptr) {
-        PrintMessage(stderr, absentFormat, lastError);
+        PrintNote(stderr, absentFormat, lastError);
         return;
     }
     if (size >= kTextResourceLimit) return;

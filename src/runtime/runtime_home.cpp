@@ -69,7 +69,7 @@ bool FindRuntimeHome(char* home, size_t size) {
     if (g_launch.usePublicJre) {
         for (const PublicRuntimeKey& key : kPublicKeys) {
             if (GetJREHome(home, size, key.keyPath)) {
-                PrintMessage(stdout, key.foundMessage, home);
+                PrintNote(stdout, key.foundMessage, home);
                 return true;
             }
         }
@@ -87,12 +87,12 @@ bool FindSyncRuntimeHome(char* home, size_t size) {
 bool GetJREHome(char* home, size_t size, const char* keyPath) {
     RegistryKey key = OpenRegistryKey(nullptr, keyPath);
     if (key == nullptr) {
-        PrintMessage(stderr, "GetJREHome(): Warning: could not open registry key '%s'\n", keyPath);
+        PrintNote(stderr, "GetJREHome(): Warning: could not open registry key '%s'\n", keyPath);
         return false;
     }
     char version[kVersionBufferSize];
     if (!ReadRegistryString(key, "CurrentVersion", version, sizeof version)) {
-        PrintMessage(stderr, "Failed reading value of registry key:\n\t%s\\CurrentVersion\n", keyPath);
+        PrintNote(stderr, "Failed reading value of registry key:\n\t%s\\CurrentVersion\n", keyPath);
         CloseRegistryKey(key);
         return false;
     }
@@ -105,13 +105,13 @@ bool GetJREHome(char* home, size_t size, const char* keyPath) {
     }
     RegistryKey versionKey = OpenRegistryKey(key, g_launch.jreVersion);
     if (versionKey == nullptr) {
-        PrintMessage(stderr, "GetJREHome(): Warning: could not open registry key '%s\\%s'\n", keyPath, g_launch.jreVersion);
+        PrintNote(stderr, "GetJREHome(): Warning: could not open registry key '%s\\%s'\n", keyPath, g_launch.jreVersion);
         CloseRegistryKey(key);
         return false;
     }
     bool found = ReadRegistryString(versionKey, "JavaHome", home, size);
     if (!found) {
-        PrintMessage(stderr, "Failed reading value of registry key:\n\t%s\\%s\\JavaHome\n", keyPath, g_launch.jreVersion);
+        PrintNote(stderr, "Failed reading value of registry key:\n\t%s\\%s\\JavaHome\n", keyPath, g_launch.jreVersion);
     }
     CloseRegistryKey(versionKey);
     CloseRegistryKey(key);

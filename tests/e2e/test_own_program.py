@@ -107,6 +107,24 @@ def test_console_tool_run_from_cmd_prints_to_the_console_and_cmd_gets_its_status
     assert text.index("test runtime: main") < text.index("status 7"), text
 
 
+def test_console_tool_prints_only_what_the_application_prints_unless_debugging(wine, tmp_path, unique_name):
+    # Arguments, optional resources that are absent, the default heap line: none of it is printed.
+    exe = console_app(tmp_path, unique_name, classes=require(harness.test_app("app.jar")),
+                      main_class="com.example.App")
+    for start in ("first", "warm"):
+        result = wine.run(exe, ["in.pdf", "output", "-"], cwd=tmp_path)
+        assert result.status == 0, result
+        assert out(result) == "test runtime: main com.example.App\n", (start, out(result))
+        assert err(result) == "", (start, err(result))
+    debug = wine.run(exe, ["in.pdf"], cwd=tmp_path, env={"_JAVA_LAUNCHER_DEBUG": "1"})
+    assert "Option not recognized, is it an argument?(in.pdf)\n" in out(debug)
+    assert "Unable to load CLASS-PATH Resource" in err(debug)
+    # The GUI exe keeps telling, for a redirected output.
+    gui = make_app(tmp_path / "gui", name=unique_name, classes=require(harness.test_app("app.jar")),
+                   main_class="com.example.App")
+    assert "Option not recognized, is it an argument?(in.pdf)\n" in out(wine.run(gui, ["in.pdf"], cwd=tmp_path))
+
+
 def test_console_tool_reports_a_fatal_error_on_stderr_without_a_box(wine, tmp_path, unique_name):
     exe = console_app(tmp_path, unique_name, runtime=False, main_class="com.example.App")
     result = wine.run(exe, cwd=tmp_path)

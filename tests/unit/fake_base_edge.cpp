@@ -27,6 +27,8 @@ int ShowFatalText(const char* text) {
 
 void PrintLastError() { g_fake.printLastErrorCalls++; }
 
+bool IsConsoleProgram() { return g_fake.consoleProgram; }
+
 const char* GetProcessorArchName() { return g_fake.archName.c_str(); }
 
 bool IsWow64() { return false; }

@@ -13,6 +13,7 @@
 struct FakePlatform {
     // base/base_edge.h
     std::string archName = "amd64";
+    bool consoleProgram = false;
     uint64_t totalPhysical = 8ull << 30;
     uint64_t availablePhysical = 8ull << 30;
     // ReadModuleFileName and GetCacheFolder of base/base_edge.h

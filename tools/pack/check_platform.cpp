@@ -171,6 +171,9 @@ int ShowFatalText(const char* text) {
     return 1;
 }
 
+// The launcher's notes are all kept: the check reports what it finds among them.
+bool IsConsoleProgram() { return false; }
+
 // The check runs for an x64 launcher on an x64 Windows.
 const char* GetProcessorArchName() { return "amd64"; }
 
