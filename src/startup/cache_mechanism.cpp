@@ -91,8 +91,8 @@ bool FormatStartupArchiveName(char* buffer, size_t size, const char* folder, con
         return false;
     }
     const char* extension = mechanism == StartupCacheAotCache ? "aot" : "jsa";
-    int written = snprintf(buffer, size, "%s\\%s.%s.%s.%s.%s", folder, baseName, digestText, archiveKey, exePathKey,
-                           extension);
+    int written =
+        snprintf(buffer, size, "%s\\%s.%s.%s.%s.%s", folder, baseName, digestText, archiveKey, exePathKey, extension);
     return Formed(buffer, size, written);
 }
 

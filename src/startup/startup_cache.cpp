@@ -279,8 +279,8 @@ void PrepareStartupCache(const char* runtimeHome, const char* vmLibraryPath, con
     char* baseName = GetExeBaseName();
     char archivePath[kWindowsPathSize];
     // A name that would be cut could be another application's archive: none then.
-    if (baseName != nullptr && FormatStartupArchiveName(archivePath, sizeof archivePath, folder, baseName,
-                                                        digestText, archiveKey, exePathKey, mechanism)) {
+    if (baseName != nullptr && FormatStartupArchiveName(archivePath, sizeof archivePath, folder, baseName, digestText,
+                                                        archiveKey, exePathKey, mechanism)) {
         char finishedTemp[kWindowsPathSize] = "";
         SweepArchiveFamily(folder, baseName, exePathKey, archivePath, finishedTemp, sizeof finishedTemp);
         ReadyMechanism(mechanism, archivePath, finishedTemp, options);

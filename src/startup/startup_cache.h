@@ -20,7 +20,7 @@ enum ArchiveEntryKind {
 
 struct ArchiveEntryName {
     ArchiveEntryKind kind;
-    unsigned long processId;  // of a temp entry
+    unsigned long processId;                 // of a temp entry
     char exePathKey[kExePathKeyLength + 1];  // whose exe of that base name; "" in an earlier launcher's names
 };
 
