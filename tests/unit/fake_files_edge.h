@@ -6,7 +6,10 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "files/entry_owner.h"
 
 struct FakeNode {
     std::string name;  // as created (case kept)
@@ -21,6 +24,9 @@ struct FakeNode {
     bool undeletable = false;
     bool invalidAttributes = false;  // listings report INVALID_FILE_ATTRIBUTES for it
     bool foreignOwner = false;       // owned by another account
+    // Any owner Windows reports (files an elevated start wrote belong to Administrators); foreignOwner
+    // set means OwnerOther (FsOwner reads both).
+    EntryOwner owner = OwnerCurrentUser;
     uint64_t order = 0;
 };
 
@@ -65,6 +71,8 @@ struct FakeFileSystem {
     std::vector<std::string> hashes;
     std::vector<std::string> links;  // "existing>new"
     std::vector<std::string> moves;  // "from>to"
+    // Each head read: the path and the size asked for.
+    std::vector<std::pair<std::string, size_t>> headReads;
     // Called after each copy with its source path: a share that changes under a refresh.
     std::function<void(const std::string&)> afterCopy;
 };
@@ -79,6 +87,7 @@ void FsAddFolder(const std::string& path);  // with missing parents
 void FsAddFile(const std::string& path, const std::string& content, uint64_t lastWriteTime);
 void FsAddLink(const std::string& path, const std::string& target, bool toFolder);
 bool FsExists(const std::string& path);
+EntryOwner FsOwner(const FakeNode& node);
 FakeNode* FsNode(const std::string& path);
 void FsRemove(const std::string& path);  // with everything below it
 // Names of the direct children of a folder, in listing order.

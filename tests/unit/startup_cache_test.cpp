@@ -192,6 +192,23 @@ TEST_F(StartupArchiveTest, LinkOrForeignArchiveIsNeitherUsedNorWrittenThrough) {
     EXPECT_EQ(FsNode(outside)->content, kDynamicMagic);
 }
 
+TEST_F(StartupArchiveTest, ArchiveOfSystemOrAdministratorsIsUsedAndOneOfAnUnreadableOwnerIsRemoved) {
+    const struct {
+        EntryOwner owner;
+        bool trusted;
+    } cases[] = {{OwnerSystem, true}, {OwnerAdministrators, true}, {OwnerUnreadable, false}, {OwnerOther, false}};
+    for (const auto& c : cases) {
+        SetUp();
+        Release("25");
+        std::string aot = Archive();
+        FsAddFile(aot, kStaticMagic, 2);
+        FsNode(aot)->owner = c.owner;
+        EXPECT_EQ(Options(), std::vector<std::string>{(c.trusted ? "-XX:AOTCache=" : "-XX:AOTCacheOutput=") + aot})
+            << c.owner;
+        EXPECT_EQ(FsExists(aot), c.trusted) << c.owner;
+    }
+}
+
 TEST_F(StartupArchiveTest, StaleArchivesOfThisExecutableGoAndOtherFilesStay) {
     Release("25");
     std::string current = Archive();
