@@ -35,8 +35,9 @@ Wine object
         so far) when the process is still running after `timeout` seconds; it is then killed.
     .start(same arguments, timeout=600) -> Running   background process
         Running.wait(timeout=None) -> Result, .poll() -> bool (finished?), .pid (Windows pid),
-        .boxes() -> boxes seen so far, .kill() (terminates the program with status 1; its own
-        children live on until the test's teardown kills the prefix's wineserver).
+        .boxes() -> boxes seen so far, .runner_log() -> Wine's output so far (the program's
+        WINEDEBUG channels, as they happen), .kill() (terminates the program with status 1; its
+        own children live on until the test's teardown kills the prefix's wineserver).
     .wine(args, env=None, timeout=60, check=True, stdin=None, cwd=None) -> subprocess.CompletedProcess
         `wine TOOL ARGS...` in this prefix for Wine's own tools only (WINE_TOOLS: reg, attrib, cmd,
         ...; e.g. ['reg', 'query', ...]), stdin a file; a start that Wine failed to make (status 1,
@@ -349,6 +350,9 @@ class Running:
         self._proc = relaunch()
         self._started = time.monotonic()
         return True
+
+    def runner_log(self) -> str:
+        return self._runner_log()
 
     def _runner_log(self) -> str:
         log = self._dir / "runner.log"
