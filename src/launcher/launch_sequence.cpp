@@ -65,16 +65,17 @@ static bool EnterSyncFolder(bool instanceIsFirst) {
     return true;
 }
 
-// Finds the runtime home and binds the VM library; returns 0 or the exit status to return.
-static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSize) {
+// Finds the runtime home and binds the VM library (whose path it leaves in vmLibraryPath); returns 0
+// or the exit status to return.
+static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSize, char* vmLibraryPath,
+                                size_t vmLibraryPathSize) {
     if (ChooseLaunchMode() == SyncFolder && !EnterSyncFolder(instanceIsFirst)) return kExitLaunchFailed;
     if (!FindLaunchRuntimeHome(home, homeSize)) {
         ReportFatal("Error: could not find Java 2 Runtime Environment (%s).\n",
                     g_launch.jreVersion ? g_launch.jreVersion : "(null)");
         return kExitNoRuntime;
     }
-    char vmLibraryPath[1024] = "";
-    int status = FindKnownVmLibrary(home, vmLibraryPath, sizeof vmLibraryPath);
+    int status = FindKnownVmLibrary(home, vmLibraryPath, vmLibraryPathSize);
     if (status != 0) return status;
 
     g_launch.vmEntryPoints.createJavaVm = nullptr;
@@ -99,7 +100,8 @@ static bool PrepareApplicationJar() {
 // The option list in its order: the agent, the start-up cache, the VM-OPTIONS items, the class
 // path, the two hooks. agentOption is referenced by the
 // list until the VM exists, so the caller keeps it until CreateVm.
-static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOptionCount, char** vmOptionItems) {
+static void CollectVmOptions(char* agentOption, size_t agentOptionSize, const char* vmLibraryPath, int vmOptionCount,
+                             char** vmOptionItems) {
     static StartupCacheOptions startupCacheOptions;  // referenced by the list until the VM exists
     if (!IsEmpty(g_launch.agentJarPath)) {
         AppendClassPath(g_launch.agentJarPath);
@@ -110,7 +112,7 @@ static void CollectVmOptions(char* agentOption, size_t agentOptionSize, int vmOp
     }
     char* resourceClassPath = BuildResourceClassPath(g_launch.runtimeHome.text);
     if (resourceClassPath != nullptr) AppendClassPath(resourceClassPath);
-    FormLaunchStartupCacheOptions(vmOptionCount, vmOptionItems, &startupCacheOptions);
+    FormLaunchStartupCacheOptions(vmLibraryPath, vmOptionCount, vmOptionItems, &startupCacheOptions);
     for (int i = 0; i < startupCacheOptions.count; i++) AddVmOption(startupCacheOptions.text[i], nullptr);
     AddVmOptions(vmOptionCount, vmOptionItems);
     AddClassPathOption();
@@ -139,14 +141,15 @@ int RunLauncher(int argc, char** argv) {
     if (IsEmpty(g_launch.syncPath.text)) ReleaseFirstInstanceHold();
 
     char home[1024] = "";
-    status = LocateAndLoadRuntime(instanceIsFirst, home, sizeof home);
+    char vmLibraryPath[1024] = "";
+    status = LocateAndLoadRuntime(instanceIsFirst, home, sizeof home, vmLibraryPath, sizeof vmLibraryPath);
     if (status != 0) return status;
     if (g_launch.launchMode == SyncFolder) CloseLauncherSplash();
     ShowRuntimeSplash(g_launch.splashOption);
     if (g_launch.launchMode != SyncFolder && !PrepareApplicationJar()) return kExitLaunchFailed;
 
     char agentOption[1024];
-    CollectVmOptions(agentOption, sizeof agentOption, vmOptionCount, vmOptionItems);
+    CollectVmOptions(agentOption, sizeof agentOption, vmLibraryPath, vmOptionCount, vmOptionItems);
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
     if (!CreateVm(g_launch.vmEntryPoints, &vm, &env)) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/text.h"
 #include "runtime/release_file.h"
 
 StartupCacheMechanism ChooseStartupCacheMechanism(int javaVersion) {
@@ -12,6 +13,8 @@ StartupCacheMechanism ChooseStartupCacheMechanism(int javaVersion) {
     if (javaVersion >= 13) return StartupCacheDynamicArchive;
     return StartupCacheNone;
 }
+
+bool MechanismNeedsBaseArchive(StartupCacheMechanism mechanism) { return mechanism == StartupCacheDynamicArchive; }
 
 StartupCacheMechanism ChooseMechanismForRelease(const char* releaseText, size_t length) {
     return ChooseStartupCacheMechanism(ReadReleaseJavaVersion(releaseText, length));
@@ -57,15 +60,39 @@ bool FormatArchiveKey(char* buffer, size_t size, const char* releaseText, size_t
     return Formed(buffer, size, written);
 }
 
+bool FormatBaseArchivePath(char* buffer, size_t size, const char* vmLibraryPath) {
+    if (size == 0) return false;
+    const char* slash = strrchr(vmLibraryPath, '\\');
+    if (slash == nullptr) {
+        buffer[0] = '\0';
+        return false;
+    }
+    int written = snprintf(buffer, size, "%.*s\\classes.jsa", static_cast<int>(slash - vmLibraryPath), vmLibraryPath);
+    return Formed(buffer, size, written);
+}
+
+bool FormatExePathKey(char* buffer, size_t size, const char* exePath) {
+    if (size == 0) return false;
+    unsigned long long hash = kStartupHashSeed;
+    for (const char* at = exePath; *at != '\0'; at++) {
+        char folded = FoldAsciiCase(*at);
+        hash = HashStartupBytes(hash, &folded, 1);
+    }
+    int written = snprintf(buffer, size, "%08llx", hash & 0xFFFFFFFFull);
+    return Formed(buffer, size, written);
+}
+
 bool FormatStartupArchiveName(char* buffer, size_t size, const char* folder, const char* baseName,
-                              const char* digestText, const char* archiveKey, StartupCacheMechanism mechanism) {
+                              const char* digestText, const char* archiveKey, const char* exePathKey,
+                              StartupCacheMechanism mechanism) {
     if (size == 0) return false;
     if (mechanism == StartupCacheNone) {
         buffer[0] = '\0';
         return false;
     }
     const char* extension = mechanism == StartupCacheAotCache ? "aot" : "jsa";
-    int written = snprintf(buffer, size, "%s\\%s.%s.%s.%s", folder, baseName, digestText, archiveKey, extension);
+    int written =
+        snprintf(buffer, size, "%s\\%s.%s.%s.%s.%s", folder, baseName, digestText, archiveKey, exePathKey, extension);
     return Formed(buffer, size, written);
 }
 

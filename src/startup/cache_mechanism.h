@@ -13,6 +13,17 @@ enum StartupCacheMechanism {
 
 StartupCacheMechanism ChooseStartupCacheMechanism(int javaVersion);
 
+// Whether the mechanism builds on the runtime's base class-data archive: Java 13 to 18 refuse to
+// create the VM with -XX:ArchiveClassesAtExit when none is loaded ("DynamicDumpSharedSpaces is
+// unsupported when base CDS archive is not loaded"), so such a runtime gets no options at all. 19 to
+// 24 only warn and run on without an archive; the AOT cache of 25 needs none.
+bool MechanismNeedsBaseArchive(StartupCacheMechanism mechanism);
+
+// The base archive HotSpot maps by default: classes.jsa beside the VM library (bin\server on
+// Windows). A jlink image made without --generate-cds-archive has none. False, with buffer emptied,
+// when it would not fit.
+bool FormatBaseArchivePath(char* buffer, size_t size, const char* vmLibraryPath);
+
 // The mechanism a runtime with this release file would get, and a short description of a mechanism
 // for reports ("AOT cache", ...): what the packer shows and checks.
 StartupCacheMechanism ChooseMechanismForRelease(const char* releaseText, size_t length);
@@ -30,10 +41,16 @@ unsigned long long HashStartupBytes(unsigned long long hash, const void* bytes, 
 // buffer emptied, when it would not fit.
 bool FormatArchiveKey(char* buffer, size_t size, const char* releaseText, size_t length, const char* classPath);
 
-// Forms "{folder}\{base}.{digest}.{archiveKey}.jsa", or ".aot" for the AOT cache; false, with
-// buffer emptied, when it would not fit or the mechanism has no archive.
+// 8 hex digits hashed from the exe's full path, letter case folded as Windows compares paths: two exes
+// of one base name in different folders share the cache folder but each keeps its own archive.
+const size_t kExePathKeyLength = 8;
+bool FormatExePathKey(char* buffer, size_t size, const char* exePath);
+
+// Forms "{folder}\{base}.{digest}.{archiveKey}.{exePathKey}.jsa", or ".aot" for the AOT cache; false,
+// with buffer emptied, when it would not fit or the mechanism has no archive.
 bool FormatStartupArchiveName(char* buffer, size_t size, const char* folder, const char* baseName,
-                              const char* digestText, const char* archiveKey, StartupCacheMechanism mechanism);
+                              const char* digestText, const char* archiveKey, const char* exePathKey,
+                              StartupCacheMechanism mechanism);
 
 const int kMaxStartupCacheOptions = 2;
 const size_t kStartupCacheOptionSize = 300;  // the longest option name and a 260-byte path

@@ -79,19 +79,29 @@ static bool IsArchiveKey(const char* text, size_t length) {
     return true;
 }
 
+static bool IsExePathKey(const char* text, size_t length) {
+    if (length != kExePathKeyLength) return false;
+    for (size_t i = 0; i < length; i++) {
+        char c = FoldAsciiCase(text[i]);
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    return true;
+}
+
 ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseName) {
-    ArchiveEntryName parsed = {NotArchiveEntry, 0};
+    ArchiveEntryName parsed = {NotArchiveEntry, 0, ""};
     size_t baseLength = strlen(baseName);
     if (strlen(entryName) <= baseLength || SkipPrefixIgnoringCase(entryName, baseName) == nullptr ||
         entryName[baseLength] != '.') {
         return parsed;
     }
-    // What follows "{base}." splits at dots into digest, archive key, extension and up to two more.
-    const char* parts[6];
-    size_t lengths[6];
+    // What follows "{base}." splits at dots into digest, archive key, exe path key (which earlier
+    // launchers did not write), extension and up to two more.
+    const char* parts[7];
+    size_t lengths[7];
     int count = 0;
     for (const char* part = entryName + baseLength + 1;; count++) {
-        if (count == 6) return parsed;
+        if (count == 7) return parsed;
         const char* dot = strchr(part, '.');
         parts[count] = part;
         lengths[count] = dot != nullptr ? static_cast<size_t>(dot - part) : strlen(part);
@@ -103,22 +113,29 @@ ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseNa
         part = dot + 1;
     }
     if (count < 3 || !IsArchiveKey(parts[1], lengths[1])) return parsed;
-    bool dynamic = PartIs(parts[2], lengths[2], "jsa");
-    bool aot = PartIs(parts[2], lengths[2], "aot");
+    bool pathKeyed = IsExePathKey(parts[2], lengths[2]);
+    int at = pathKeyed ? 3 : 2;  // the extension, and what may follow it
+    if (count <= at) return parsed;
+    bool dynamic = PartIs(parts[at], lengths[at], "jsa");
+    bool aot = PartIs(parts[at], lengths[at], "aot");
     if (!dynamic && !aot) return parsed;
-    if (count == 3) {
+    if (count == at + 1) {
         parsed.kind = ArchiveEntry;
-    } else if (count == 4 && aot && PartIs(parts[3], lengths[3], "config")) {
+    } else if (count == at + 2 && aot && PartIs(parts[at + 1], lengths[at + 1], "config")) {
         parsed.kind = ArchiveTrainingEntry;
-    } else if (count == 5 && dynamic && PartIs(parts[4], lengths[4], "tmp") && lengths[3] <= 10) {
+    } else if (count == at + 3 && dynamic && PartIs(parts[at + 2], lengths[at + 2], "tmp") && lengths[at + 1] <= 10) {
         unsigned long long processId = 0;
-        for (size_t i = 0; i < lengths[3]; i++) {
-            if (parts[3][i] < '0' || parts[3][i] > '9') return parsed;
-            processId = processId * 10 + static_cast<unsigned>(parts[3][i] - '0');
+        for (size_t i = 0; i < lengths[at + 1]; i++) {
+            if (parts[at + 1][i] < '0' || parts[at + 1][i] > '9') return parsed;
+            processId = processId * 10 + static_cast<unsigned>(parts[at + 1][i] - '0');
         }
         if (processId > 0xFFFFFFFFull) return parsed;
         parsed.kind = ArchiveTempEntry;
         parsed.processId = static_cast<unsigned long>(processId);
+    }
+    if (parsed.kind != NotArchiveEntry && pathKeyed) {
+        memcpy(parsed.exePathKey, parts[2], kExePathKeyLength);
+        parsed.exePathKey[kExePathKeyLength] = '\0';
     }
     return parsed;
 }
@@ -127,15 +144,17 @@ ArchiveEntryName ParseArchiveEntryName(const char* entryName, const char* baseNa
 
 // Removes this executable's archive files other than the archive and its own family members, and
 // the temps whose writer has ended; hands back (in finishedTemp) one ended temp of the archive itself,
-// which the caller may move into place.
-static void SweepArchiveFamily(const char* folder, const char* baseName, const char* archivePath, char* finishedTemp,
-                               size_t finishedTempSize) {
+// which the caller may move into place. The archives of an exe of the same name elsewhere stay; those
+// of an earlier launcher, whose names say no path, count as this exe's.
+static void SweepArchiveFamily(const char* folder, const char* baseName, const char* exePathKey,
+                               const char* archivePath, char* finishedTemp, size_t finishedTempSize) {
     const char* archiveName = LastPathPart(archivePath);
     char pattern[kWindowsPathSize];
     if (!FormatPathText(pattern, sizeof pattern, "%s\\*", folder)) return;
     WalkListing(pattern, [&](const FileEntryInfo& entry) {
         ArchiveEntryName parsed = ParseArchiveEntryName(entry.name, baseName);
         if (parsed.kind == NotArchiveEntry) return true;
+        if (parsed.exePathKey[0] != '\0' && !EqualsIgnoringCase(parsed.exePathKey, exePathKey)) return true;
         const char* rest = SkipPrefixIgnoringCase(entry.name, archiveName);
         bool ofThisArchive = rest != nullptr && (rest[0] == '\0' || rest[0] == '.');
         // The archive and its training file are judged by the caller, which knows what it passes on.
@@ -231,8 +250,16 @@ static void ReadyMechanism(StartupCacheMechanism mechanism, const char* archiveP
     }
 }
 
-void PrepareStartupCache(const char* runtimeHome, const char* digestText, const char* classPath,
-                           StartupCacheOptions* options) {
+static bool HasBaseArchive(const char* vmLibraryPath) {
+    char path[kWindowsPathSize];
+    FileEntryInfo found;
+    unsigned long error = 0;
+    return FormatBaseArchivePath(path, sizeof path, vmLibraryPath) && LookUpEntry(path, &found, &error) &&
+           found.attributes != kEntryAttributesInvalid && (found.attributes & kEntryAttributeFolder) == 0;
+}
+
+void PrepareStartupCache(const char* runtimeHome, const char* vmLibraryPath, const char* digestText,
+                         const char* classPath, StartupCacheOptions* options) {
     options->count = 0;
     char releasePath[kWindowsPathSize];
     if (!FormatPathText(releasePath, sizeof releasePath, "%s\\release", runtimeHome)) return;
@@ -244,15 +271,20 @@ void PrepareStartupCache(const char* runtimeHome, const char* digestText, const 
     if (mechanism == StartupCacheNone || !FormatArchiveKey(archiveKey, sizeof archiveKey, release, length, classPath)) {
         return;
     }
+    if (MechanismNeedsBaseArchive(mechanism) && !HasBaseArchive(vmLibraryPath)) return;
 
+    char exePath[kWindowsPathSize];
+    char exePathKey[kExePathKeyLength + 1];
+    if (!GetExePath(exePath, sizeof exePath) || !FormatExePathKey(exePathKey, sizeof exePathKey, exePath)) return;
     const char* folder = GetAppCacheFolder();
     char* baseName = GetExeBaseName();
     char archivePath[kWindowsPathSize];
     // A name that would be cut could be another application's archive: none then.
-    if (folder != nullptr && baseName != nullptr && FormatStartupArchiveName(archivePath, sizeof archivePath, folder, baseName,
-                                                        digestText, archiveKey, mechanism)) {
+    if (folder != nullptr && baseName != nullptr &&
+        FormatStartupArchiveName(archivePath, sizeof archivePath, folder, baseName, digestText, archiveKey,
+                                 exePathKey, mechanism)) {
         char finishedTemp[kWindowsPathSize] = "";
-        SweepArchiveFamily(folder, baseName, archivePath, finishedTemp, sizeof finishedTemp);
+        SweepArchiveFamily(folder, baseName, exePathKey, archivePath, finishedTemp, sizeof finishedTemp);
         ReadyMechanism(mechanism, archivePath, finishedTemp, options);
     }
     free(baseName);
@@ -280,7 +312,8 @@ static bool UserManagesArchive(int itemCount, char** items) {
     return false;
 }
 
-void FormLaunchStartupCacheOptions(int vmOptionCount, char** vmOptionItems, StartupCacheOptions* options) {
+void FormLaunchStartupCacheOptions(const char* vmLibraryPath, int vmOptionCount, char** vmOptionItems,
+                                   StartupCacheOptions* options) {
     options->count = 0;
     if (!g_launch.startupCacheMarked || UserManagesArchive(vmOptionCount, vmOptionItems)) return;
     const char* classPath = g_launch.classPath.text != nullptr ? g_launch.classPath.text : "";
@@ -292,6 +325,6 @@ void FormLaunchStartupCacheOptions(int vmOptionCount, char** vmOptionItems, Star
         if (!FormatApplicationKey(applicationKey, sizeof applicationKey, mainClass, classPath)) return;
         digestText = applicationKey;
     }
-    PrepareStartupCache(g_launch.runtimeHome.text != nullptr ? g_launch.runtimeHome.text : "", digestText, classPath,
-                          options);
+    PrepareStartupCache(g_launch.runtimeHome.text != nullptr ? g_launch.runtimeHome.text : "", vmLibraryPath,
+                        digestText, classPath, options);
 }

@@ -18,7 +18,7 @@ Wine object
     .env(extra=None) -> dict  Environment for a Wine process of this prefix (WINEPREFIX and
                               WINEDEBUG=-all always set; extra overrides; a None value removes).
     .run(exe, args=(), env=None, cwd=None, timeout=60, fatal_box=True, cmdline=None,
-         stdin=None, strace_to=None) -> Result
+         stdin=None, strace_to=None, unicode=False) -> Result
         exe: Linux path (str/Path) or Windows path str ("C:\\..", "Z:\\..", "X:\\.."). args: str
         (sent as cp1252) or bytes (sent as is); empty strings arrive as empty arguments.
         env: {name: str | bytes | None} set (None: removed) for the program only, on top of the
@@ -27,17 +27,22 @@ Wine object
         cwd: Linux or Windows path. stdin: file for the program's stdin (default NUL).
         strace_to: file for `strace -f` of the client side (the program's own process), read
         with FileTrace(path).calls().
+        unicode=True starts the program with CreateProcessW: str exe, args, cmdline and cwd are sent
+        as UTF-8 and arrive as Unicode, as from Explorer (not through the runner's code page).
         cmdline: raw command line (str/bytes) used instead of exe + args (exe is still the image
         started). fatal_box=True presses OK on every message box of the process and its children;
         False leaves them up (the run then hits its timeout). Raises RunTimeout (with the output
         so far) when the process is still running after `timeout` seconds; it is then killed.
     .start(same arguments, timeout=600) -> Running   background process
         Running.wait(timeout=None) -> Result, .poll() -> bool (finished?), .pid (Windows pid),
-        .boxes() -> boxes seen so far, .kill() (terminates the program with status 1; its own
-        children live on until the test's teardown kills the prefix's wineserver).
+        .boxes() -> boxes seen so far, .runner_log() -> Wine's output so far (the program's
+        WINEDEBUG channels, as they happen), .kill() (terminates the program with status 1; its
+        own children live on until the test's teardown kills the prefix's wineserver).
     .wine(args, env=None, timeout=60, check=True, stdin=None, cwd=None) -> subprocess.CompletedProcess
-        `wine ARGS...` in this prefix (e.g. ['reg', 'query', ...]), stdin a file; a start that
-        Wine failed to make (status 1, no output) is made once more.
+        `wine TOOL ARGS...` in this prefix for Wine's own tools only (WINE_TOOLS: reg, attrib, cmd,
+        ...; e.g. ['reg', 'query', ...]), stdin a file; a start that Wine failed to make (status 1,
+        no output) is made once more. Anything else, the launcher above all, goes through run() or
+        start(), which report its own status and never start it again.
     .reg_add(key, value, data, type='REG_SZ')   value None = the key's default value; data int
                                                 for REG_DWORD / REG_QWORD.
     .reg_delete(key, value=None)                deletes the value, or the whole key.
@@ -109,6 +114,8 @@ Arg = Union[str, bytes]
 # Bump when the template recipe changes so old cached templates are not reused.
 TEMPLATE_RECIPE = "win10+null-v1"
 WINE = shutil.which("wine") or "/usr/bin/wine"
+# Wine's own programs, which Wine.wine() runs; every other program goes through the status runner.
+WINE_TOOLS = frozenset({"attrib", "cmd", "msiexec", "reg", "regedit", "sc", "wineboot"})
 WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
 
 
@@ -343,6 +350,9 @@ class Running:
         self._proc = relaunch()
         self._started = time.monotonic()
         return True
+
+    def runner_log(self) -> str:
+        return self._runner_log()
 
     def _runner_log(self) -> str:
         log = self._dir / "runner.log"
@@ -812,12 +822,15 @@ class Wine:
     def wine(self, args: Sequence[str], env: Optional[dict] = None, timeout: float = 60,
              check: bool = True, stdin: Optional[PathLike] = None,
              cwd: Optional[PathLike] = None) -> subprocess.CompletedProcess:
+        tool = args[0].lower()
+        if (tool[:-4] if tool.endswith(".exe") else tool) not in WINE_TOOLS:
+            raise HarnessError(f"wine() runs Wine's own tools only, not {args[0]!r}: start programs with run()")
         cmd = [WINE, *args]
         r = _run_captured(cmd, self.env(env), timeout, stdin=stdin, cwd=cwd)
         # Under load Wine now and then fails to start a program at all: status 1 and not a byte of
-        # output, where Wine's tools print something when they fail. What runs here is safe to
-        # repeat, and a real failure fails again.
-        if r.returncode != 0 and not r.stdout and not r.stderr:
+        # output, where each of these tools prints something when it really fails. Only that start
+        # is made once more, and a real failure fails again.
+        if r.returncode == 1 and not r.stdout and not r.stderr:
             print(f"[e2e] Wine did not start {args[0]} (exit {r.returncode}); starting it again", file=sys.stderr)
             r = _run_captured(cmd, self.env(env), timeout, stdin=stdin, cwd=cwd)
         if check and r.returncode != 0:
@@ -827,18 +840,24 @@ class Wine:
     def start(self, exe: PathLike, args: Iterable[Arg] = (), env: Optional[dict] = None,
               cwd: Optional[PathLike] = None, timeout: float = 600, fatal_box: bool = True,
               cmdline: Optional[Arg] = None, stdin: Optional[PathLike] = None,
-              strace_to: Optional[PathLike] = None) -> Running:
+              strace_to: Optional[PathLike] = None, unicode: bool = False) -> Running:
         runner = require(helper_exe("run-status"), "e2e helper run-status.exe")
         self._runs += 1
         run_dir = self.work / f"run-{self._runs:03d}"
         run_dir.mkdir(parents=True)
         exe_win = self._win(exe)
-        lines = [f"exe {_to_bytes(exe_win).hex()}"]
-        lines += [f"arg {_to_bytes(a).hex()}" for a in args]
+
+        def text(value: Arg) -> bytes:
+            return value.encode() if unicode and isinstance(value, str) else _to_bytes(value)
+
+        lines = [f"exe {text(exe_win).hex()}"]
+        lines += [f"arg {text(a).hex()}" for a in args]
         if cmdline is not None:
-            lines.append(f"cmdline {_to_bytes(cmdline).hex()}")
+            lines.append(f"cmdline {text(cmdline).hex()}")
         if cwd is not None:
-            lines.append(f"cwd {_to_bytes(self._win(cwd)).hex()}")
+            lines.append(f"cwd {text(self._win(cwd)).hex()}")
+        if unicode:
+            lines.append("utf8 1")
         if stdin is not None:
             lines.append(f"stdin {_to_bytes(self._win(stdin)).hex()}")
         for name, value in (env or {}).items():
@@ -875,9 +894,9 @@ class Wine:
     def run(self, exe: PathLike, args: Iterable[Arg] = (), env: Optional[dict] = None,
             cwd: Optional[PathLike] = None, timeout: float = 60, fatal_box: bool = True,
             cmdline: Optional[Arg] = None, stdin: Optional[PathLike] = None,
-            strace_to: Optional[PathLike] = None) -> Result:
+            strace_to: Optional[PathLike] = None, unicode: bool = False) -> Result:
         return self.start(exe, args, env=env, cwd=cwd, timeout=timeout, fatal_box=fatal_box,
-                          cmdline=cmdline, stdin=stdin, strace_to=strace_to).wait()
+                          cmdline=cmdline, stdin=stdin, strace_to=strace_to, unicode=unicode).wait()
 
     # -- registry --
 

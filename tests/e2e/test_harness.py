@@ -205,17 +205,17 @@ def test_background_start_wait_and_kill(wine, probe):
     assert time.monotonic() - started < 30
 
 
-def flaky_wine(tmp_path, failures: int, only: str = "") -> str:
-    """A stand-in for the wine command that exits 1 without a word `failures` times, as Wine now and
-    then does before the runner even starts, and then runs the real one. With `only`, just the
-    commands holding that text fail and are counted."""
+def flaky_wine(tmp_path, failures: int, only: str = "", status: int = 1) -> str:
+    """A stand-in for the wine command that exits with `status` (1: as Wine now and then does before
+    the runner even starts) without a word `failures` times, and then runs the real one. With
+    `only`, just the commands holding that text fail and are counted."""
     script = tmp_path / "flaky-wine"
     count = tmp_path / "flaky-count"
     script.write_text(f"""#!/bin/sh
 case "$*" in *{only}*) ;; *) exec {harness.WINE} "$@" ;; esac
 n=$(cat {count} 2>/dev/null || echo 0)
 echo $((n + 1)) > {count}
-[ "$n" -lt {failures} ] && exit 1
+[ "$n" -lt {failures} ] && exit {status}
 exec {harness.WINE} "$@"
 """)
     script.chmod(0o755)
@@ -244,6 +244,31 @@ def test_wine_tool_that_wine_failed_to_start_is_run_once_more(wine, tmp_path, mo
     wine.reg_add(r"HKCU\Software\QuorviaE2E", "flaky", "ran")
     assert (tmp_path / "flaky-count").read_text().strip() == "2"
     assert wine.reg_query(r"HKCU\Software\QuorviaE2E", "flaky") == "ran"
+
+
+def test_only_status_1_of_a_wine_tool_is_taken_for_a_failed_start_and_programs_need_the_runner(
+        wine, probe, tmp_path, monkeypatch):
+    # Status 3 without a word is what the program did, not Wine failing to start it.
+    monkeypatch.setattr(harness, "WINE", flaky_wine(tmp_path, failures=1, status=3))
+    assert wine.wine(["reg", "add", r"HKCU\Software\QuorviaE2E", "/f"], check=False).returncode == 3
+    assert (tmp_path / "flaky-count").read_text().strip() == "1"
+    # A program under test is never started through wine(), whose start may be made twice.
+    for program in (str(probe), "probe.exe", wine.to_windows(probe)):
+        with pytest.raises(harness.HarnessError):
+            wine.wine([program, "--exit", "0"])
+    assert (tmp_path / "flaky-count").read_text().strip() == "1"
+
+
+def test_unicode_start_hands_a_folder_and_arguments_outside_the_code_page_over(wine, probe, tmp_path):
+    folder = tmp_path / "日本語"
+    folder.mkdir()
+    shutil.copy(probe, folder / "probe.exe")
+    r = wine.run(folder / "probe.exe", ["--module", "--args", "--", "é€"], cwd=folder, unicode=True)
+    assert r.status == 0, r
+    lines = report(r)
+    # The probe reads them through its ANSI code page (1252): the folder's characters are not in it.
+    assert lines["module"][0].endswith("\\???\\probe.exe"), lines["module"]
+    assert lines["arg"][-1].split(" ")[1] == "e980"
 
 
 def test_runner_that_never_starts_is_an_error(wine, probe, tmp_path, monkeypatch):

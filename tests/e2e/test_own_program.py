@@ -38,9 +38,9 @@ def make_icon(tmp_path):
 def exe_details(wine, exe, sizes=()):
     """Lines the exe-details helper prints for `exe`."""
     helper = require(helper_exe("exe-details"), "e2e helper exe-details.exe")
-    r = wine.wine([str(helper), wine.to_windows(exe), *map(str, sizes)], check=False)
-    assert r.returncode == 0, r
-    return cp1252_decode(r.stdout).replace("\r\n", "\n").splitlines()
+    r = wine.run(helper, [wine.to_windows(exe), *map(str, sizes)])
+    assert r.status == 0, r
+    return r.stdout_text.replace("\r\n", "\n").splitlines()
 
 
 def version_strings(lines):
@@ -224,11 +224,11 @@ def test_utf8_exe_gets_its_folder_arguments_and_class_path_intact(wine, tmp_path
     exe = make_app(folder, name="App", utf8=True, main_class="com.example.App", jar_path="app.jar")
     env, trace = traced_env(wine, tmp_path)
     arguments = ["日本", "€😀", "café"]
-    # Started by Wine from a UTF-8 locale, so that the command line is Unicode; a Windows runner
-    # would pass it through its own ANSI code page first.
-    run = wine.wine([str(exe), *arguments], cwd=folder, env=env, check=False)
+    # Started with a Unicode command line, as from Explorer; an ANSI start would pass it through the
+    # runner's own code page first.
+    run = wine.run(exe, arguments, cwd=folder, env=env, unicode=True)
     printed = (run.stdout + run.stderr).decode("utf-8", "replace")
-    assert run.returncode == 0, printed
+    assert run.status == 0, printed
     main = trace.one("main")
     assert main["args"] == arguments, printed
     assert main["args_hex"] == [argument.encode().hex() for argument in arguments]

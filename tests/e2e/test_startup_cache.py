@@ -45,7 +45,7 @@ def archive_prefix(name):
 
 
 # "{A}" stands for the archive's path without its extension: the cache folder, the exe's base name,
-# the jar's digest and the runtime key.
+# the jar's digest, the runtime key and the exe's path key.
 @pytest.mark.parametrize("release, first, second", [
     ("11.0.22", [], []),
     ("17.0.9", [r"-XX:ArchiveClassesAtExit={A}\.jsa\.\d+\.tmp"], [r"-XX:SharedArchiveFile={A}\.jsa"]),
@@ -56,7 +56,7 @@ def archive_prefix(name):
 def test_release_version_chooses_the_options_and_the_second_start_maps_the_archive(
         wine, tmp_path, unique_name, release, first, second):
     exe = app(tmp_path, unique_name, release)
-    stem = re.escape(archive_prefix(unique_name)) + r"\d+-[0-9a-f]{16}"
+    stem = re.escape(archive_prefix(unique_name)) + r"\d+-[0-9a-f]{16}\.[0-9a-f]{8}"
 
     def matches(options, patterns):
         return len(options) == len(patterns) and all(
@@ -113,3 +113,42 @@ def test_link_at_the_archive_name_is_neither_mapped_nor_written_through(wine, tm
     assert archive_options(trace) == []
     assert archive.is_symlink()
     assert outside.read_bytes() == whole
+
+
+def test_java17_runtime_without_its_base_archive_gets_no_archive_options_and_starts(wine, tmp_path, unique_name):
+    # A jlink image made without --generate-cds-archive: HotSpot 17 would refuse -XX:ArchiveClassesAtExit.
+    exe = app(tmp_path, unique_name, "17.0.9")
+    for vm in ("server", "client"):
+        (tmp_path / "jre" / "bin" / vm / "classes.jsa").unlink()
+    for label in ("first", "second"):
+        trace = start(wine, exe, tmp_path, label)
+        assert archive_options(trace) == [], label
+        assert trace.one("create")["base_archive"] is False
+    assert not list(harness_cache(wine).glob(f"{unique_name}.*.jsa*"))
+    # The stand-in refuses the option there as HotSpot does, so the launcher's leaving it out counts.
+    own = make_app(tmp_path / "own", name=unique_name + "o", classes=require(harness.test_app("app.jar")),
+                   main_class="com.example.App", vm_options="-XX:ArchiveClassesAtExit=C:\\own.jsa")
+    (tmp_path / "own" / "jre" / "release").write_text('JAVA_VERSION="17.0.9"\n')
+    (tmp_path / "own" / "jre" / "bin" / "server" / "classes.jsa").unlink()
+    refused = wine.run(own, cwd=tmp_path)
+    assert refused.status == 1, refused
+    assert "DynamicDumpSharedSpaces is unsupported when base CDS archive is not loaded" in refused.stderr_text
+
+
+def test_two_exes_of_one_name_in_two_folders_each_map_their_own_archive(wine, tmp_path, unique_name):
+    # Two installations of the same application, each with a runtime build of its own.
+    exes = []
+    for folder, build in (("one", "25+36"), ("two", "25.0.1+8")):
+        exe = app(tmp_path / folder, unique_name, "25")
+        (tmp_path / folder / "jre" / "release").write_text(f'JAVA_VERSION="25"\nJAVA_RUNTIME_VERSION="{build}"\n')
+        exes.append((folder, exe))
+    for run in ("first", "second"):
+        for folder, exe in exes:
+            trace = start(wine, exe, tmp_path / folder, run)
+            [option] = archive_options(trace)
+            if run == "first":
+                assert option.startswith("-XX:AOTCacheOutput="), (folder, option)
+            else:
+                assert option.startswith("-XX:AOTCache="), (folder, option)
+                assert [event["mapped"] for event in trace.events("archive")] == [True], folder
+    assert len(list(harness_cache(wine).glob(f"{unique_name}.*.aot"))) == 2

@@ -88,7 +88,18 @@ WIN_HELPER_CPP = r"""
 #include <string.h>
 // "list PATTERN": the names FindFirstFileA/FindNextFileA give, one a line, in their order.
 // "splash": whether a visible window of the launcher splash's class exists, waiting up to 20 s.
-// "click": the same wait, then a left click (through the input system) in that window's middle.
+// "click PATTERN": the same wait, then a left click (through the input system) in that window's
+// middle; "clicked N" with the number of entries matching PATTERN then, and "gone N" with their
+// number once the window is gone (waiting up to 180 s).
+static int count(const char* pattern) {
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA(pattern, &d);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int n = 0;
+    do n += strcmp(d.cFileName, ".") != 0 && strcmp(d.cFileName, "..") != 0; while (FindNextFileA(h, &d));
+    FindClose(h);
+    return n;
+}
 int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "list") == 0) {
         WIN32_FIND_DATAA d;
@@ -102,13 +113,15 @@ int main(int argc, char** argv) {
         HWND w = NULL;
         while ((w = FindWindowExA(NULL, w, "SplashWindowClass", NULL)) != NULL) {
             if (!IsWindowVisible(w)) continue;
-            if (argc == 2 && strcmp(argv[1], "click") == 0) {
+            if (argc == 3 && strcmp(argv[1], "click") == 0) {
                 RECT r;
                 GetWindowRect(w, &r);
                 SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
                 mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
                 mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
-                printf("clicked\n");
+                printf("clicked %d\n", count(argv[2]));
+                for (int waited = 0; IsWindow(w) && waited < 180000; waited += 10) Sleep(10);
+                printf("gone %d\n", IsWindow(w) ? -1 : count(argv[2]));
                 return 0;
             }
             printf("splash 1\n");
@@ -337,6 +350,10 @@ def test_sixteen_starts_on_an_empty_mirror_all_reach_main(wine, tmp_path, unique
     assert_mirror_equals(app.source, app.sync)
 
 
+# A later start's wait for the first instance's mirror (120 s), as Wine's relay trace shows the call.
+WAIT_FOR_FIRST_INSTANCE = re.compile(r"Call (?:KERNEL32|KERNELBASE)\.WaitForSingleObject\([0-9a-f]+,0001d4c0\)")
+
+
 def test_first_instance_killed_while_mirroring_lets_the_waiting_start_go_on_at_once(wine, tmp_path, unique_name):
     # The filler lists after libs, so the jars are in the mirror well before the kill.
     files = sample_files()
@@ -347,8 +364,13 @@ def test_first_instance_killed_while_mirroring_lets_the_waiting_start_go_on_at_o
     deadline = time.monotonic() + 120
     while time.monotonic() < deadline and not (filler.exists() and len(os.listdir(filler)) > 20):
         time.sleep(0.05)
-    second, trace = app.start(timeout=300)
-    time.sleep(2)  # the later start is now waiting for the first one's mirror
+    # Only that call is traced, in the later start only.
+    wine.reg_add(r"HKCU\Software\Wine\Debug", "RelayInclude", "KERNEL32.WaitForSingleObject;KERNELBASE.WaitForSingleObject")
+    second, trace = app.start(env={"WINEDEBUG": "+relay"}, timeout=300)
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline and not second.poll() and not WAIT_FOR_FIRST_INSTANCE.search(second.runner_log()):
+        time.sleep(0.05)
+    assert WAIT_FOR_FIRST_INSTANCE.search(second.runner_log()), "the later start never waited for the first one"
     assert not first.poll() and len(os.listdir(filler)) < 4000, "the mirror ended before the kill"
     first.kill()
     killed_at = time.monotonic()
@@ -489,9 +511,11 @@ def test_no_runtime_anywhere_shows_the_splash_while_the_mirror_is_refreshed(wine
     assert_mirror_equals(app.source, app.sync)
 
 
-def test_click_on_the_splash_while_the_mirror_runs_does_not_stop_the_launch(wine_x11, tmp_path, unique_name, win_helper):
+def test_click_on_the_splash_while_the_mirror_runs_leaves_it_up_until_the_mirror_is_done(
+        wine_x11, tmp_path, unique_name, win_helper):
     # A real click through the X server. The main thread pumps no messages while it mirrors, so the
-    # click waits in the queue until the splash is closed; what counts is that nothing stops.
+    # click never reaches the splash's window procedure (which would close it): the splash stays up
+    # until the launcher closes it after the mirror, and the launch goes on.
     wine = wine_x11
     files = sample_files()
     files.update({f"zfiller/f{i:04}.txt": b"x" for i in range(4000)})
@@ -499,11 +523,10 @@ def test_click_on_the_splash_while_the_mirror_runs_does_not_stop_the_launch(wine
     app.exe = make_app(tmp_path / "exe", name=unique_name, runtime=False, sync_path=app.unc,
                        main_class="com.example.App", splash=harness.repo_root() / "tests/e2e/data/splash/splash.png")
     running, trace = app.start(timeout=180)
-    clicked = wine.run(win_helper, ["click"]).stdout_text.strip()
-    filler = app.sync / "zfiller"
-    mirroring = not running.poll() and (not filler.exists() or len(os.listdir(filler)) < 4000)
+    seen = wine.run(win_helper, ["click", app.sync_win + "\\zfiller\\*"], timeout=240).stdout_text.split()
     result = running.wait()
-    assert clicked == "clicked" and mirroring, (clicked, "the mirror ended before the click")
+    assert seen[:1] == ["clicked"] and int(seen[1]) < 4000, (seen, "the mirror ended before the click")
+    assert seen[2:] == ["gone", "4000"], (seen, "the splash went before the mirror was done")
     assert result.status == 0, result
     assert result.fatal_boxes == []
     assert trace.one("main")["class"] == "com/example/App"

@@ -7,6 +7,8 @@ Exit status 77 (a skip) when the runtime named by --libjvm is not installed.
 """
 import argparse
 import os
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -330,6 +332,65 @@ def run_startup_cache(args, env, work):
     return 0
 
 
+def runtime_without_base_archive(libjvm, work):
+    """A copy of libjvm's runtime without its base class-data archives (lib/server/classes*.jsa), as a
+    jlink image made without --generate-cds-archive is. Every other file is a link to the original,
+    but libjvm.so is a real copy: HotSpot looks for its home and the base archive beside the library's
+    resolved path."""
+    libjvm = os.path.realpath(libjvm)
+    home = os.path.dirname(os.path.dirname(os.path.dirname(libjvm)))
+    copy = os.path.join(work, "runtime-without-base-archive")
+    for folder, subfolders, names in os.walk(home):
+        target = os.path.join(copy, os.path.relpath(folder, home))
+        os.makedirs(target)
+        for name in subfolders + names:
+            source = os.path.join(folder, name)
+            if name.startswith("classes") and name.endswith(".jsa"):
+                continue
+            if source == libjvm:
+                shutil.copy2(source, os.path.join(target, name))
+            elif os.path.islink(source) or not os.path.isdir(source):
+                os.symlink(source, os.path.join(target, name))
+        subfolders[:] = [name for name in subfolders if not os.path.islink(os.path.join(folder, name))]
+    copied = os.path.join(copy, os.path.relpath(libjvm, home))
+    assert not any(name.endswith(".jsa") for name in os.listdir(os.path.dirname(copied)))
+    return copied
+
+
+def run_startup_cache_without_base_archive(args, env, work):
+    """Java 13 to 18 refuse to start with -XX:ArchiveClassesAtExit when the runtime has no base archive,
+    so the launcher's options must leave a dynamic archive out there; the AOT cache of 25 needs none."""
+    jar = os.path.join(work, "app.jar")
+    with zipfile.ZipFile(jar, "w") as archive:
+        for folder, _, names in os.walk(args.classes):
+            for name in names:
+                path = os.path.join(folder, name)
+                archive.write(path, os.path.relpath(path, args.classes))
+    libjvm = runtime_without_base_archive(args.libjvm, work)
+    done = subprocess.run([args.driver, libjvm, jar, work, "startup_cache"], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, env=env, cwd=work, timeout=TIMEOUT_SECONDS)
+    o = Outcome("startup_cache_without_base_archive", done.returncode, done.stdout, done.stderr)
+    for marker in ("A fatal error has been detected", "UNREACHABLE", "CREATE failed", "DynamicDumpSharedSpaces"):
+        o.check(marker not in o.out + o.err, "output contains %r" % marker)
+    options = archive_options(o)
+    with open(os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(libjvm))), "release")) as release:
+        version = int(re.search(r'^JAVA_VERSION="(\d+)', release.read(), re.M).group(1))
+    if version <= 18:
+        o.check(options == [], "archive options without a base archive: %r" % options)
+    else:
+        o.check(len(options) == 1 and options[0].startswith("-XX:AOTCacheOutput="), "options: %r" % options)
+    o.has_line("MAIN hs.app.Args count=1 thread=main")
+    o.has_line("RUN status=0")
+    o.status(0)
+    if o.failures:
+        print("--- stdout\n%s--- stderr\n%s---" % (o.out[-6000:], o.err[-3000:]))
+        for failure in o.failures:
+            print("FAIL %s: %s" % (o.scenario, failure))
+        return 1
+    print("PASS startup_cache_without_base_archive (Java %d, options %r)" % (version, options))
+    return 0
+
+
 # Scenarios that run in the ISO-8859-1 locale; every other one runs in C.UTF-8.
 LATIN1_SCENARIOS = {"args_latin1", "args_platform_latin1", "forward_during_main"}
 
@@ -354,7 +415,8 @@ CHECKS = {
     "second_instance": check_second_instance,
 }
 # Scenarios of several driver runs, each judged by its own function.
-SEQUENCES = {"startup_cache": run_startup_cache}
+SEQUENCES = {"startup_cache": run_startup_cache,
+             "startup_cache_without_base_archive": run_startup_cache_without_base_archive}
 
 
 def main():

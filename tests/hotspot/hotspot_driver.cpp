@@ -123,8 +123,13 @@ int RunStartupCacheStart(const char* libjvm, const char* jar, const std::string&
     g_launch.mainClassName = "hs.app.Args";
     AssignGrowableString(&g_launch.classPath, jar);
 
+    // The portable code forms Windows paths; native_edges.cpp turns them back.
+    std::string vmLibrary = libjvm;
+    for (char& c : vmLibrary) {
+        if (c == '/') c = '\\';
+    }
     static StartupCacheOptions archiveOptions;
-    FormLaunchStartupCacheOptions(0, nullptr, &archiveOptions);
+    FormLaunchStartupCacheOptions(vmLibrary.c_str(), 0, nullptr, &archiveOptions);
     for (int i = 0; i < archiveOptions.count; i++) {
         // Windows paths: the backslash is the separator there, as '/' is here.
         for (char* at = archiveOptions.text[i]; *at != '\0'; at++) {

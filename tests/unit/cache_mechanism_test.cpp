@@ -25,7 +25,8 @@ std::string ArchiveName(const std::string& digest, const std::string& release, S
     char key[64];
     EXPECT_TRUE(FormatArchiveKey(key, sizeof key, release.data(), release.size(), ""));
     std::vector<char> buffer(size, 'x');
-    bool formed = FormatStartupArchiveName(buffer.data(), size, "C:\\cache", "App", digest.c_str(), key, mechanism);
+    bool formed =
+        FormatStartupArchiveName(buffer.data(), size, "C:\\cache", "App", digest.c_str(), key, "0123abcd", mechanism);
     return formed ? std::string(buffer.data()) : "refused:" + std::string(buffer.data());
 }
 
@@ -86,7 +87,7 @@ TEST(StartupCacheTest, ArchiveNameDiffersByDigestAndByRuntimeBuild) {
     // The key must not change with the launcher's version, or an update would orphan every archive:
     // FNV-1a (64 bits) of "a" is 0xaf63dc4c8601ec8c.
     EXPECT_EQ(ArchiveName(kDigest, "a", StartupCacheAutoArchive),
-              "C:\\cache\\App.0123456789ABCDEF0123456789ABCDEF.0-af63dc4c8601ec8c.jsa");
+              "C:\\cache\\App.0123456789ABCDEF0123456789ABCDEF.0-af63dc4c8601ec8c.0123abcd.jsa");
     const std::string release17 = "JAVA_VERSION=\"17.0.9\"\nJAVA_RUNTIME_VERSION=\"17.0.9+9\"\n";
     const std::string rebuilt17 = "JAVA_VERSION=\"17.0.9\"\nJAVA_RUNTIME_VERSION=\"17.0.9+10\"\n";
     const std::string name = ArchiveName(kDigest, release17, StartupCacheDynamicArchive);
@@ -97,6 +98,20 @@ TEST(StartupCacheTest, ArchiveNameDiffersByDigestAndByRuntimeBuild) {
     EXPECT_EQ(aot.substr(0, aot.size() - 4), name.substr(0, name.size() - 4));
     EXPECT_EQ(aot.substr(aot.size() - 4), ".aot");
     EXPECT_EQ(ArchiveName(kDigest, release17, StartupCacheNone), "refused:");
+}
+
+TEST(StartupCacheTest, ExePathKeyIgnoresLetterCaseAndTellsFoldersApart) {
+    auto key = [](const char* path) {
+        char text[kExePathKeyLength + 1];
+        return FormatExePathKey(text, sizeof text, path) ? std::string(text) : std::string("refused");
+    };
+    // Stable across launcher versions, or an update would orphan every archive: the low 32 bits of
+    // FNV-1a (64 bits) of the path in capitals ("A": 0xaf63fc4c860222ec).
+    EXPECT_EQ(key("a"), "860222ec");
+    EXPECT_EQ(key("C:\\Apps\\One\\App.exe"), key("c:\\apps\\one\\APP.EXE"));
+    EXPECT_NE(key("C:\\Apps\\One\\App.exe"), key("C:\\Apps\\Two\\App.exe"));
+    char cut[kExePathKeyLength];
+    EXPECT_FALSE(FormatExePathKey(cut, sizeof cut, "a"));
 }
 
 TEST(StartupCacheTest, ArchiveNameThatWouldBeCutIsRefused) {

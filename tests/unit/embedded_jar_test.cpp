@@ -218,6 +218,24 @@ TEST_F(EmbeddedCacheTest, FileOfAnotherAccountUnderADigestOfAnyOtherFormIsReplac
     EXPECT_EQ(g_fakeRuntime.writeReplaced, std::vector<bool>{true});
 }
 
+TEST_F(EmbeddedCacheTest, FileOfSystemOrAdministratorsIsTrustedAndOneOfAnUnreadableOwnerIsReplaced) {
+    const struct {
+        EntryOwner owner;
+        bool trusted;
+    } cases[] = {{OwnerSystem, true}, {OwnerAdministrators, true}, {OwnerUnreadable, false}, {OwnerOther, false}};
+    for (const auto& c : cases) {
+        SetUp();
+        SetFakeResource("MD5-SUM", 6000, DigestOf(kJar));
+        SetFakeResource("CLASSES", 1000, kJar);
+        std::string name = NameFor(DigestOf(kJar));
+        g_fakeRuntime.existingPaths.insert(name);
+        g_fakeRuntime.writtenFiles[name] = "planted";  // what a trusted owner put there is used as it is
+        g_fakeRuntime.owners[name] = c.owner;
+        EXPECT_EQ(Run(), name) << c.owner;
+        EXPECT_EQ(g_fakeRuntime.writtenFiles[name], c.trusted ? "planted" : kJar) << c.owner;
+    }
+}
+
 TEST_F(EmbeddedCacheTest, FileOfAnotherAccountThatCannotBeReplacedEndsTheLaunch) {
     SetFakeResource("MD5-SUM", 6000, DigestOf(kJar));
     SetFakeResource("CLASSES", 1000, kJar);

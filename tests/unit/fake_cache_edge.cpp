@@ -32,6 +32,8 @@ void RemoveOrphanCacheTemps() { g_fakeRuntime.orphanSweeps++; }
 CacheFileProbe ProbeCacheFile(const char* path) {
     if (g_fakeRuntime.links.count(path) > 0) return {EntryLink, OwnerCurrentUser};
     if (g_fakeRuntime.existingPaths.count(path) == 0) return {EntryAbsent, OwnerUnreadable};
+    auto owner = g_fakeRuntime.owners.find(path);
+    if (owner != g_fakeRuntime.owners.end()) return {EntryPresent, owner->second};
     return {EntryPresent, g_fakeRuntime.foreignOwned.count(path) > 0 ? OwnerOther : OwnerCurrentUser};
 }
 
@@ -52,6 +54,7 @@ bool WriteCacheFile(const char* path, const void* bytes, size_t size, bool repla
     g_fakeRuntime.writtenFiles[path] = std::string(static_cast<const char*>(bytes), size);
     g_fakeRuntime.existingPaths.insert(path);
     g_fakeRuntime.foreignOwned.erase(path);
+    g_fakeRuntime.owners.erase(path);
     g_fakeRuntime.links.erase(path);
     return true;
 }

@@ -181,6 +181,8 @@ FakeNode* FsNode(const std::string& path) {
 
 bool FsExists(const std::string& path) { return FsNode(path) != nullptr; }
 
+EntryOwner FsOwner(const FakeNode& node) { return node.foreignOwner ? OwnerOther : node.owner; }
+
 void FsRemove(const std::string& path) {
     std::string key = FsKey(path);
     for (auto it = g_fs.nodes.begin(); it != g_fs.nodes.end();) {
@@ -308,7 +310,7 @@ CopyTargetProbe ProbeCopyTarget(const char* path) {
     probe.sizeLow = static_cast<uint32_t>(node->second.content.size());
     probe.timeRead = true;
     probe.lastWriteTime = node->second.lastWriteTime;
-    probe.owner = node->second.foreignOwner ? OwnerOther : OwnerCurrentUser;
+    probe.owner = FsOwner(node->second);
     return probe;
 }
 
@@ -344,6 +346,7 @@ bool CopyThroughTemp(const char* source, const char* temp, const char* target) {
         copy.undeletable = false;
         copy.link = false;
         copy.foreignOwner = false;
+        copy.owner = OwnerCurrentUser;
         if (existing != g_fs.nodes.end()) {
             copy.name = existing->second.name;
             copy.order = existing->second.order;
@@ -403,7 +406,7 @@ EntryOwner QueryEntryOwner(const char* path) {
     auto node = g_fs.nodes.find(key);
     if (node != g_fs.nodes.end() && node->second.link) node = g_fs.nodes.find(node->second.linkTarget);
     if (node == g_fs.nodes.end()) return OwnerUnreadable;
-    return node->second.foreignOwner ? OwnerOther : OwnerCurrentUser;
+    return FsOwner(node->second);
 }
 
 unsigned long GetOwnProcessId() { return g_fs.ownProcessId; }
@@ -444,7 +447,7 @@ FolderSecurity QueryFolderSecurity(const char* path) {
         security.kind = FolderNotAFolder;
         return security;
     }
-    security = {FolderReal, node->second.foreignOwner ? OwnerOther : OwnerCurrentUser, node->second.othersMayWrite,
+    security = {FolderReal, FsOwner(node->second), node->second.othersMayWrite,
                 node->second.userMayWrite};
     g_fs.heldFolder = key;
     return security;
@@ -514,6 +517,7 @@ WholeFileReadResult ReadWholeFileOnce(const char* path, size_t limit, void** byt
 bool ReadFileHead(const char* path, void* buffer, size_t size, size_t* got) {
     Touch(path);
     g_fs.ops.push_back(std::string("head ") + path);
+    g_fs.headReads.emplace_back(path, size);
     *got = 0;
     const FakeNode* node = PlainFileAt(Resolve(FsKey(path)));
     if (node == nullptr) return false;
@@ -557,6 +561,12 @@ bool MoveEntry(const char* from, const char* to) {
     std::string toKey = FsKey(to);
     auto parent = g_fs.nodes.find(ParentKey(toKey));
     if (g_fs.nodes.count(fromKey) == 0 || g_fs.nodes.count(toKey) > 0 || parent == g_fs.nodes.end()) return false;
+    // Windows refuses to rename a file, or a folder with a file below it, that another process
+    // (a VM of another session, a virus scanner) holds open.
+    for (const auto& node : g_fs.nodes) {
+        bool below = node.first == fromKey || node.first.compare(0, fromKey.size() + 1, fromKey + "\\") == 0;
+        if (below && node.second.heldOpen) return false;
+    }
     std::map<std::string, FakeNode> moved;
     for (auto it = g_fs.nodes.begin(); it != g_fs.nodes.end();) {
         if (it->first == fromKey || it->first.compare(0, fromKey.size() + 1, fromKey + "\\") == 0) {
@@ -581,5 +591,6 @@ bool WriteFileThroughTemp(const char* temp, const char* path, const void* bytes,
     FakeNode& node = NewNode(key, LastPart(path), false);
     node.content.assign(static_cast<const char*>(bytes), size);
     node.foreignOwner = false;
+    node.owner = OwnerCurrentUser;
     return true;
 }

@@ -6,7 +6,10 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "files/entry_owner.h"
 
 struct FakeNode {
     std::string name;  // as created (case kept)
@@ -24,6 +27,9 @@ struct FakeNode {
     bool othersMayWrite = false;     // a folder whose DACL lets another account change it
     bool userMayWrite = true;        // a folder the current user may add entries to
     bool privateFolder = false;      // made by MakePrivateFolder
+    // Any owner Windows reports (files an elevated start wrote belong to Administrators); foreignOwner
+    // set means OwnerOther (FsOwner reads both).
+    EntryOwner owner = OwnerCurrentUser;
     uint64_t order = 0;
 };
 
@@ -73,6 +79,8 @@ struct FakeFileSystem {
     std::string heldFolder;
     bool randomAvailable = true;
     unsigned randomCounter = 0;
+    // Each head read: the path and the size asked for.
+    std::vector<std::pair<std::string, size_t>> headReads;
     // Called after each copy with its source path: a share that changes under a refresh.
     std::function<void(const std::string&)> afterCopy;
 };
@@ -87,6 +95,7 @@ void FsAddFolder(const std::string& path);  // with missing parents
 void FsAddFile(const std::string& path, const std::string& content, uint64_t lastWriteTime);
 void FsAddLink(const std::string& path, const std::string& target, bool toFolder);
 bool FsExists(const std::string& path);
+EntryOwner FsOwner(const FakeNode& node);
 FakeNode* FsNode(const std::string& path);
 void FsRemove(const std::string& path);  // with everything below it
 // Names of the direct children of a folder, in listing order.

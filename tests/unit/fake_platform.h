@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "files/entry_owner.h"
+
 // Stand-ins for the base edge and the configuration edge, and the cache folder's name.
 struct FakePlatform {
     // base/base_edge.h
@@ -61,6 +63,7 @@ struct FakeRuntimeAndCache {
     // Cache files: contents by path (written or planted; existingPaths says which are there).
     std::map<std::string, std::string> writtenFiles;
     std::set<std::string> foreignOwned;  // owned by another account
+    std::map<std::string, EntryOwner> owners;  // any other owner than the current user, by path
     std::set<std::string> links;         // a link stands at the name
     std::vector<bool> writeReplaced;     // the replace flag of each WriteCacheFile
     int digestChecks = 0;

@@ -14,7 +14,7 @@ StartupCacheProbe ProbeStartupCacheFile(const char* path) {
     if (node->heldOpen) return {EntryPresent, OwnerCurrentUser, false, false};
     bool magic = HasStartupArchiveMagic(reinterpret_cast<const unsigned char*>(node->content.data()),
                                         node->content.size());
-    return {EntryPresent, node->foreignOwner ? OwnerOther : OwnerCurrentUser, true, magic};
+    return {EntryPresent, FsOwner(*node), true, magic};
 }
 
 bool MoveArchiveIntoPlace(const char* from, const char* to) {
@@ -27,5 +27,6 @@ bool MoveArchiveIntoPlace(const char* from, const char* to) {
     FsRemove(to);
     FsAddFile(to, moved.content, moved.lastWriteTime);
     FsNode(to)->foreignOwner = moved.foreignOwner;
+    FsNode(to)->owner = moved.owner;
     return true;
 }

@@ -208,6 +208,22 @@ TEST_F(JarCopyTest, CopyOfAnotherAccountIsCopiedAgainWhateverItsSizeAndTime) {
     EXPECT_FALSE(FsNode(kCopy)->foreignOwner);
 }
 
+TEST_F(JarCopyTest, CopyOfSystemOrAdministratorsIsTrustedAndOneOfAnUnreadableOwnerIsCopiedAgain) {
+    const struct {
+        EntryOwner owner;
+        bool trusted;
+    } cases[] = {{OwnerSystem, true}, {OwnerAdministrators, true}, {OwnerUnreadable, false}, {OwnerOther, false}};
+    for (const auto& c : cases) {
+        SetUp();
+        FsAddFile(kNetworkJar, "jar bytes", 77);
+        Run();
+        FsNode(kCopy)->content = "evil byte";  // same size and time as the network jar
+        FsNode(kCopy)->owner = c.owner;
+        EXPECT_EQ(kCopy, Run()) << c.owner;
+        EXPECT_EQ(c.trusted ? "evil byte" : "jar bytes", FsNode(kCopy)->content) << c.owner;
+    }
+}
+
 TEST_F(JarCopyTest, CopyOfAnotherAccountThatCannotBeReplacedEndsTheLaunch) {
     FsAddFile(kNetworkJar, "jar bytes", 77);
     Run();

@@ -337,9 +337,17 @@ TEST_F(SyncMirrorTest, HiddenAndSystemFilesAreMirroredLikeAnyOther) {
 // libs jars go on the class path (owners checked), and nothing is copied or removed.
 TEST_F(SyncMirrorTest, UnreachableSourceStartsFromTheMirrorAsItIs) {
     MakeSampleSource();
-    Mirror();
+    g_fs.unreachable[FsKey(kSource)] = 53;
+    Mirror();  // a first start, with no mirror yet
+    EXPECT_EQ((std::vector<std::string>{std::string(kCache) + "\\App", kSync}), g_fs.madeFolders);
+    EXPECT_TRUE(FsTree(kSync).empty());
+    EXPECT_TRUE(g_fs.copies.empty());
+    // A mirror made while the share was there is left as it is.
+    g_fs.unreachable.clear();
+    MirrorAgain();
     g_fs.unreachable[FsKey(kSource)] = 53;
     MirrorAgain();
+    EXPECT_TRUE(g_fs.madeFolders.empty());
     EXPECT_TRUE(g_fs.copies.empty());
     EXPECT_TRUE(g_fs.deletes.empty());
     EXPECT_TRUE(g_fs.removedFolders.empty());
@@ -679,6 +687,23 @@ TEST_F(SyncMirrorTest, CodeOfAnotherAccountListedAsUnchangedIsCopiedAgain) {
     EXPECT_TRUE(FsNode(Mir("app.properties"))->foreignOwner);
     EXPECT_EQ(1u, g_fs.copies.size());
     EXPECT_FALSE(MirrorKeptForeignCode());
+}
+
+TEST_F(SyncMirrorTest, CodeOfSystemOrAdministratorsIsTrustedAndOneOfAnUnreadableOwnerIsCopiedAgain) {
+    const struct {
+        EntryOwner owner;
+        bool trusted;
+    } cases[] = {{OwnerSystem, true}, {OwnerAdministrators, true}, {OwnerUnreadable, false}, {OwnerOther, false}};
+    for (const auto& c : cases) {
+        SetUp();
+        MakeSampleSource();
+        Mirror();
+        FsNode(Mir("libs\\core.jar"))->content = "evil jar";  // same size and time as the source's
+        FsNode(Mir("libs\\core.jar"))->owner = c.owner;
+        MirrorAgain();
+        EXPECT_EQ(c.trusted ? "evil jar" : "core jar", FsNode(Mir("libs\\core.jar"))->content) << c.owner;
+        EXPECT_FALSE(MirrorKeptForeignCode()) << c.owner;
+    }
 }
 
 TEST_F(SyncMirrorTest, CodeOfAnotherAccountThatCannotBeReplacedIsReported) {

@@ -18,6 +18,8 @@ namespace {
 const char kCache[] = "C:\\PD\\cache";
 const char kAppFolder[] = "C:\\PD\\cache\\App";  // the application's own folder in the cache
 const char kHome[] = "C:\\App\\jre";
+const char kVmLibrary[] = "C:\\App\\jre\\bin\\server\\jvm.dll";
+const char kBaseArchive[] = "C:\\App\\jre\\bin\\server\\classes.jsa";
 const char kDigest[] = "0123456789ABCDEF0123456789ABCDEF";
 const std::string kDynamicMagic = "\xa8\xab\x0b\xf0 dynamic archive";
 const std::string kStaticMagic = "\xa2\xab\x0b\xf0 AOT cache";
@@ -31,6 +33,7 @@ protected:
         g_fake.cacheFolder = kCache;
         g_fake.exePath = "C:\\App\\App.exe";
         FsAddFolder(kCache);
+        FsAddFile(kBaseArchive, kStaticMagic, 1);
         AssignGrowableString(&g_launch.runtimeHome, kHome);
         g_launch.startupCacheMarked = true;
         g_launch.launchMode = EmbeddedCache;
@@ -48,7 +51,7 @@ protected:
         std::vector<char*> pointers;
         for (std::string& item : items) pointers.push_back(&item[0]);
         StartupCacheOptions options;
-        FormLaunchStartupCacheOptions(static_cast<int>(pointers.size()), pointers.data(), &options);
+        FormLaunchStartupCacheOptions(kVmLibrary, static_cast<int>(pointers.size()), pointers.data(), &options);
         return std::vector<std::string>(options.text, options.text + options.count);
     }
 
@@ -90,6 +93,31 @@ TEST_F(StartupArchiveTest, EachRuntimeVersionGetsTheOptionsOfItsMechanism) {
     // A class path the archive was not made for (a moved installation) gets a name of its own.
     AppendClassPath("D:\\Moved\\lib\\extra.jar");
     EXPECT_NE(Archive(), aot);
+}
+
+TEST_F(StartupArchiveTest, WithoutTheBaseArchiveBesideJvmDllJava13To18GetNoOptionsAndLaterVersionsKeepTheirs) {
+    FsRemove(kBaseArchive);
+    FsAddFile(std::string(kHome) + "\\lib\\server\\classes.jsa", kStaticMagic, 1);  // where Linux keeps it
+    const struct {
+        const char* version;
+        std::vector<std::string> options;  // the option names
+    } cases[] = {
+        {"13", {}},
+        {"17.0.9", {}},
+        {"18.0.2", {}},
+        {"19", {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile"}},  // warns, starts
+        {"24", {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile"}},
+        {"25", {"-XX:AOTCacheOutput"}},  // the AOT cache needs no base archive
+    };
+    for (const auto& c : cases) {
+        Release(c.version);
+        std::vector<std::string> names;
+        for (const std::string& option : Options()) names.push_back(option.substr(0, option.find('=')));
+        EXPECT_EQ(names, c.options) << "Java " << c.version;
+    }
+    FsAddFile(kBaseArchive, kStaticMagic, 1);
+    Release("17.0.9");
+    EXPECT_EQ(Options().size(), 1u) << "with the base archive";
 }
 
 TEST_F(StartupArchiveTest, Java17ArchiveIsWrittenUnderATempNameAndMovedIntoPlaceOnlyWhenWhole) {
@@ -166,22 +194,47 @@ TEST_F(StartupArchiveTest, LinkOrForeignArchiveIsNeitherUsedNorWrittenThrough) {
     EXPECT_EQ(FsNode(outside)->content, kDynamicMagic);
 }
 
+TEST_F(StartupArchiveTest, ArchiveOfSystemOrAdministratorsIsUsedAndOneOfAnUnreadableOwnerIsRemoved) {
+    const struct {
+        EntryOwner owner;
+        bool trusted;
+    } cases[] = {{OwnerSystem, true}, {OwnerAdministrators, true}, {OwnerUnreadable, false}, {OwnerOther, false}};
+    for (const auto& c : cases) {
+        SetUp();
+        Release("25");
+        std::string aot = Archive();
+        FsAddFile(aot, kStaticMagic, 2);
+        FsNode(aot)->owner = c.owner;
+        EXPECT_EQ(Options(), std::vector<std::string>{(c.trusted ? "-XX:AOTCache=" : "-XX:AOTCacheOutput=") + aot})
+            << c.owner;
+        EXPECT_EQ(FsExists(aot), c.trusted) << c.owner;
+    }
+}
+
 TEST_F(StartupArchiveTest, StaleArchivesOfThisExecutableGoAndOtherFilesStay) {
     Release("25");
     std::string current = Archive();
+    // "...{digest}.{runtime}.{exe path key}.aot": this exe's key, and that of an App.exe elsewhere.
+    const std::string ours = current.substr(current.size() - 12, 8);
+    const std::string theirs = ours == "89abcdef" ? "01234567" : "89abcdef";
     std::string folder = std::string(kAppFolder) + "\\";
     const std::vector<std::string> stale = {
-        "App.FEDCBA9876543210FEDCBA9876543210.25-0011223344556677.aot",
-        "app.0123456789abcdef0123456789abcdef.17-0011223344556677.jsa",
-        "App.0123456789ABCDEF0123456789ABCDEF.21-8899aabbccddeeff.jsa",
-        "App.0123456789ABCDEF0123456789ABCDEF.25-8899aabbccddeeff.aot.config",
+        "App.FEDCBA9876543210FEDCBA9876543210.25-0011223344556677." + ours + ".aot",
+        "app.0123456789abcdef0123456789abcdef.17-0011223344556677." + ours + ".jsa",
+        "App.0123456789ABCDEF0123456789ABCDEF.21-8899aabbccddeeff." + ours + ".jsa",
+        "App.0123456789ABCDEF0123456789ABCDEF.25-8899aabbccddeeff." + ours + ".aot.config",
+        "App.0123456789ABCDEF0123456789ABCDEF.17-8899aabbccddeeff." + ours + ".jsa.77.tmp",
+        "App.0123456789ABCDEF0123456789ABCDEF.25-0011223344556677.aot",  // an earlier launcher's: no path
         "App.0123456789ABCDEF0123456789ABCDEF.17-8899aabbccddeeff.jsa.77.tmp",
     };
     const std::vector<std::string> kept = {
         "App.0123456789ABCDEF0123456789ABCDEF.dat",                       // the jar cache
-        "App.Tool.0123456789ABCDEF0123456789ABCDEF.25-0011223344556677.aot",  // App.Tool.exe's
-        "AppTool.0123456789ABCDEF0123456789ABCDEF.25-0011223344556677.aot",   // AppTool.exe's
-        "App.0123456789ABCDEF0123456789ABCDEF.17-8899aabbccddeeff.jsa.78.tmp",  // its writer runs
+        "App.Tool.0123456789ABCDEF0123456789ABCDEF.25-0011223344556677." + ours + ".aot",  // App.Tool.exe's
+        "AppTool.0123456789ABCDEF0123456789ABCDEF.25-0011223344556677." + ours + ".aot",   // AppTool.exe's
+        "App.0123456789ABCDEF0123456789ABCDEF.17-8899aabbccddeeff." + ours + ".jsa.78.tmp",  // its writer runs
+        // An App.exe in another folder: its archives, even of another digest or runtime, are its own.
+        "App.FEDCBA9876543210FEDCBA9876543210.25-0011223344556677." + theirs + ".aot",
+        "App.0123456789ABCDEF0123456789ABCDEF.17-8899aabbccddeeff." + theirs + ".jsa.77.tmp",
         "App.notes.txt",
     };
     for (const std::string& name : stale) FsAddFile(folder + name, kStaticMagic, 1);
@@ -192,6 +245,31 @@ TEST_F(StartupArchiveTest, StaleArchivesOfThisExecutableGoAndOtherFilesStay) {
     for (const std::string& name : stale) EXPECT_FALSE(FsExists(folder + name)) << name;
     for (const std::string& name : kept) EXPECT_TRUE(FsExists(folder + name)) << name;
     EXPECT_TRUE(FsExists(current));
+}
+
+TEST_F(StartupArchiveTest, TwoExesOfOneNameInDifferentFoldersEachKeepTheirArchive) {
+    // Two installations of App.exe, each with a runtime build of its own.
+    const std::string release = std::string(kHome) + "\\release";
+    struct Installation {
+        const char* exe;
+        const char* release;
+        std::string archive;
+    } installations[] = {{"C:\\One\\App.exe", "JAVA_VERSION=\"25\"\nJAVA_RUNTIME_VERSION=\"25+36\"\n", ""},
+                         {"D:\\Two\\App.exe", "JAVA_VERSION=\"25\"\nJAVA_RUNTIME_VERSION=\"25.0.1+8\"\n", ""}};
+    for (Installation& installation : installations) {
+        g_fake.exePath = installation.exe;
+        FsAddFile(release, installation.release, 1);
+        installation.archive = Archive();
+        FsAddFile(installation.archive, kStaticMagic, 2);  // what its first start trained
+    }
+    EXPECT_NE(installations[0].archive, installations[1].archive);
+    for (const Installation& installation : installations) {
+        g_fake.exePath = installation.exe;
+        FsAddFile(release, installation.release, 1);
+        EXPECT_EQ(Options(), std::vector<std::string>{"-XX:AOTCache=" + installation.archive}) << installation.exe;
+    }
+    EXPECT_TRUE(FsExists(installations[0].archive));
+    EXPECT_TRUE(FsExists(installations[1].archive));
 }
 
 TEST_F(StartupArchiveTest, WithoutAJarDigestTheArchiveFollowsMainClassAndClassPathJars) {

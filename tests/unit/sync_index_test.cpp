@@ -101,6 +101,7 @@ protected:
         g_fs.hashes.clear();
         g_fs.links.clear();
         g_fs.wholeReads.clear();
+        g_fs.headReads.clear();
         ASSERT_TRUE(MirrorSyncFolderByIndex(kSource));
     }
 
@@ -149,6 +150,9 @@ TEST_F(SyncIndexTest, MatchingGenerationReadsTheIndexHeadAndNothingElseOnTheServ
 
     Start();
     EXPECT_EQ(std::vector<std::string>{"head " + kIndexPath}, ServerOps());
+    // The head is the first 128 bytes, whatever the size of the tree the index lists.
+    ASSERT_EQ(1u, g_fs.headReads.size());
+    EXPECT_LE(g_fs.headReads[0].second, 128u);
     EXPECT_TRUE(g_fs.hashes.empty()) << "an applied generation reads no file content";
     EXPECT_TRUE(g_fs.copies.empty());
     EXPECT_EQ(";" + kSync + "\\libs\\core.jar;" + kSync + "\\libs\\util.jar", std::string(g_launch.classPath.text));
@@ -226,6 +230,41 @@ TEST_F(SyncIndexTest, ShareChangedMidRefreshWithoutANewIndexKeepsTheOldMirrorWho
     EXPECT_EQ(firstRecord, Record());
     EXPECT_EQ(2u, std::count(g_fs.wholeReads.begin(), g_fs.wholeReads.end(), kIndexPath)) << "read again once";
     EXPECT_EQ(";" + kSync + "\\libs\\core.jar;" + kSync + "\\libs\\util.jar", std::string(g_launch.classPath.text));
+}
+
+TEST_F(SyncIndexTest, RenameRefusedOverAFileHeldOpenLeavesTheLiveMirrorAsItWas) {
+    // Windows refuses to rename a folder while a file below it is open: in the live mirror (a VM of
+    // another session) the switch's first rename fails; in the new generation (a virus scanner
+    // reading a fresh copy) the second does, and the live mirror must be put back.
+    for (const std::string& held : {kSync + "\\libs\\util.jar", kApp + "\\sync.next\\libs\\core.jar"}) {
+        SetUp();
+        Start();
+        const std::vector<IndexedFile> first = published;
+        const std::string firstRecord = Record();
+        Publish({{"app.properties", "name=app", 1000}, {"libs\\core.jar", "core jar v2", 2001},
+                 {"libs\\util.jar", "util jar bytes", 1002}});
+        if (FsExists(held)) FsNode(held)->heldOpen = true;
+        g_fs.afterCopy = [&](const std::string&) {
+            if (FsExists(held)) FsNode(held)->heldOpen = true;
+        };
+        testing::internal::CaptureStderr();
+        Start();
+        testing::internal::GetCapturedStderr();
+        g_fs.afterCopy = nullptr;
+        for (const IndexedFile& file : first) {
+            ASSERT_TRUE(FsExists(Mir(file.path))) << held << ": " << file.path;
+            EXPECT_EQ(file.content, FsNode(Mir(file.path))->content) << held;
+        }
+        EXPECT_FALSE(FsExists(kApp + "\\sync.old")) << held;
+        EXPECT_EQ(firstRecord, Record()) << held;
+        EXPECT_EQ(";" + kSync + "\\libs\\core.jar;" + kSync + "\\libs\\util.jar", std::string(g_launch.classPath.text))
+            << held;
+        // Once the file is closed (under each of its names: the new generation may have linked it),
+        // the next start applies the new generation.
+        for (auto& node : g_fs.nodes) node.second.heldOpen = false;
+        Start();
+        ExpectMirrorHolds(published);
+    }
 }
 
 TEST_F(SyncIndexTest, SwitchCutBetweenItsRenamesIsUndoneAtTheNextStart) {

@@ -130,6 +130,36 @@ static bool DescribeVmType(Report& report, RuntimeChoice& runtime) {
     return true;
 }
 
+// The mechanism the launcher would use with this runtime, and why a dynamic archive would not be kept
+// where the runtime lacks the base archive it builds on.
+static void DescribeStartupCacheOfRuntime(Report& report, const RuntimeChoice& runtime, const std::string& release) {
+    StartupCacheMechanism mechanism = ChooseMechanismForRelease(release.data(), release.size());
+    if (mechanism == StartupCacheNone) {
+        report.Warn(kRuntime, "the start-up cache mark has no effect: this runtime offers no archive the launcher uses",
+                    "Ship Java 13 or later, or pack without --startup-cache.");
+        return;
+    }
+    char baseArchive[1024] = "";
+    bool isFolder = false;
+    bool hasBase = FormatBaseArchivePath(baseArchive, sizeof baseArchive, runtime.vmLibrary.c_str()) &&
+                   IsFile(HostPath(baseArchive), &isFolder) && !isFolder;
+    const std::string fix = "Make the runtime with jlink --generate-cds-archive, or run its java -Xshare:dump once "
+                            "to write " + std::string(baseArchive) + ".";
+    std::string java = "Java " + std::to_string(runtime.feature);
+    if (!hasBase && MechanismNeedsBaseArchive(mechanism)) {
+        report.Warn(kRuntime, "the start-up cache mark has no effect: the runtime has no base class-data archive " +
+                                  std::string(baseArchive) + ", without which " + java +
+                                  " refuses to write a dynamic archive and would not start, so the launcher adds "
+                                  "no archive options", fix);
+    } else if (!hasBase && mechanism == StartupCacheAutoArchive) {
+        report.Warn(kRuntime, "the start-up cache keeps no archive: the runtime has no base class-data archive " +
+                                  std::string(baseArchive) + ", so " + java +
+                                  " warns at every start and runs without a dynamic archive", fix);
+    } else {
+        report.Ok(kRuntime, std::string("start-up cache with this runtime: ") + DescribeStartupCacheMechanism(mechanism));
+    }
+}
+
 // The runtime's version from its release file, and the start-up cache mechanism it offers.
 static void DescribeRuntimeVersion(Report& report, RuntimeChoice& runtime) {
     std::string release = ReadReleaseText(runtime.home);
@@ -139,14 +169,7 @@ static void DescribeRuntimeVersion(Report& report, RuntimeChoice& runtime) {
     else
         report.Warn(kRuntime, "the runtime's release file gives no JAVA_VERSION: class versions cannot be compared",
                     "Ship the runtime's release file.");
-    if (ReadStartupCacheMark()) {
-        StartupCacheMechanism mechanism = ChooseMechanismForRelease(release.data(), release.size());
-        if (mechanism == StartupCacheNone)
-            report.Warn(kRuntime, "the start-up cache mark has no effect: this runtime offers no archive the launcher uses",
-                        "Ship Java 13 or later, or pack without --startup-cache.");
-        else
-            report.Ok(kRuntime, std::string("start-up cache with this runtime: ") + DescribeStartupCacheMechanism(mechanism));
-    }
+    if (ReadStartupCacheMark()) DescribeStartupCacheOfRuntime(report, runtime, release);
 }
 
 void DescribeRuntime(Report& report, RuntimeChoice& runtime) {

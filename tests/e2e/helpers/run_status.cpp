@@ -18,6 +18,9 @@
 //   killfile PATH     when this file appears, terminate the child with status 1 ("killed")
 //   timeout_ms N      optional (decimal): terminate the child after N ms
 //   press 0|1         optional (decimal, default 1): press OK/Cancel on the child's dialogs
+//   utf8 0|1          optional (decimal, default 0): exe, the command line and cwd are UTF-8 and
+//                     the child is started with CreateProcessW, so that its command line is
+//                     Unicode (as from Explorer or a UTF-8 console), not this runner's ANSI text
 // Only dialogs (class #32770) of the child and its descendants are touched.
 #include <windows.h>
 #include <tlhelp32.h>
@@ -38,6 +41,7 @@ struct Spec {
     bool has_cmdline = false;
     DWORD timeout_ms = INFINITE;
     bool press = true;
+    bool utf8 = false;
 };
 
 HANDLE g_result = INVALID_HANDLE_VALUE;
@@ -91,6 +95,10 @@ bool parse_spec(const std::string& text, Spec& spec) {
             spec.press = raw != "0";
             continue;
         }
+        if (key == "utf8") {
+            spec.utf8 = raw != "0";
+            continue;
+        }
         std::string value;
         if (!e2e::from_hex(raw, value)) return false;
         if (key == "exe") spec.exe = value;
@@ -108,6 +116,19 @@ bool parse_spec(const std::string& text, Spec& spec) {
     }
     return !spec.exe.empty() && !spec.stdout_path.empty() && !spec.stderr_path.empty() &&
            !spec.result_path.empty();
+}
+
+std::wstring wide_from_utf8(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0);
+    if (length <= 0) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        fail("utf8");
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
 }
 
 // Quoting that CommandLineToArgvW and the C runtimes undo: backslashes are literal except
@@ -273,18 +294,35 @@ int main(int argc, char** argv) {
     if (out == INVALID_HANDLE_VALUE) fail("open-stdout");
     if (err == INVALID_HANDLE_VALUE) fail("open-stderr");
 
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = in;
-    si.hStdOutput = out;
-    si.hStdError = err;
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
-    if (!CreateProcessA(spec.exe.c_str(), cmd_buf.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, spec.cwd.empty() ? nullptr : spec.cwd.c_str(), &si, &pi))
-        fail("create-process");
+    if (spec.utf8) {
+        STARTUPINFOW si;
+        ZeroMemory(&si, sizeof si);
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = in;
+        si.hStdOutput = out;
+        si.hStdError = err;
+        std::wstring exe = wide_from_utf8(spec.exe), cwd = wide_from_utf8(spec.cwd);
+        std::wstring line = wide_from_utf8(cmd);
+        std::vector<wchar_t> line_buf(line.begin(), line.end());
+        line_buf.push_back(L'\0');
+        if (!CreateProcessW(exe.c_str(), line_buf.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                            cwd.empty() ? nullptr : cwd.c_str(), &si, &pi))
+            fail("create-process");
+    } else {
+        STARTUPINFOA si;
+        ZeroMemory(&si, sizeof si);
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = in;
+        si.hStdOutput = out;
+        si.hStdError = err;
+        if (!CreateProcessA(spec.exe.c_str(), cmd_buf.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                            nullptr, spec.cwd.empty() ? nullptr : spec.cwd.c_str(), &si, &pi))
+            fail("create-process");
+    }
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);

@@ -237,8 +237,10 @@ void WriteArchivesAtExit() {
     if (written) return;
     written = true;
     const rt::ParsedOptions& o = g_vm.opts;
-    if (!o.archiveClassesAtExit.empty()) WriteArchive(o.archiveClassesAtExit, kDynamicArchiveMagic, "dynamic");
-    if (o.autoCreateSharedArchive && !o.sharedArchiveFile.empty() && !g_vm.archiveMapped)
+    // A dynamic archive builds on the base one: without it Java 19 and later write none (13 to 18
+    // did not even start).
+    if (o.baseArchive && !o.archiveClassesAtExit.empty()) WriteArchive(o.archiveClassesAtExit, kDynamicArchiveMagic, "dynamic");
+    if (o.baseArchive && o.autoCreateSharedArchive && !o.sharedArchiveFile.empty() && !g_vm.archiveMapped)
         WriteArchive(o.sharedArchiveFile, kDynamicArchiveMagic, "auto");
     if (!o.aotCacheOutput.empty()) {
         // The training run records its classes in "{output}.config", assembles the cache from it, and
@@ -271,6 +273,7 @@ void MapArchive() {
     const uint32_t length = header[4] | header[5] << 8 | header[6] << 16 | static_cast<uint32_t>(header[7]) << 24;
     const bool known = magic == kStaticArchiveMagic || (!aot && magic == kDynamicArchiveMagic);
     std::string reason = file == INVALID_HANDLE_VALUE ? "missing" : read < 8 || !known ? "no archive magic" : "";
+    if (reason.empty() && magic == kDynamicArchiveMagic && !o.baseArchive) reason = "no base archive";
     if (reason.empty() && length != size.QuadPart) {
         Fault("JNI_CreateJavaVM", "mapped a torn archive " + path + " (Java 17 dies of SIGBUS here)");
     }
@@ -1494,16 +1497,28 @@ void LoadJavaLibrary() {
     if (!java) InitFailure("Unable to load native library: " + rt::Utf16To8(rt::FromWide(path)));
 }
 
-// The feature version in the home's release file (bin\\server\\jvm.dll lies three levels below the
-// home); 17, the version this VM mirrors, when there is none.
-int ReleaseJavaVersion() {
+std::wstring ParentPath(std::wstring path) {
+    const size_t cut = path.find_last_of(L'\\');
+    path.resize(cut == std::wstring::npos ? 0 : cut);
+    return path;
+}
+
+// This jvm.dll's folder: bin\\server or bin\\client below the home.
+std::wstring VmFolder() {
     wchar_t self[MAX_PATH * 4];
     const DWORD n = GetModuleFileNameW(g_module, self, MAX_PATH * 4);
-    std::wstring home = n > 0 && n < MAX_PATH * 4 ? std::wstring(self, n) : L"";
-    for (int level = 0; level < 3; ++level) {
-        const size_t cut = home.find_last_of(L'\\');
-        home.resize(cut == std::wstring::npos ? 0 : cut);
-    }
+    return ParentPath(n > 0 && n < MAX_PATH * 4 ? std::wstring(self, n) : L"");
+}
+
+// The base class-data archive HotSpot maps by default lies beside jvm.dll.
+bool HasBaseArchive() {
+    const DWORD attributes = GetFileAttributesW((VmFolder() + L"\\classes.jsa").c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The feature version in the home's release file; 17, the version this VM mirrors, when there is none.
+int ReleaseJavaVersion() {
+    const std::wstring home = ParentPath(ParentPath(VmFolder()));
     HANDLE file = CreateFileW((home + L"\\release").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 17;
@@ -1548,7 +1563,8 @@ jint Create(JavaVM** pvm, void** penv, void* vargs) {
     }
     j.Raw("options", JsonArray(optionJson));
     g_vm.opts.javaVersion = ReleaseJavaVersion();
-    j.Int("java_version", g_vm.opts.javaVersion);
+    g_vm.opts.baseArchive = HasBaseArchive();
+    j.Int("java_version", g_vm.opts.javaVersion).Bool("base_archive", g_vm.opts.baseArchive);
     rt::OptionError deferred;
     for (jint i = 0; i < args->nOptions; ++i) {
         const char* text = args->options[i].optionString;
@@ -1570,6 +1586,11 @@ jint Create(JavaVM** pvm, void** penv, void* vargs) {
         }
     }
     if (deferred.outcome == rt::OptionOutcome::Ok) deferred = rt::CheckCombination(g_vm.opts);
+    if (deferred.outcome == rt::OptionOutcome::Ok && !g_vm.opts.baseArchive &&
+        (!g_vm.opts.archiveClassesAtExit.empty() || g_vm.opts.autoCreateSharedArchive)) {
+        g_vm.opts.warnings.push_back("[warning][cds] -XX:ArchiveClassesAtExit is unsupported when base CDS archive is "
+                                     "not loaded. Run with -Xlog:cds for more info.");
+    }
     // The default charset as since Java 18: UTF-8 unless file.encoding names another one, or
     // COMPAT (the platform's); an unknown name means UTF-8.
     auto enc = g_vm.opts.properties.find("file.encoding");

@@ -288,6 +288,9 @@ OptionError ParseOption(const std::string& o, void* extraInfo, ParsedOptions* ou
 }
 
 OptionError CheckCombination(const ParsedOptions& opts) {
+    // Java 13 to 18 refuse to dump a dynamic archive without a base one; 19 and later warn and run on.
+    if (!opts.archiveClassesAtExit.empty() && !opts.baseArchive && opts.javaVersion <= 18)
+        return Error(OptionOutcome::InitFailure, "DynamicDumpSharedSpaces is unsupported when base CDS archive is not loaded");
     if (opts.gcSelected > 1)
         return Error(OptionOutcome::InitFailure, "Multiple garbage collectors selected");
     if (opts.defaultGcDisabled && opts.gcSelected == 0)

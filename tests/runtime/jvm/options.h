@@ -30,6 +30,9 @@ struct ParsedOptions {
     // The feature version of the runtime's release file (17 without one): a flag newer than it is
     // unknown to the VM, which then refuses to start.
     int javaVersion = 17;
+    // Whether the runtime has its base class-data archive (classes.jsa beside jvm.dll), on which every
+    // dynamic archive builds; a jlink image made without --generate-cds-archive has none.
+    bool baseArchive = true;
     // Class-data sharing and the AOT cache: the archive to map, and the archives to write at exit.
     std::string sharedArchiveFile, archiveClassesAtExit, aotCache, aotCacheOutput;
     bool autoCreateSharedArchive = false;

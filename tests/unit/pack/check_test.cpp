@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -180,6 +181,39 @@ TEST_F(PreflightCheck, MissingJvmCfgApplicationJarAndMainClassFail) {
     EXPECT_EQ(failures[0].rfind("runtime: jvm.cfg is missing", 0), 0u) << failures[0];
     EXPECT_EQ(failures[1].rfind("application: no CLASSES jar and no jar path", 0), 0u) << failures[1];
     EXPECT_EQ(failures[2].rfind("application: main class a.Missing is in no class path entry", 0), 0u) << failures[2];
+}
+
+TEST_F(PreflightCheck, StartupCacheWithoutTheBaseArchiveSaysWhyAndHowToMakeOne) {
+    Pack({"--main-class", "a.Main", "--startup-cache"});
+    Runtime("-server KNOWN\n", "server");
+    const std::string base = dir.path("jre/bin/server/classes.jsa");
+    const struct {
+        const char* version;
+        bool base;
+        Severity severity;
+        const char* start;
+    } cases[] = {
+        {"17.0.9", false, Severity::Warn, "the start-up cache mark has no effect: the runtime has no base class-data archive "},
+        {"13", false, Severity::Warn, "the start-up cache mark has no effect: the runtime has no base class-data archive "},
+        {"17.0.9", true, Severity::Ok, "start-up cache with this runtime: dynamic class-data archive"},
+        {"21", false, Severity::Warn, "the start-up cache keeps no archive: the runtime has no base class-data archive "},
+        {"25", false, Severity::Ok, "start-up cache with this runtime: AOT cache"},
+    };
+    for (const auto& c : cases) {
+        write_bytes(dir.path("jre/release"), text("JAVA_VERSION=\"" + std::string(c.version) + "\"\n", false));
+        if (c.base) write_bytes(base, text("archive", false));
+        else unlink(base.c_str());
+        std::vector<Finding> found;
+        for (const Finding& f : CheckPackedExe(dir.path("App.exe")))
+            if (f.text.find("start-up cache") != std::string::npos) found.push_back(f);
+        ASSERT_EQ(found.size(), 1u) << c.version;
+        EXPECT_EQ(found[0].severity, c.severity) << found[0].text;
+        EXPECT_EQ(found[0].text.rfind(c.start, 0), 0u) << found[0].text;
+        if (c.severity == Severity::Warn) {
+            EXPECT_NE(found[0].text.find("jre\\bin\\server\\classes.jsa"), std::string::npos) << found[0].text;
+            EXPECT_NE(found[0].fix.find("--generate-cds-archive"), std::string::npos) << found[0].fix;
+        }
+    }
 }
 
 }  // namespace
