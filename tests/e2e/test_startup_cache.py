@@ -151,4 +151,4 @@ def test_two_exes_of_one_name_in_two_folders_each_map_their_own_archive(wine, tm
             else:
                 assert option.startswith("-XX:AOTCache="), (folder, option)
                 assert [event["mapped"] for event in trace.events("archive")] == [True], folder
-    assert len(list(harness_cache(wine).glob(f"{unique_name}.*.aot"))) == 2
+    assert len(list(harness_cache(wine).glob(f"{unique_name}/{unique_name}.*.aot"))) == 2
