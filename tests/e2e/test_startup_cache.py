@@ -124,7 +124,7 @@ def test_java17_runtime_without_its_base_archive_gets_no_archive_options_and_sta
         trace = start(wine, exe, tmp_path, label)
         assert archive_options(trace) == [], label
         assert trace.one("create")["base_archive"] is False
-    assert not list(harness_cache(wine).glob(f"{unique_name}.*.jsa*"))
+    assert not list(harness_cache(wine).glob(f"{unique_name}/{unique_name}.*.jsa*"))
     # The stand-in refuses the option there as HotSpot does, so the launcher's leaving it out counts.
     own = make_app(tmp_path / "own", name=unique_name + "o", classes=require(harness.test_app("app.jar")),
                    main_class="com.example.App", vm_options="-XX:ArchiveClassesAtExit=C:\\own.jsa")
