@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 
 #include "pack/class_file.h"
@@ -180,6 +181,16 @@ TEST_F(PreflightCheck, MissingJvmCfgApplicationJarAndMainClassFail) {
     EXPECT_EQ(failures[0].rfind("runtime: jvm.cfg is missing", 0), 0u) << failures[0];
     EXPECT_EQ(failures[1].rfind("application: no CLASSES jar and no jar path", 0), 0u) << failures[1];
     EXPECT_EQ(failures[2].rfind("application: main class a.Missing is in no class path entry", 0), 0u) << failures[2];
+}
+
+TEST_F(PreflightCheck, TextReportEscapesNamesFromThePackage) {
+    Pack({"--main-class", "a.Main\x1b[31m", "--class-path", "#\\lib\\x\x1b[2J\nFAIL  forged.jar"});
+    std::string report = FormatFindings(CheckPackedExe(dir.path("App.exe")));
+    EXPECT_EQ(std::string::npos, report.find('\x1b')) << report;
+    EXPECT_NE(std::string::npos, report.find("x\\x1B[2J\\x0AFAIL  forged.jar")) << report;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.rfind("OK    ", 0) == 0 || line.rfind("WARN  ", 0) == 0 || line.rfind("FAIL  ", 0) == 0) << line;
 }
 
 }  // namespace
