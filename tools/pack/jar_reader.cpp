@@ -17,7 +17,7 @@ static const size_t kZip64EndRecordSize = 56;
 static const size_t kZip64LocatorSize = 20;
 static const size_t kDirectoryEntrySize = 46;
 static const size_t kLocalHeaderSize = 30;
-// A 16- or 32-bit field holding this says the value is in the zip64 record or extra field.
+// A 32-bit size or offset holding this says the value is in the zip64 extra field.
 static const uint32_t kZip64Marker32 = 0xFFFFFFFFu;
 
 static uint64_t Read64(const uint8_t* p) { return uint64_t(Read32(p)) | uint64_t(Read32(p + 4)) << 32; }

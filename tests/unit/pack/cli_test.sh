@@ -81,7 +81,7 @@ hostile() {  # hostile NAME STATUS TEXT COMMAND...: the status, and TEXT in the 
   local name=$1 status=$2 text=$3 writer got
   shift 3
   # Standard input is a pipe that stays open and empty: reading it would wait for ever.
-  exec 3< <(exec sleep 60 >/dev/null 2>&1)
+  exec 3< <(exec sleep 60 2>/dev/null)
   writer=$!
   (ulimit -v "$memory_limit" && exec timeout 20 "$@" <&3) >"$work/hostile.log" 2>&1
   got=$?
@@ -136,6 +136,14 @@ check "70,000-entry jar: no application failure" bash -c "! grep -F 'FAIL  appli
 hostile "check unreadable jar entry" 0 "WARN  application: main class com.example.Main cannot be checked" \
   "$pack" --check "$(checked method9 --classes method9.jar)"
 check "unreadable jar entry: no application failure" bash -c "! grep -F 'FAIL  application' '$work/hostile.log'"
+mkfifo pipe
+hostile "check configuration file /dev/stdin" 1 "WARN  resources: configuration file /dev/stdin is not there" \
+  "$pack" --check "$(checked config-stdin --config-path /dev/stdin)"
+hostile "check configuration file a pipe" 1 "WARN  resources: configuration file $work/pipe is not there" \
+  "$pack" --check "$(checked config-pipe --config-path "$work/pipe")"
+mkdir -p runtime/bin runtime/lib && : >runtime/bin/java.dll && ln -s /dev/zero runtime/lib/jvm.cfg
+"$pack" --launcher "$base" --out runtime/App.exe --main-class com.example.Main >/dev/null
+hostile "check jvm.cfg /dev/zero" 1 "FAIL  runtime: jvm.cfg is missing or names no VM type" "$pack" --check runtime/App.exe
 mkdir -p share && ln -s /dev/zero share/quorvia-sync.index
 hostile "check index /dev/zero" 1 "quorvia-sync.index: a device, not a regular file" "$pack" --check share
 
