@@ -84,7 +84,7 @@ static bool IsReservedDeviceName(const char* part, size_t length) {
 
 const char* IndexPathProblem(const char* path) {
     size_t length = strlen(path);
-    if (length == 0 || length >= kSyncIndexPathSize) return "the path is empty or too long";
+    if (length == 0 || length >= kSyncIndexPathSize) return "the path is empty or too long for the index";
     const char* part = path;
     for (const char* at = path;; at++) {
         if (*at == '\\' || *at == '\0') {
@@ -92,10 +92,10 @@ const char* IndexPathProblem(const char* path) {
             if (partLength == 0) return "a part of the path is empty";
             // Windows drops a trailing dot or blank, so such a name would become another file.
             if (part[partLength - 1] == '.' || part[partLength - 1] == ' ') {
-                return "a part ends in a dot or a space, or is only dots";
+                return "a part ends in a dot or a space, which Windows drops";
             }
             if (IsReservedDeviceName(part, partLength)) {
-                return "a part is a device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9)";
+                return "a part is a device name on Windows (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9)";
             }
             if (*at == '\0') return nullptr;
             part = at + 1;
@@ -103,7 +103,7 @@ const char* IndexPathProblem(const char* path) {
         }
         unsigned char c = static_cast<unsigned char>(*at);
         if (c < 0x20 || c == 0x7F || strchr("<>:\"/|?*", c) != nullptr) {
-            return "a control character or one of <>:\"/|?*";
+            return "a control character or one of <>:\"/|?*, which Windows does not allow";
         }
     }
 }

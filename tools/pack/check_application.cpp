@@ -69,8 +69,8 @@ ClassLookup ReadClassFrom(const ClassSource& source, const std::string& classEnt
     if (!ReadJarDirectory(jar, entries, error)) return ClassLookup::Unreadable;
     for (const JarEntry& entry : entries) {
         if (entry.name != classEntry) continue;
-        return ExtractJarEntry(jar, entry, kClassFile.limit, classBytes, error) ? ClassLookup::Found
-                                                                                 : ClassLookup::Unreadable;
+        bool read = ExtractJarEntry(jar, entry, kClassFile.limit, classBytes, error);
+        return read ? ClassLookup::Found : ClassLookup::Unreadable;
     }
     return ClassLookup::Absent;
 }
@@ -263,9 +263,9 @@ static void DescribeMainClass(Report& report, const Settings& settings, const Ru
     if (!FindClass(report, sources, className, info, foundIn, unreadable)) {
         // Not found where it could be looked for: whether it is in the rest is unknown here.
         if (!unreadable.empty()) {
-            report.Warn(kApplication, "main class " + settings.mainClass + " cannot be checked: it is in no class "
-                                          "path entry read here, and " + unreadable + " cannot be read",
-                        "Check that the class path holds " + className + ".class.");
+            std::string text = "main class " + settings.mainClass + " cannot be checked: it is in no class path " +
+                               "entry read here, and " + unreadable + " cannot be read";
+            report.Warn(kApplication, text, "Check that the class path holds " + className + ".class.");
             return;
         }
         report.Fail(kApplication, "main class " + settings.mainClass + " is in no class path entry (" + className +

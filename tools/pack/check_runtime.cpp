@@ -229,7 +229,8 @@ void DescribeVmLibrary(Report& report, const RuntimeChoice& runtime) {
             shipped++;
             Bytes dependency;
             PeImports dependencyImports;
-            if (!ReadWholeFile(HostPath(found), kDllFile, dependency, error) || !ReadPeImports(dependency, dependencyImports, error)) {
+            if (!ReadWholeFile(HostPath(found), kDllFile, dependency, error) ||
+                !ReadPeImports(dependency, dependencyImports, error)) {
                 report.Fail(kVmLibrary, found + ": " + error, "Ship an intact copy of " + name + ".");
                 continue;
             }

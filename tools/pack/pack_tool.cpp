@@ -1,6 +1,7 @@
 #include "pack/pack_tool.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "config/resource_contract.h"
 #include "pack/argument_file.h"
@@ -638,31 +639,13 @@ static int RunCheckCommand(const std::vector<std::string>& args, FILE* out, FILE
 
 // The end of --help: what the packer reads, and how much of each kind of file.
 static std::string ReadLimitsText() {
-    // Words, and each limit as one piece that a line break does not split.
-    std::vector<std::string> pieces;
-    auto words = [&pieces](const std::string& text) {
-        for (size_t at = 0; at < text.size();) {
-            size_t end = text.find(' ', at);
-            if (end == std::string::npos) end = text.size();
-            pieces.push_back(text.substr(at, end - at));
-            at = end + 1;
-        }
-    };
-    words("Input files must be regular files (not folders, devices or pipes) of at most:");
-    for (size_t i = 0; i < sizeof kFileKinds / sizeof kFileKinds[0]; i++)
-        pieces.push_back(std::string(kFileKinds[i].name) + " " + SizeText(kFileKinds[i].limit) +
-                         (i + 1 < sizeof kFileKinds / sizeof kFileKinds[0] ? "," : "."));
-    words("A PNG image may inflate to at most");
-    pieces.push_back(SizeText(kPngDecodedLimit) + ".");
-    std::string text, line;
-    for (const std::string& piece : pieces) {
-        if (!line.empty() && line.size() + 1 + piece.size() > 92) {
-            text += line + "\n";
-            line.clear();
-        }
-        line += (line.empty() ? "" : " ") + piece;
+    std::string text = "Input files must be regular files (not folders, devices or pipes), and at most:\n ";
+    for (size_t i = 0; i < std::size(kFileKinds); i++) {
+        text += " " + std::string(kFileKinds[i].name) + " " + SizeText(kFileKinds[i].limit) +
+                (i + 1 < std::size(kFileKinds) ? "," : ";");
+        if (i == std::size(kFileKinds) / 2) text += "\n ";  // two lines of kinds
     }
-    return text + line + "\n";
+    return text + "\n  and a PNG image may inflate to at most " + SizeText(kPngDecodedLimit) + ".\n";
 }
 
 // Whether the argument is an option that takes the next argument as its value.

@@ -27,12 +27,14 @@ int CheckSyncIndex(const std::string& folder, FILE* out, FILE* err) {
     bool indexRead = ReadWholeFile(indexPath, kSyncIndexFile, bytes, error);
     if (!indexRead) fprintf(err, "quorvia-pack: %s: %s\n", shownIndex.c_str(), error.c_str());
     SyncIndexVerdict verdict = indexRead ? ParseSyncIndex(bytes.data(), bytes.size(), &index) : SyncIndexDamaged;
-    bool indexWhole = indexRead && verdict == SyncIndexParsed && SyncIndexGenerationHolds(index, bytes.data(), bytes.size());
+    bool indexWhole =
+        indexRead && verdict == SyncIndexParsed && SyncIndexGenerationHolds(index, bytes.data(), bytes.size());
     if (indexRead && !indexWhole) {
-        const char* why = verdict == SyncIndexTooLarge ? "exceeds the size or entry limit"
+        const char* why = verdict == SyncIndexTooLarge   ? "exceeds the size or entry limit"
                           : verdict == SyncIndexNoMemory ? "does not fit in memory"
-                          : verdict == SyncIndexDamaged  ? "is damaged, of another version, or names a file Windows can't hold"
-                                                         : "has a generation that does not match its entries";
+                          : verdict == SyncIndexDamaged
+                              ? "is damaged, of another version, or names a file Windows can't hold"
+                              : "has a generation that does not match its entries";
         fprintf(err, "quorvia-pack: %s: the index %s\n", shownIndex.c_str(), why);
     }
     // The files are listed also when the index is refused: names Windows can't hold are reported here.

@@ -127,7 +127,7 @@ static bool ListBelow(const std::string& folder, const std::string& relative, st
             continue;
         }
         if (const char* problem = IndexPathProblem(childRelative.c_str())) {
-            refused.push_back(PrintableText(path) + ": the name can't be indexed, as Windows can't hold it: " + problem);
+            refused.push_back(PrintableText(path) + ": the name can't be indexed: " + problem);
             continue;
         }
         SyncFolderFile file;

@@ -190,7 +190,8 @@ TEST_F(PreflightCheck, TextReportEscapesNamesFromThePackage) {
     EXPECT_NE(std::string::npos, report.find("x\\x1B[2J\\x0AFAIL  forged.jar")) << report;
     std::istringstream lines(report);
     for (std::string line; std::getline(lines, line);)
-        EXPECT_TRUE(line.rfind("OK    ", 0) == 0 || line.rfind("WARN  ", 0) == 0 || line.rfind("FAIL  ", 0) == 0) << line;
+        EXPECT_TRUE(line.rfind("OK    ", 0) == 0 || line.rfind("WARN  ", 0) == 0 || line.rfind("FAIL  ", 0) == 0)
+            << line;
 }
 
 }  // namespace
