@@ -32,11 +32,10 @@ for name in LICENSE LICENSE.txt LICENCE COPYING; do
 done
 [ -n "$licence" ] || echo "release.sh: warning: no licence file (LICENSE) in the source tree; the bundles carry none" >&2
 
-for f in "$build/quorvia-pack" "$windows/quorvia-pack.exe" "$windows/launcher.exe"; do
+launchers=("$windows/launcher.exe" "$windows/launcher-console.exe")
+for f in "$build/quorvia-pack" "$windows/quorvia-pack.exe" "${launchers[@]}"; do
   [ -f "$f" ] || { echo "release.sh: $f: missing; build first (scripts/build.sh)" >&2; exit 1; }
 done
-launchers=("$windows/launcher.exe")
-[ -f "$windows/launcher-console.exe" ] && launchers+=("$windows/launcher-console.exe")
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/base_edge.h"
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "config/config_edge.h"
@@ -35,7 +36,8 @@ static void ReadHeapValue(const char* key, const char* path, int* target) {
 }
 
 static bool ReadConfigFileAt(const char* path) {
-    FILE* probe = fopen(path, "r");
+    // Through the edge: the pre-flight check opens only what it can read without waiting.
+    FILE* probe = OpenTextFile(path);
     if (probe == nullptr) return false;
     fclose(probe);
 

@@ -61,25 +61,54 @@ int CompareIndexPaths(const char* left, const char* right) {
     }
 }
 
-bool IsIndexPath(const char* path) {
+// Windows reads a part as a device when the name before its first dot, trailing blanks dropped, is
+// one ("nul.jar", "Com1 .log"), whatever the letter case.
+static bool IsReservedDeviceName(const char* part, size_t length) {
+    static const struct {
+        char stem[4];
+        bool numbered;  // followed by one digit 1-9
+    } kDevices[] = {{"CON", false}, {"PRN", false}, {"AUX", false}, {"NUL", false}, {"COM", true}, {"LPT", true}};
+    size_t base = 0;
+    while (base < length && part[base] != '.') base++;
+    while (base > 0 && part[base - 1] == ' ') base--;
+    bool numbered = base == 4 && part[3] >= '1' && part[3] <= '9';
+    if (base != 3 && !numbered) return false;
+    for (const auto& device : kDevices) {
+        if (device.numbered == numbered && FoldAsciiCase(part[0]) == device.stem[0] &&
+            FoldAsciiCase(part[1]) == device.stem[1] && FoldAsciiCase(part[2]) == device.stem[2]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* IndexPathProblem(const char* path) {
     size_t length = strlen(path);
-    if (length == 0 || length >= kSyncIndexPathSize) return false;
+    if (length == 0 || length >= kSyncIndexPathSize) return "the path is empty or too long for the index";
     const char* part = path;
     for (const char* at = path;; at++) {
         if (*at == '\\' || *at == '\0') {
             size_t partLength = static_cast<size_t>(at - part);
-            if (partLength == 0) return false;
-            if ((partLength == 1 && part[0] == '.') || (partLength == 2 && part[0] == '.' && part[1] == '.')) {
-                return false;
+            if (partLength == 0) return "a part of the path is empty";
+            // Windows drops a trailing dot or blank, so such a name would become another file.
+            if (part[partLength - 1] == '.' || part[partLength - 1] == ' ') {
+                return "a part ends in a dot or a space, which Windows drops";
             }
-            if (*at == '\0') return true;
+            if (IsReservedDeviceName(part, partLength)) {
+                return "a part is a device name on Windows (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9)";
+            }
+            if (*at == '\0') return nullptr;
             part = at + 1;
             continue;
         }
         unsigned char c = static_cast<unsigned char>(*at);
-        if (c < 0x20 || c == 0x7F || strchr("<>:\"/|?*", c) != nullptr) return false;
+        if (c < 0x20 || c == 0x7F || strchr("<>:\"/|?*", c) != nullptr) {
+            return "a control character or one of <>:\"/|?*, which Windows does not allow";
+        }
     }
 }
+
+bool IsIndexPath(const char* path) { return IndexPathProblem(path) == nullptr; }
 
 void ReleaseSyncIndex(SyncIndex* index) {
     free(index->text);

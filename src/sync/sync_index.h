@@ -67,9 +67,13 @@ bool SyncIndexGenerationHolds(const SyncIndex& index, const void* bytes, size_t 
 // Orders relative paths by their letters folded to upper case (ASCII), with "\" before every other
 // character, so that a folder's files follow it directly. 0 means the same name to Windows.
 int CompareIndexPaths(const char* left, const char* right);
-// A relative path the index may hold: not empty, no leading, trailing or doubled "\", no "." or
-// ".." part, no control character nor any of <>:"/|?*, shorter than kSyncIndexPathSize.
+// A relative path the index may hold, one that every Windows can create: not empty, no leading,
+// trailing or doubled "\", no part ending in a dot or a space (so no "." or ".." part), no device
+// name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension), no control character
+// nor any of <>:"/|?*, shorter than kSyncIndexPathSize.
 bool IsIndexPath(const char* path);
+// Why a path is not one the index may hold, for a message; nullptr when it is.
+const char* IndexPathProblem(const char* path);
 
 void FormatDigestHex(const uint8_t digest[kSha256Size], char text[2 * kSha256Size + 1]);
 bool ParseDigestHex(const char* text, uint8_t digest[kSha256Size]);

@@ -10,6 +10,7 @@ import tempfile
 import zlib
 from pathlib import Path
 
+import pefile
 import pytest
 
 import harness
@@ -75,6 +76,25 @@ def replace_import(dll, old, new):
     dll.write_bytes(data.replace(old, new.ljust(len(old), b"\0"), 1))
 
 
+def import_universal_crt(dll):
+    """Makes the stand-in jvm.dll import the Universal CRT as a current JDK's jvm.dll does: ucrtbase.dll in
+    place of quorvia_testdep.dll, and api-ms-win-crt-runtime-l1-1-0.dll in place of USER32.dll. That name is
+    longer than any the DLL holds: it goes into the unused end of the import section, which then maps it."""
+    pe = pefile.PE(str(dll))
+    user32 = next(e for e in pe.DIRECTORY_ENTRY_IMPORT if e.dll.lower() == b"user32.dll")
+    section = pe.get_section_by_rva(user32.struct.Name)
+    name = b"api-ms-win-crt-runtime-l1-1-0.dll\0"
+    used = section.Misc_VirtualSize
+    assert used + len(name) <= section.SizeOfRawData, "no room left in the import section"
+    pe.set_bytes_at_offset(section.PointerToRawData + used, name)
+    section.Misc_VirtualSize = used + len(name)
+    user32.struct.Name = section.VirtualAddress + used
+    dll.write_bytes(pe.write())
+    pe.close()
+    replace_import(dll, b"quorvia_testdep.dll", b"ucrtbase.dll")
+    return sorted(e.dll for e in pefile.PE(str(dll)).DIRECTORY_ENTRY_IMPORT)
+
+
 # ---- Failures the check names, one fixture each ----
 
 def _missing_vcruntime(tmp_path):
@@ -110,7 +130,9 @@ def _damaged_splash(tmp_path):
     image = bytearray(png(64, 48))
     image[-20] ^= 0xFF  # inside the image data: its chunk's CRC no longer matches
     (tmp_path / "splash.png").write_bytes(bytes(image))
-    return {"splash": tmp_path / "splash.png"}, "splash: VM-SPLASH: PNG chunk IDAT fails its CRC"
+    # Stored as it is: packing with --splash refuses it.
+    return ({"raw_text": [("VM-SPLASH", 20000, tmp_path / "splash.png")]},
+            "splash: VM-SPLASH: PNG chunk IDAT fails its CRC")
 
 
 def _missing_class_path_entry(tmp_path):
@@ -149,6 +171,17 @@ def test_check_passes_classes_for_the_runtime_and_refuses_bad_usage(tmp_path):
     shutil.copy(exe, tmp_path / "Other.exe")
     assert check(tmp_path)[0] == 1, "a folder with two packed exes names no exe"
     assert check(exe, "--out", "x.exe")[0] == 2
+
+
+def test_check_counts_the_universal_crt_as_part_of_every_windows(tmp_path):
+    shutil.copytree(require(harness.test_runtime_dir()), tmp_path / "jre")
+    (tmp_path / "jre/release").write_text('JAVA_VERSION="21.0.2"\n')
+    imports = import_universal_crt(tmp_path / "jre/bin/server/jvm.dll")
+    assert imports == [b"KERNEL32.dll", b"api-ms-win-crt-runtime-l1-1-0.dll", b"msvcrt.dll", b"ucrtbase.dll"]
+    exe = make_app(tmp_path, runtime=False, classes=compile_main(tmp_path, 8), main_class="com.example.Main")
+    status, findings = check(exe)
+    assert status == 0 and not texts(findings, "FAIL"), findings
+    assert "vm library: every DLL jvm.dll needs is in the runtime (0) or part of every Windows" in texts(findings, "OK")
 
 
 def test_check_reads_a_real_jdk_release_file_and_jar(tmp_path):

@@ -289,12 +289,13 @@ def test_multi_frame_gif_shows_nothing_and_the_app_starts(wine_x11, tmp_path, un
 @pytest.mark.parametrize("image", ["corrupt.png", "empty"])
 def test_resource_without_a_picture_shows_nothing_and_the_app_starts(wine_x11, tmp_path, unique_name, image):
     wine = wine_x11
+    # Stored as they are, since packing with --splash refuses an image that does not decode.
     if image == "empty":
         empty = tmp_path / "empty.png"
         empty.write_bytes(b"")
         exe, _ = sync_app(wine, tmp_path, unique_name, raw_text=[("VM-SPLASH", 20000, empty)])
     else:
-        exe, _ = sync_app(wine, tmp_path, unique_name, splash=data(image))
+        exe, _ = sync_app(wine, tmp_path, unique_name, raw_text=[("VM-SPLASH", 20000, data(image))])
     env, trace = traced_env(wine, tmp_path)
     running = wine.start(exe, env=env, cwd=tmp_path)
     windows, _ = watch_for_splash(wine, running, unique_name)

@@ -2,6 +2,7 @@
 reads only the index on the server, a new generation copies only what changed, and an application
 never sees two generations mixed, even when the share is republished while it is mirrored."""
 
+import hashlib
 import os
 import shutil
 import subprocess
@@ -10,6 +11,7 @@ from pathlib import Path
 
 import harness
 from harness import require
+from launcher_output import err
 from test_sync_mirror import SyncApp, gated_server, server_opens, tree, write_tree  # noqa: F401
 
 INDEX = "quorvia-sync.index"
@@ -110,3 +112,40 @@ def test_share_republished_mid_refresh_gives_the_application_one_whole_generatio
     assert len(whole) == 1, f"the mirror mixes generations: {sorted(seen.items())}"
     n = whole[0]
     assert class_path == ["", f"{app.sync_win}\\libs\\app.jar", f"{app.sync_win}\\libs\\gen{n}.jar"], class_path
+
+
+def hand_written_index(source: Path, rels: list) -> bytes:
+    """The index of these files as the format defines it, for a tree --index refuses to index."""
+    names = sorted((rel.replace("/", "\\") for rel in rels), key=lambda name: name.replace("\\", "\x01").upper())
+    lines = ""
+    for name in names:
+        path = source / name.replace("\\", "/")
+        filetime = path.stat().st_mtime_ns // 100 + 116444736000000000
+        lines += f"{hashlib.sha256(path.read_bytes()).hexdigest()} {path.stat().st_size} {filetime} {name}\n"
+    generation = hashlib.sha256(lines.encode()).hexdigest()
+    return f"quorvia-sync-index 1\ngeneration {generation}\nentries {len(names)}\n{lines}end\n".encode()
+
+
+def test_index_naming_a_file_windows_cannot_hold_leaves_the_mirror_and_the_app_starts_from_it(
+        wine, tmp_path, unique_name):
+    jar = require(harness.test_app("app.jar")).read_bytes()
+    files = {"libs/app.jar": jar, "data/a.txt": b"a"}
+    app = SyncApp(wine, tmp_path, unique_name, files={})
+    publish(app.source, files)
+    assert app.run()[0].status == 0
+    assert mirror_holds(app, files)
+
+    # The next version holds a file named CON: --index refuses the tree, so its index is written by hand.
+    write_tree(app.source, {"data/a.txt": b"a, changed", "CON": b"a device name on Windows"})
+    refused = subprocess.run([str(require(harness.pack_tool())), "--index", str(app.source)], capture_output=True,
+                             timeout=120)
+    assert refused.returncode != 0 and b"/CON: the name can't be indexed" in refused.stderr, refused
+    (app.source / INDEX).write_bytes(hand_written_index(app.source, ["libs/app.jar", "data/a.txt", "CON"]))
+
+    result, trace = app.run()
+    assert result.status == 0, result
+    assert (f"Ignored {app.unc}\\{INDEX}: it is not a whole sync index; the mirror stays as it is\n"
+            in err(result)), err(result)
+    assert mirror_holds(app, files)
+    assert app.class_path(trace) == ["", f"{app.sync_win}\\libs\\app.jar"]
+    assert trace.events("main"), "the application started from the mirror it had"

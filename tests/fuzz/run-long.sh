@@ -14,7 +14,8 @@ seconds=${1:-600}
 [ $# -gt 0 ] && shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(options jvm_config vm_options percent_decode class_path forwarded_payload config_values pe_resources)
+  targets=(options jvm_config vm_options percent_decode class_path forwarded_payload config_values pe_resources
+           argument_file pack_inputs sync_index class_file jar_reader pe_imports png_reader)
 fi
 build=${FUZZ_BUILD_DIR:-/tmp/quorvia-fuzz-build}
 work=${FUZZ_WORK_DIR:-/tmp/quorvia-fuzz-work}

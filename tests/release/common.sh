@@ -4,7 +4,7 @@
 # and gives $work (removed at exit) and the release $version.
 
 if ! command -v wine >/dev/null 2>&1; then
-  echo "wine not found; skipping"
+  echo "SKIP: wine not found: $(basename "$0") checked nothing (the bundles' exes and Windows tool need Wine)"
   exit 77
 fi
 work=$(mktemp -d)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/diagnostics.h"
 #include "base/launch_state.h"
 #include "cache/cache_edge.h"
 #include "fake_files_edge.h"
@@ -307,7 +308,47 @@ TEST_F(SyncIndexTest, WithoutAnIndexNothingIsDoneAndDamagedIndexLeavesTheMirrorA
     }
 }
 
+std::vector<std::string> g_messages;
+
+TEST_F(SyncIndexTest, IndexNamingAFileWindowsCannotHoldIsIgnoredAndTheMirrorKept) {
+    Start();
+    const std::vector<IndexedFile> first = published;
+    const std::string firstRecord = Record();
+    SetMessageSink([](FILE*, const char* text) { g_messages.push_back(text); });
+    for (const char* name : {"CON", "conf\\aux.txt", "libs\\trail.", "libs.\\x.jar"}) {
+        std::vector<IndexedFile> next = first;
+        next.push_back({name, "written by hand: --index refuses the name", 4000});
+        Publish(next);
+        g_messages.clear();
+        Start();
+        ExpectMirrorHolds(first);
+        EXPECT_EQ(firstRecord, Record()) << name;
+        EXPECT_TRUE(g_fs.copies.empty()) << name;
+        EXPECT_EQ(std::vector<std::string>{"Ignored " + kIndexPath +
+                                           ": it is not a whole sync index; the mirror stays as it is\n"},
+                  g_messages)
+            << name;
+        EXPECT_EQ(";" + kSync + "\\libs\\core.jar;" + kSync + "\\libs\\util.jar", std::string(g_launch.classPath.text));
+    }
+    SetMessageSink(nullptr);
+}
+
 // ---- Reading the index ----
+
+TEST(SyncIndexPath, RefusesNamesWindowsCannotHold) {
+    const char* refused[] = {"CON", "con", "PRN", "aux.txt", "nul.jar", "NUL.tar.gz", "COM1.log", "com9", "LPT1",
+                             "lpt5.txt", "Con .txt", "dir\\CON\\x.txt", "trail.", "space ", "dir.\\x.txt",
+                             "dir \\x.txt", "...", "a\\..\\b", ".", "a\\\\b", "\\a", "a\\", "", "a:b",
+                             "tab\there", "a/b"};
+    for (const char* path : refused) {
+        EXPECT_FALSE(IsIndexPath(path)) << path;
+        EXPECT_NE(nullptr, IndexPathProblem(path)) << path;
+    }
+    const char* accepted[] = {"CONX", "console.txt", "a.con", "COM0", "COM10.log", "LPT", "com1x.txt", "NULL",
+                              ".hidden", "a..b", "dir\\aux-info.txt", "x. y", "caf\xC3\xA9"};
+    for (const char* path : accepted) EXPECT_TRUE(IsIndexPath(path)) << path;
+    EXPECT_FALSE(IsIndexPath(std::string(kSyncIndexPathSize, 'a').c_str()));
+}
 
 TEST(SyncIndexParse, RefusesEveryDamagedOrOutOfOrderText) {
     std::string good = IndexText({{"a.txt", "a", 1}, {"b\\c.txt", "bc", 2}});

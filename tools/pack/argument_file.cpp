@@ -28,8 +28,21 @@ static bool UnterminatedQuote(const std::string& file, unsigned line, std::strin
     return false;
 }
 
+// The launcher reads its values up to their first NUL: a value holding one would be stored cut.
+static bool HasNul(const std::string& text, const std::string& file, std::string& error) {
+    size_t nul = text.find('\0');
+    if (nul == std::string::npos) return false;
+    unsigned line = 1;
+    for (size_t at = 0; at < nul; at++) {
+        if (text[at] == '\n' || (text[at] == '\r' && text[at + 1] != '\n')) line++;
+    }
+    error = file + ":" + std::to_string(line) + ": a NUL byte, which no value can hold";
+    return true;
+}
+
 bool SplitArgumentFile(const std::string& text, const std::string& file, std::vector<Argument>& out,
                        std::string& error) {
+    if (HasNul(text, file, error)) return false;
     size_t at = 0;
     unsigned line = 1;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) at = 3;  // a UTF-8 byte order mark
@@ -87,27 +100,29 @@ bool SplitArgumentFile(const std::string& text, const std::string& file, std::ve
     }
 }
 
-int ExpandArgumentFiles(const std::vector<std::string>& args, std::vector<Argument>& out, std::string& error) {
+int ExpandArgumentFiles(const std::vector<std::string>& args, bool (*takesValue)(const std::string& option),
+                        std::vector<Argument>& out, std::string& error) {
+    bool valueNext = false;
     for (const std::string& arg : args) {
-        Argument literal;
-        if (arg.size() < 2 || arg[0] != '@') {
+        if (valueNext || arg.size() < 2 || arg[0] != '@') {
+            Argument literal;
             literal.text = arg;
             out.push_back(literal);
-            continue;
-        }
-        if (arg[1] == '@') {
-            literal.text = arg.substr(1);
-            out.push_back(literal);
+            valueNext = !valueNext && takesValue(arg);
             continue;
         }
         std::string path = arg.substr(1);
         std::vector<uint8_t> bytes;
-        if (!ReadWholeFile(path, bytes, error)) {
+        if (!ReadWholeFile(path, kTextFile, bytes, error)) {
             error = path + ": " + error;
             return 1;
         }
         std::string text(bytes.begin(), bytes.end());
+        size_t first = out.size();
         if (!SplitArgumentFile(text, path, out, error)) return 2;
+        // A file that ends with an option leaves its value to the next argument.
+        valueNext = false;
+        for (size_t i = first; i < out.size(); i++) valueNext = !valueNext && takesValue(out[i].text);
     }
     return 0;
 }

@@ -16,14 +16,18 @@ struct Argument {
 // quotes keep blanks (and '#') inside one argument, and end at the line end; within quotes a
 // backslash escapes the next character (\n \r \t \f as in C) or, at the line end, joins the next
 // line without its leading blanks; outside quotes a backslash is an ordinary character; '#' where
-// an argument would start comments out the rest of the line. On error `error` names file and line.
+// an argument would start comments out the rest of the line. A NUL byte is refused: no value could
+// hold it. On error `error` names file and line.
 bool SplitArgumentFile(const std::string& text, const std::string& file, std::vector<Argument>& out,
                        std::string& error);
 
-// Replaces every "@FILE" argument by the arguments of FILE ("@@x" stands for the literal "@x").
-// Arguments inside a file are taken literally, so files do not nest. Returns 0, or the exit
-// status with `error` set: 1 for a file that cannot be read, 2 for one that cannot be split.
-int ExpandArgumentFiles(const std::vector<std::string>& args, std::vector<Argument>& out, std::string& error);
+// Replaces each "@FILE" that stands where an option is expected by the arguments of FILE. The value
+// of an option is never a file to expand, so that "--class-path @/lib/x.jar" keeps its runtime-home
+// prefix: `takesValue` says which options take the next argument as their value (not those written
+// --option=VALUE). Arguments inside a file are taken literally, so files do not nest. Returns 0, or
+// the exit status with `error` set: 1 for a file that cannot be read, 2 for one that cannot be split.
+int ExpandArgumentFiles(const std::vector<std::string>& args, bool (*takesValue)(const std::string& option),
+                        std::vector<Argument>& out, std::string& error);
 
 // "FILE:LINE: " for an argument from a file, "" for one from the command line.
 std::string ArgumentOrigin(const Argument& argument);

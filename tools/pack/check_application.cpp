@@ -25,9 +25,6 @@ namespace check {
 
 namespace {
 
-// Class files and jar entries larger than this are refused rather than read.
-const size_t kMaxEntrySize = 64u << 20;
-
 struct ClassSource {
     std::string shown;     // as the class path names it
     std::string hostPath;  // empty for the embedded jar
@@ -47,32 +44,42 @@ void SplitClassPath(const char* text, std::vector<std::string>& entries) {
     }
 }
 
-// Reads the main class out of one class path entry; false when the entry does not hold it.
-bool ReadMainClassFrom(const ClassSource& source, const std::string& classEntry, Bytes& classBytes, std::string& error) {
+enum class ClassLookup { Found, Absent, Unreadable };
+
+// Reads a class out of one class path entry: Unreadable, with the reason, when the entry may hold it
+// but cannot be read here.
+ClassLookup ReadClassFrom(const ClassSource& source, const std::string& classEntry, Bytes& classBytes,
+                          std::string& error) {
     Bytes jar;
     if (source.embedded) {
         size_t size = 0;
         const void* bytes = LoadLaunchResource(kClassesResource, &size, nullptr);
-        if (bytes == nullptr) return false;
+        if (bytes == nullptr) return ClassLookup::Absent;
         jar.assign(static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + size);
     } else {
         bool isFolder = false;
-        if (!IsFile(source.hostPath, &isFolder)) return false;
-        if (isFolder) return ReadWholeFile(source.hostPath + "/" + classEntry, classBytes, error);
-        if (!ReadWholeFile(source.hostPath, jar, error)) return false;
+        if (!IsFile(source.hostPath, &isFolder)) return ClassLookup::Absent;
+        if (isFolder) {
+            std::string path = source.hostPath + "/" + classEntry;
+            if (!IsFile(path, &isFolder)) return ClassLookup::Absent;
+            return ReadWholeFile(path, kClassFile, classBytes, error) ? ClassLookup::Found : ClassLookup::Unreadable;
+        }
+        if (!ReadWholeFile(source.hostPath, kJarFile, jar, error)) return ClassLookup::Unreadable;
     }
     std::vector<JarEntry> entries;
-    if (!ReadJarDirectory(jar, entries, error)) return false;
+    if (!ReadJarDirectory(jar, entries, error)) return ClassLookup::Unreadable;
     for (const JarEntry& entry : entries) {
-        if (entry.name == classEntry) return ExtractJarEntry(jar, entry, kMaxEntrySize, classBytes, error);
+        if (entry.name != classEntry) continue;
+        bool read = ExtractJarEntry(jar, entry, kClassFile.limit, classBytes, error);
+        return read ? ClassLookup::Found : ClassLookup::Unreadable;
     }
-    return false;
+    return ClassLookup::Absent;
 }
 
 bool IsReadableJar(const std::string& hostPath, std::string& error) {
     Bytes jar;
     std::vector<JarEntry> entries;
-    return ReadWholeFile(hostPath, jar, error) && ReadJarDirectory(jar, entries, error);
+    return ReadWholeFile(hostPath, kJarFile, jar, error) && ReadJarDirectory(jar, entries, error);
 }
 
 void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources) {
@@ -106,13 +113,17 @@ void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources)
     }
 }
 
-// The class of that internal name, from the first class path entry holding it.
+// The class of that internal name, from the first class path entry holding it. When it is found in
+// none, `unreadable` names an entry that could not be read here and may hold it.
 bool FindClass(Report& report, const std::vector<ClassSource>& sources, const std::string& className,
-               ClassFileInfo& info, std::string& foundIn) {
-    std::string classEntry = className + ".class", error;
+               ClassFileInfo& info, std::string& foundIn, std::string& unreadable) {
+    std::string classEntry = className + ".class";
     for (const ClassSource& source : sources) {
         Bytes classBytes;
-        if (!ReadMainClassFrom(source, classEntry, classBytes, error)) continue;
+        std::string error;
+        ClassLookup lookup = ReadClassFrom(source, classEntry, classBytes, error);
+        if (lookup == ClassLookup::Unreadable && unreadable.empty()) unreadable = source.shown + " (" + error + ")";
+        if (lookup != ClassLookup::Found) continue;
         if (!ReadClassFile(classBytes.data(), classBytes.size(), info, error)) {
             report.Fail(kApplication, classEntry + " in " + source.shown + ": " + error, "Rebuild the jar.");
             return false;
@@ -207,9 +218,9 @@ static void DescribeEntryPoints(Report& report, const Settings& settings, const 
     ClassFileInfo ancestor = info;
     for (int depth = 0; depth < 32 && !ancestor.superName.empty() && ancestor.superName.compare(0, 5, "java/") != 0;
          depth++) {
-        std::string ignored;
+        std::string foundIn, unreadable;
         ClassFileInfo parent;
-        if (!FindClass(report, sources, ancestor.superName, parent, ignored)) break;
+        if (!FindClass(report, sources, ancestor.superName, parent, foundIn, unreadable)) break;
         if (!main.found) main = parent.main;
         if (!initSingleApplication.found) initSingleApplication = parent.initSingleApplication;
         ancestor = parent;
@@ -249,8 +260,15 @@ static void DescribeMainClass(Report& report, const Settings& settings, const Ru
         if (c == '.') c = '/';
     }
     ClassFileInfo info;
-    std::string foundIn;
-    if (!FindClass(report, sources, className, info, foundIn)) {
+    std::string foundIn, unreadable;
+    if (!FindClass(report, sources, className, info, foundIn, unreadable)) {
+        // Not found where it could be looked for: whether it is in the rest is unknown here.
+        if (!unreadable.empty()) {
+            std::string text = "main class " + settings.mainClass + " cannot be checked: it is in no class path " +
+                               "entry read here, and " + unreadable + " cannot be read";
+            report.Warn(kApplication, text, "Check that the class path holds " + className + ".class.");
+            return;
+        }
         report.Fail(kApplication, "main class " + settings.mainClass + " is in no class path entry (" + className +
                                       ".class)",
                     "Correct the main class name, or add the jar that holds it.");

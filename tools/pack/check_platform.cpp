@@ -15,6 +15,7 @@
 #include "config/config_edge.h"
 #include "files/files_edge.h"
 #include "config/resource_contract.h"
+#include "pack/file_io.h"
 #include "runtime/runtime_edge.h"
 
 CheckPlatform g_checkPlatform;
@@ -82,6 +83,19 @@ unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
     return path.size() < size ? static_cast<unsigned long>(path.size()) : size;
 }
 
+// A text file for the launcher's readers: only a regular file within the text limit, so that a device
+// or pipe named by the package can neither run on nor hang the check.
+static FILE* OpenHostTextFile(const std::string& hostPath) {
+    uint64_t size = 0;
+    std::string error;
+    FILE* file = OpenRegularFile(hostPath, "r", size, error);
+    if (file != nullptr && size > kTextFile.limit) {
+        fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 // ---- Configuration file: the INI reading of GetPrivateProfileStringA for section "java" ----
 
 static std::string Trim(const std::string& text) {
@@ -93,7 +107,7 @@ unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const ch
     g_checkPlatform.profileFilesRead.push_back(path);
     if (size == 0) return 0;
     buffer[0] = '\0';
-    FILE* file = fopen(path, "r");
+    FILE* file = OpenHostTextFile(path);
     if (file == nullptr) return 0;
     std::string value;
     bool inJava = false, found = false;
@@ -162,7 +176,7 @@ bool PathExists(const char* path) {
     return stat(HostPath(path).c_str(), &status) == 0;
 }
 
-FILE* OpenTextFile(const char* path) { return fopen(HostPath(path).c_str(), "r"); }
+FILE* OpenTextFile(const char* path) { return OpenHostTextFile(HostPath(path)); }
 
 // ---- Diagnostics ----
 

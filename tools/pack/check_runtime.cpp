@@ -27,12 +27,10 @@ namespace {
 
 // The release file as far as the launcher reads it.
 std::string ReadReleaseText(const std::string& home) {
-    FILE* file = fopen(HostPath(home + "\\release").c_str(), "rb");
-    if (file == nullptr) return "";
-    std::string text(kReleaseFileLimit, '\0');
-    text.resize(fread(&text[0], 1, text.size(), file));
-    fclose(file);
-    return text;
+    Bytes start;
+    std::string error;
+    if (!ReadFileStart(HostPath(home + "\\release"), kReleaseFileLimit, start, error)) return "";
+    return std::string(start.begin(), start.end());
 }
 
 // The JAVA_VERSION value as written, for the report.
@@ -216,7 +214,7 @@ void DescribeVmLibrary(Report& report, const RuntimeChoice& runtime) {
     Bytes image;
     std::string error;
     PeImports imports;
-    if (!ReadWholeFile(HostPath(runtime.vmLibrary), image, error) || !ReadPeImports(image, imports, error)) {
+    if (!ReadWholeFile(HostPath(runtime.vmLibrary), kDllFile, image, error) || !ReadPeImports(image, imports, error)) {
         report.Fail(kVmLibrary, runtime.vmLibrary + ": " + error, "Ship the runtime's own jvm.dll.");
         return;
     }
@@ -255,7 +253,8 @@ void DescribeVmLibrary(Report& report, const RuntimeChoice& runtime) {
             shipped++;
             Bytes dependency;
             PeImports dependencyImports;
-            if (!ReadWholeFile(HostPath(found), dependency, error) || !ReadPeImports(dependency, dependencyImports, error)) {
+            if (!ReadWholeFile(HostPath(found), kDllFile, dependency, error) ||
+                !ReadPeImports(dependency, dependencyImports, error)) {
                 report.Fail(kVmLibrary, found + ": " + error, "Ship an intact copy of " + name + ".");
                 continue;
             }

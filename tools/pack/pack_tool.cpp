@@ -1,6 +1,7 @@
 #include "pack/pack_tool.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "config/resource_contract.h"
 #include "pack/argument_file.h"
@@ -11,6 +12,7 @@
 #include "pack/packed_exe.h"
 #include "pack/png_reader.h"
 #include "pack/preflight_check.h"
+#include "pack/report_text.h"
 #include "pack/signature.h"
 #include "pack/sync_index_check.h"
 #include "pack/sync_index_tool.h"
@@ -117,7 +119,9 @@ const char kUsage[] =
     "  @FILE                     the arguments written in FILE, one option or value per line;\n"
     "                            \"...\" or '...' around a value with blanks, # starts a comment;\n"
     "                            relative --launcher, --out, --show, --classes, --splash and\n"
-    "                            --icon paths there are taken from FILE's own folder\n"
+    "                            --icon paths there are taken from FILE's own folder. Only where\n"
+    "                            an option is expected: a value is stored as written, so\n"
+    "                            --class-path @/lib/x.jar keeps its runtime-home prefix\n"
     "\n"
     "Text is stored as its bytes plus one NUL. MAIN-CLASS, JAR-PATH, VM-OPTIONS, CONFIG-PATH\n"
     "and SYNC-PATH may be at most 1022 bytes (1023 with the NUL).\n"
@@ -126,25 +130,10 @@ const char kUsage[] =
     "Options also take the form --option=VALUE.\n"
     "Exit status: 0 done, 1 bad input file or value, 2 bad command line.\n";
 
-static bool IsPrintable(uint8_t c) { return c >= 0x20 && c < 0x7F; }
-
+// A text resource as the launcher reads it: up to its first NUL.
 static std::string QuotedText(const Bytes& data) {
-    std::string out = "\"";
-    for (uint8_t c : data) {
-        if (c == 0) break;
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(char(c));
-        } else if (IsPrintable(c)) {
-            out.push_back(char(c));
-        } else {
-            char buf[8];
-            int n = snprintf(buf, sizeof buf, "\\x%02X", unsigned(c));
-            if (n > 0 && size_t(n) < sizeof buf) out.append(buf);
-        }
-    }
-    out.push_back('"');
-    return out;
+    std::string text(data.begin(), data.end());
+    return QuotedPrintableText(text.substr(0, text.find('\0')));
 }
 
 const char* StandardTypeName(uint16_t id) {
@@ -386,9 +375,11 @@ static bool Given(const PackOptions& o, Kind kind) {
 static int MakeFileResource(PackRun& run, const LaunchOption& l, const std::string& path, std::vector<Resource>& out) {
     Bytes data;
     std::string error;
-    if (!ReadWholeFile(path, data, error)) return InputError(run, path, error);
-    if (l.kind == Kind::Png && !HasPngSignature(data.data(), data.size()))
-        return InputError(run, path, "not a PNG image");
+    if (!ReadWholeFile(path, l.kind == Kind::Png ? kImageFile : kJarFile, data, error))
+        return InputError(run, path, error);
+    uint32_t width = 0, height = 0;
+    if (l.kind == Kind::Png && !DecodePng(data.data(), data.size(), width, height, error))
+        return InputError(run, path, error);
     if (l.kind == Kind::File && !Given(run.options, Kind::Digest)) {
         std::string digest = Md5Hex(data.data(), data.size());
         out.push_back(MakeLaunchResource(kMd5SumResource, TextBytes(digest, false)));
@@ -447,7 +438,7 @@ static int RawResource(PackRun& run, const Argument& arg, std::vector<Resource>&
     std::string type = spec.substr(0, eq), file = ArgumentPath(arg, spec.substr(colon + 1));
     Resource r;
     std::string error;
-    if (!ReadWholeFile(file, r.data, error)) return InputError(run, file, error);
+    if (!ReadWholeFile(file, kTextFile, r.data, error)) return InputError(run, file, error);
     unsigned long typeId = 0;
     r.type = ParseUint(type, 65535, typeId) ? NumericName(uint16_t(typeId)) : StringName(type);
     r.name = NumericName(uint16_t(number));
@@ -474,7 +465,7 @@ static int MakeAddedResources(PackRun& run, std::vector<Resource>& added, std::v
     }
     if (!o.icon.empty()) {
         Bytes ico;
-        if (!ReadWholeFile(o.icon, ico, error) || !ReadIcoFile(ico, icons, error))
+        if (!ReadWholeFile(o.icon, kImageFile, ico, error) || !ReadIcoFile(ico, icons, error))
             return InputError(run, o.icon, error);
     }
     return kExitOk;
@@ -646,13 +637,38 @@ static int RunCheckCommand(const std::vector<std::string>& args, FILE* out, FILE
     return RunPreflightCheck(path, json, out, err);
 }
 
+// The end of --help: what the packer reads, and how much of each kind of file.
+static std::string ReadLimitsText() {
+    std::string text = "Input files must be regular files (not folders, devices or pipes), and at most:\n ";
+    for (size_t i = 0; i < std::size(kFileKinds); i++) {
+        text += " " + std::string(kFileKinds[i].name) + " " + SizeText(kFileKinds[i].limit) +
+                (i + 1 < std::size(kFileKinds) ? "," : ";");
+        if (i == std::size(kFileKinds) / 2) text += "\n ";  // two lines of kinds
+    }
+    return text + "\n  and a PNG image may inflate to at most " + SizeText(kPngDecodedLimit) + ".\n";
+}
+
+// Whether the argument is an option that takes the next argument as its value.
+static bool OptionTakesValue(const std::string& arg) {
+    for (const LaunchOption& l : kLaunchOptions) {
+        if (arg == l.option) return l.kind != Kind::Mark;
+    }
+    for (const VersionOption& v : kVersionOptions) {
+        if (arg == v.option) return true;
+    }
+    for (const char* option : {"--show", "--launcher", "--out", "--icon", "--raw-text"}) {
+        if (arg == option) return true;
+    }
+    return false;
+}
+
 int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err) {
     if (args.size() == 2 && args[0] == "--index") return WriteSyncIndex(args[1], out, err);
     int checkStatus = RunCheckCommand(args, out, err);
     if (checkStatus >= 0) return checkStatus;
     std::vector<Argument> expanded;
     std::string error;
-    int status = ExpandArgumentFiles(args, expanded, error);
+    int status = ExpandArgumentFiles(args, OptionTakesValue, expanded, error);
     if (status != kExitOk) {
         fprintf(err, "quorvia-pack: %s\n", error.c_str());
         return status;
@@ -663,6 +679,7 @@ int RunPackTool(const std::vector<std::string>& args, const std::string& default
     const PackOptions& o = run.options;
     if (o.help) {
         fputs(kUsage, out);
+        fputs(ReadLimitsText().c_str(), out);
         return kExitOk;
     }
     if (o.printVersion) {

@@ -6,7 +6,7 @@
 bool LoadPackedExe(const std::string& path, PackedExe& exe, std::string& error) {
     exe = PackedExe();
     exe.path = path;
-    return ReadWholeFile(path, exe.file, error) && ParsePe(exe.file, exe.layout, error) &&
+    return ReadWholeFile(path, kExeFile, exe.file, error) && ParsePe(exe.file, exe.layout, error) &&
            ReadResources(exe.file, exe.layout, exe.resources, error);
 }
 

@@ -19,6 +19,7 @@
 #include "pack/file_io.h"
 #include "pack/packed_exe.h"
 #include "pack/png_reader.h"
+#include "pack/report_text.h"
 #include "splash/splash_image.h"
 
 namespace check {
@@ -208,7 +209,11 @@ void DescribeSplash(Report& report) {
             ReleaseSplashImage(&source);
             return;
         }
-        if (!ReadWholeFile(HostPath(source.path), file, error)) file.clear();
+        if (!ReadWholeFile(HostPath(source.path), kImageFile, file, error)) {
+            report.Fail(kSplash, from + ": " + error, "Ship a valid PNG image at that path.");
+            ReleaseSplashImage(&source);
+            return;
+        }
         bytes = file.data();
         size = file.size();
     }
@@ -333,8 +338,9 @@ std::string FormatFindings(const std::vector<Finding>& findings) {
     for (const Finding& finding : findings) {
         char severity[8];
         snprintf(severity, sizeof severity, "%-4s", SeverityName(finding.severity));
-        out += std::string(severity) + "  " + finding.area + ": " + finding.text;
-        if (!finding.fix.empty()) out += " -- fix: " + finding.fix;
+        // Findings quote names from the package: printed, they must not reach the terminal raw.
+        out += std::string(severity) + "  " + finding.area + ": " + PrintableText(finding.text);
+        if (!finding.fix.empty()) out += " -- fix: " + PrintableText(finding.fix);
         out += "\n";
     }
     return out;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pack/file_io.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <bcrypt.h>
@@ -67,21 +69,27 @@ bool ComputeSha256(const void* bytes, size_t size, uint8_t digest[kSha256Size]) 
 }
 
 bool Sha256OfFile(const std::string& path, uint8_t digest[kSha256Size], std::string& error) {
-    errno = 0;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = strerror(errno);
-        return false;
-    }
+    uint64_t size = 0;
+    FILE* file = OpenRegularFile(path, "rb", size, error);
+    if (file == nullptr) return false;
     Sha256Stream stream;
     static char buffer[1 << 16];
+    // Read up to one byte past the size it was opened with: a file that grows meanwhile has no one digest.
+    uint64_t total = 0;
     size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) stream.Add(buffer, got);
+    while (total <= size && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        stream.Add(buffer, got);
+        total += got;
+    }
     bool readOk = ferror(file) == 0;
     int code = errno;
     fclose(file);
     if (!readOk) {
-        error = strerror(code);
+        error = code != 0 ? strerror(code) : "I/O error";
+        return false;
+    }
+    if (total != size) {
+        error = "changed while it was read";
         return false;
     }
     if (!stream.Finish(digest)) {

@@ -14,6 +14,7 @@
 
 #include "files/sha256.h"
 #include "pack/file_io.h"
+#include "pack/report_text.h"
 #include "pack/sha256.h"
 #include "sync/sync_index.h"
 
@@ -108,12 +109,13 @@ static bool ListFolder(const std::string& folder, std::vector<std::pair<std::str
 static const char kSeparator = '/';
 #endif
 
+// Files whose names the index can't hold are gathered in `refused`, one line each, and left out.
 static bool ListBelow(const std::string& folder, const std::string& relative, std::vector<SyncFolderFile>& files,
-                      std::string& error) {
+                      std::vector<std::string>& refused, std::string& error) {
     std::vector<std::pair<std::string, bool>> names;
     std::string reason;
     if (!ListFolder(folder, names, reason)) {
-        error = folder + ": " + reason;
+        error = PrintableText(folder) + ": " + reason;
         return false;
     }
     for (const auto& name : names) {
@@ -121,18 +123,18 @@ static bool ListBelow(const std::string& folder, const std::string& relative, st
         std::string path = folder + kSeparator + name.first;
         std::string childRelative = relative.empty() ? name.first : relative + "\\" + name.first;
         if (name.second) {
-            if (!ListBelow(path, childRelative, files, error)) return false;
+            if (!ListBelow(path, childRelative, files, refused, error)) return false;
             continue;
         }
-        if (!IsIndexPath(childRelative.c_str())) {
-            error = path + ": the name can't be indexed (too long, or a character Windows does not allow)";
-            return false;
+        if (const char* problem = IndexPathProblem(childRelative.c_str())) {
+            refused.push_back(PrintableText(path) + ": the name can't be indexed: " + problem);
+            continue;
         }
         SyncFolderFile file;
         file.relativePath = childRelative;
         file.fullPath = path;
         if (!ReadFileStamp(path, file.size, file.lastWriteTime, reason)) {
-            error = path + ": " + reason;
+            error = PrintableText(path) + ": " + reason;
             return false;
         }
         files.push_back(file);
@@ -142,47 +144,65 @@ static bool ListBelow(const std::string& folder, const std::string& relative, st
 
 bool ListSyncFolder(const std::string& folder, std::vector<SyncFolderFile>& files, std::string& error) {
     files.clear();
-    if (!ListBelow(folder, "", files, error)) return false;
+    std::vector<std::string> refused;
+    if (!ListBelow(folder, "", files, refused, error)) return false;
+    if (!refused.empty()) {
+        std::sort(refused.begin(), refused.end());
+        error.clear();
+        for (const std::string& line : refused) error += (error.empty() ? "" : "\n") + line;
+        return false;
+    }
     std::sort(files.begin(), files.end(), [](const SyncFolderFile& a, const SyncFolderFile& b) {
         return CompareIndexPaths(a.relativePath.c_str(), b.relativePath.c_str()) < 0;
     });
     for (size_t i = 1; i < files.size(); i++) {
         if (CompareIndexPaths(files[i - 1].relativePath.c_str(), files[i].relativePath.c_str()) == 0) {
-            error = files[i].fullPath + ": differs from " + files[i - 1].fullPath + " only in letter case";
+            error = PrintableText(files[i].fullPath) + ": differs from " + PrintableText(files[i - 1].fullPath) +
+                    " only in letter case";
             return false;
         }
     }
     if (files.size() > kSyncIndexMaxEntries) {
-        error = folder + ": more than " + std::to_string(kSyncIndexMaxEntries) + " files";
+        error = PrintableText(folder) + ": more than " + std::to_string(kSyncIndexMaxEntries) + " files";
         return false;
     }
     return true;
+}
+
+void PrintToolErrors(FILE* err, const std::string& error) {
+    for (size_t at = 0; at <= error.size();) {
+        size_t end = error.find('\n', at);
+        if (end == std::string::npos) end = error.size();
+        fprintf(err, "quorvia-pack: %s\n", error.substr(at, end - at).c_str());
+        at = end + 1;
+    }
 }
 
 int WriteSyncIndex(const std::string& folder, FILE* out, FILE* err) {
     std::vector<SyncFolderFile> files;
     std::string error;
     if (!ListSyncFolder(folder, files, error)) {
-        fprintf(err, "quorvia-pack: %s\n", error.c_str());
+        PrintToolErrors(err, error);
         return 1;
     }
     std::string entries;
     for (const SyncFolderFile& file : files) {
         SyncIndexEntry entry = {file.relativePath.c_str(), file.size, file.lastWriteTime, {}};
         if (!Sha256OfFile(file.fullPath, entry.digest, error)) {
-            fprintf(err, "quorvia-pack: %s: %s\n", file.fullPath.c_str(), error.c_str());
+            fprintf(err, "quorvia-pack: %s: %s\n", PrintableText(file.fullPath).c_str(), error.c_str());
             return 1;
         }
         // A file written while it was read would give a digest of neither version.
         uint64_t size = 0, lastWriteTime = 0;
         if (!ReadFileStamp(file.fullPath, size, lastWriteTime, error) || size != file.size ||
             lastWriteTime != file.lastWriteTime) {
-            fprintf(err, "quorvia-pack: %s: changed while it was indexed; run --index again\n", file.fullPath.c_str());
+            fprintf(err, "quorvia-pack: %s: changed while it was indexed; run --index again\n",
+                    PrintableText(file.fullPath).c_str());
             return 1;
         }
         char line[2 * kSha256Size + 64 + kSyncIndexPathSize];
         if (!FormatIndexEntryLine(line, sizeof line, entry)) {
-            fprintf(err, "quorvia-pack: %s: the entry does not fit\n", file.fullPath.c_str());
+            fprintf(err, "quorvia-pack: %s: the entry does not fit\n", PrintableText(file.fullPath).c_str());
             return 1;
         }
         entries += line;

@@ -16,8 +16,12 @@ struct SyncFolderFile {
 
 // Every file below folder (links to files followed, links to folders not entered), leaving out the
 // index and the packer's temporary files at the root, in the index's order. False with a message
-// naming the entry when a name can't be indexed or two names differ only in letter case.
+// when two names differ only in letter case, or with one line per file whose name can't be indexed
+// (a name Windows cannot hold, such as CON or "trail.").
 bool ListSyncFolder(const std::string& folder, std::vector<SyncFolderFile>& files, std::string& error);
+
+// Prints each line of an error as "quorvia-pack: LINE".
+void PrintToolErrors(FILE* err, const std::string& error);
 
 // Size and last-write time of one file, as ListSyncFolder reads them.
 bool ReadFileStamp(const std::string& path, uint64_t& size, uint64_t& lastWriteTime, std::string& error);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pack/byte_order.h"
+#include "pack/report_text.h"
 
 constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
 constexpr size_t kFixedFileInfoSize = 52;
@@ -354,20 +355,8 @@ std::string DescribeVersion(const std::vector<Resource>& resources) {
         }
         out += "version: file " + VersionNumberText(details.fileVersion) + ", product " +
                VersionNumberText(details.productVersion) + "\n";
-        for (const VersionString& s : details.strings) {
-            // UTF-8 as it is; only control characters, quotes and backslashes are escaped.
-            std::string text;
-            for (unsigned char c : Utf16ToUtf8(s.value)) {
-                if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
-                    char buf[8];
-                    int n = snprintf(buf, sizeof buf, "\\x%02X", unsigned(c));
-                    if (n > 0 && size_t(n) < sizeof buf) text += buf;
-                } else {
-                    text.push_back(char(c));
-                }
-            }
-            out += "version " + s.key + "=\"" + text + "\"\n";
-        }
+        for (const VersionString& s : details.strings)
+            out += "version " + PrintableText(s.key) + "=" + QuotedPrintableText(Utf16ToUtf8(s.value)) + "\n";
     }
     return out;
 }

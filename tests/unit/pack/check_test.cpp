@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 
 #include "pack/class_file.h"
@@ -214,6 +215,17 @@ TEST_F(PreflightCheck, StartupCacheWithoutTheBaseArchiveSaysWhyAndHowToMakeOne) 
             EXPECT_NE(found[0].fix.find("--generate-cds-archive"), std::string::npos) << found[0].fix;
         }
     }
+}
+
+TEST_F(PreflightCheck, TextReportEscapesNamesFromThePackage) {
+    Pack({"--main-class", "a.Main\x1b[31m", "--class-path", "#\\lib\\x\x1b[2J\nFAIL  forged.jar"});
+    std::string report = FormatFindings(CheckPackedExe(dir.path("App.exe")));
+    EXPECT_EQ(std::string::npos, report.find('\x1b')) << report;
+    EXPECT_NE(std::string::npos, report.find("x\\x1B[2J\\x0AFAIL  forged.jar")) << report;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.rfind("OK    ", 0) == 0 || line.rfind("WARN  ", 0) == 0 || line.rfind("FAIL  ", 0) == 0)
+            << line;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 namespace {
 
 using namespace packtest;
+using namespace std::string_literals;
 
 // --show output as "TYPE NAME" -> rest of the line.
 std::map<std::string, std::string> show(const std::string& exe) {
@@ -60,7 +61,12 @@ protected:
     }
 };
 
-const Bytes kPng = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+// A 1x1 grey image, as Python's zlib and struct write it.
+const Bytes kPng = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+                    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00,
+                    0x00, 0x3A, 0x7E, 0x9B, 0x55, 0x00, 0x00, 0x00, 0x0A, 0x49, 0x44, 0x41, 0x54, 0x78,
+                    0x9C, 0x63, 0x68, 0x00, 0x00, 0x00, 0x82, 0x00, 0x81, 0x77, 0xCD, 0x72, 0xB6, 0x00,
+                    0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
 TEST_F(PackTool, PacksEveryLaunchResource) {
     Bytes jar(12345);
@@ -90,9 +96,17 @@ TEST_F(PackTool, PacksEveryLaunchResource) {
     EXPECT_EQ(lines["VM-OPTIONS 5000"], "lang=1033 size=17 text=\"-Xmx512m -Dq=\\\"1\\\"\"");
     EXPECT_EQ(lines["CLASSES 1000"], "lang=1033 size=12345 md5=" + Md5Hex(jar.data(), jar.size()));
     EXPECT_EQ(lines["MD5-SUM 6000"], "lang=1033 size=32 text=\"" + Md5Hex(jar.data(), jar.size()) + "\"");
-    EXPECT_EQ(lines["VM-SPLASH 20000"], "lang=1033 size=16 md5=" + Md5Hex(kPng.data(), kPng.size()));
+    EXPECT_EQ(lines["VM-SPLASH 20000"], "lang=1033 size=67 md5=" + Md5Hex(kPng.data(), kPng.size()));
     EXPECT_EQ(lines["24/1"], "lang=1033 size=" + std::to_string(read_bytes(source_fixture("fixture.manifest")).size()) + " (manifest)");
     EXPECT_EQ(lines.size(), 16u);  // 11 launch resources, manifest, string table, ZETA, RCDATA, version
+}
+
+TEST_F(PackTool, ShowEscapesControlCharactersInTheValues) {
+    ASSERT_EQ(pack({"--class-path", "a\x1b[2J\nb", "--company", "Evil\x1b]0;title\x07"}).status, 0);
+    Outcome r = RunCaptured({"--show", out});
+    EXPECT_EQ(r.out.find_first_of("\x1b\x07"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("CLASS-PATH 4000 lang=1033 size=8 text=\"a\\x1B[2J\\x0Ab\"\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("version CompanyName=\"Evil\\x1B]0;title\\x07\"\n"), std::string::npos) << r.out;
 }
 
 TEST_F(PackTool, Md5OptionOverridesTheDigest) {
@@ -206,14 +220,23 @@ TEST_F(PackTool, DefaultLauncherIsBesideTheTool) {
     EXPECT_NE(missing.err.find(dir.path("launcher.exe")), std::string::npos);
 }
 
-TEST_F(PackTool, SplashMustBePng) {
+TEST_F(PackTool, SplashMustBeAPngThatDecodes) {
     Bytes almost = kPng;
     almost[1] = 'Q';
-    for (const Bytes& content : {almost, Bytes(kPng.begin(), kPng.begin() + 7), Bytes()}) {
-        std::string path = file("splash.gif", content);
+    Bytes badCrc = kPng;
+    badCrc[45] ^= 0xFF;  // inside the image data
+    const struct {
+        Bytes content;
+        std::string error;
+    } cases[] = {{almost, "not a PNG image"},
+                 {Bytes(kPng.begin(), kPng.begin() + 7), "not a PNG image"},
+                 {Bytes(), "not a PNG image"},
+                 {badCrc, "PNG chunk IDAT fails its CRC"}};
+    for (const auto& c : cases) {
+        std::string path = file("splash.gif", c.content);
         Outcome r = pack({"--splash", path});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "quorvia-pack: " + path + ": not a PNG image\n");
+        EXPECT_EQ(r.err, "quorvia-pack: " + path + ": " + c.error + "\n");
     }
     expect_no_output({"splash.gif"});
 }
@@ -275,7 +298,7 @@ TEST_F(PackTool, ArgumentFileTakesPathsFromItsOwnFolder) {
                                                   "--main-class com.example.Main\n"
                                                   "--class-path \"#/lib/a b.jar;#/lib/c.jar\"\n"
                                                   "--jar-path lib/x.jar\n", false));
-    Outcome r = RunCaptured({"@" + args, "--md5", "@@ABC"});
+    Outcome r = RunCaptured({"@" + args, "--md5", "@ABC"});
     ASSERT_EQ(r.status, 0) << r.err;
     out = dir.path("conf/App.exe");
     EXPECT_EQ(packed("CLASSES", 1000), jar);
@@ -283,11 +306,40 @@ TEST_F(PackTool, ArgumentFileTakesPathsFromItsOwnFolder) {
     EXPECT_EQ(packed("MAIN-CLASS", 3000), text("com.example.Main"));
     EXPECT_EQ(packed("CLASS-PATH", 4000), text("#/lib/a b.jar;#/lib/c.jar"));
     EXPECT_EQ(packed("JAR-PATH", 4500), text("lib/x.jar")) << "a path on the target machine, kept as written";
-    EXPECT_EQ(packed("MD5-SUM", 6000), text("@ABC", false));
+    EXPECT_EQ(packed("MD5-SUM", 6000), text("@ABC", false)) << "a value, never a file to read";
     EXPECT_EQ(show(out), show(dir.path("conf/App.exe")));
     Outcome listed = RunCaptured({"@" + file("conf/show.args", text("--show App.exe", false))});
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(listed.out.find("MAIN-CLASS 3000"), std::string::npos);
+}
+
+TEST_F(PackTool, AtSignReadsAnArgumentFileOnlyWhereAnOptionIsExpected) {
+    // Options at the very path the values name: reading the file would inject them.
+    std::string at = "@" + file("tools.jar", text("--main-class injected.Main\n", false));
+    std::string ending = file("ends.args", text("--main-class a.B\n--class-path\n", false));
+    const struct {
+        std::vector<std::string> args;
+        const char* resource;
+        uint16_t id;
+    } cases[] = {
+        {{"--class-path", at}, "CLASS-PATH", 4000},
+        {{"--class-path=" + at}, "CLASS-PATH", 4000},
+        {{"@" + ending, at}, "CLASS-PATH", 4000},  // the file's last option takes the next argument
+        {{"--main-class", at}, "MAIN-CLASS", 3000},
+        {{"--vm-options", at}, "VM-OPTIONS", 5000},
+        {{"--jar-path", at}, "JAR-PATH", 4500},
+        {{"--config-path", at}, "CONFIG-PATH", 9000},
+        {{"--sync-path", at}, "SYNC-PATH", 10000},
+    };
+    for (const auto& c : cases) {
+        Outcome r = pack(c.args);
+        ASSERT_EQ(r.status, 0) << c.args[0] << ": " << r.err;
+        EXPECT_EQ(packed(c.resource, c.id), text(at)) << c.args[0];
+        EXPECT_NE(packed("MAIN-CLASS", 3000), text("injected.Main")) << c.args[0];
+    }
+    ASSERT_EQ(pack({"--md5", at, "--product-name", at}).status, 0);
+    EXPECT_EQ(packed("MD5-SUM", 6000), text(at, false));
+    EXPECT_NE(RunCaptured({"--show", out}).out.find("version ProductName=\"" + at + "\""), std::string::npos);
 }
 
 TEST_F(PackTool, ArgumentFileErrorsNameFileAndLine) {
@@ -302,6 +354,8 @@ TEST_F(PackTool, ArgumentFileErrorsNameFileAndLine) {
         {"--main-class a.B\n--max-heap-percent\n  150\n", 1, ":3: --max-heap-percent must be an integer"},
         {"--vm-options '" + std::string(1023, 'v') + "'", 1, ":1: VM-OPTIONS text is 1024 bytes"},
         {"# nothing\n--main-class \"a.B\n", 2, ":2: unterminated quote\n"},
+        {"--main-class a.B\r\n--class-path 'lib/a.jar\0;evil.jar'\n"s, 2, ":2: a NUL byte, which no value can hold\n"},
+        {"--main-class a.B\n# \0\n"s, 2, ":2: a NUL byte"},
     };
     for (const Case& c : cases) {
         std::string args = file("app.args", text(c.content, false));
@@ -348,6 +402,10 @@ TEST(PackToolUsage, Help) {
                                "code signature"}) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
+    // The read limits, as README.md states them.
+    for (const char* limit : {"an exe 1024 MiB", "a jar 512 MiB", "a DLL 256 MiB", "a class file 64 MiB",
+                              "an image 32 MiB", "a sync index 64 MiB", "a text file 1 MiB", "at most 256 MiB"})
+        EXPECT_NE(r.out.find(limit), std::string::npos) << limit;
 }
 
 TEST(PackToolUsage, ShowMissingFile) {

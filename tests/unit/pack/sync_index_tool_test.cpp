@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -45,6 +48,37 @@ TEST(SyncIndexTool, IndexListsEveryFileAndCheckFindsContentChangedBehindItsSizeA
     Outcome changed = RunCaptured({"--check", dir.path("")});
     EXPECT_EQ(1, changed.status);
     EXPECT_EQ("extra.txt: not in the index\nlibs\\app.jar: content differs from the index\n", changed.out);
+}
+
+TEST(SyncIndexTool, NamesWindowsCannotHoldAreRefusedEachByNameAndCheckReportsThem) {
+    TempDir dir;
+    const std::string root = dir.path("share");
+    for (const char* folder : {"", "/dir.", "/CON", "/ok"}) ASSERT_EQ(0, mkdir((root + folder).c_str(), 0755));
+    const std::vector<std::string> refused = {"CON/a.txt", "COM1.log", "aux.txt", "dir./x.txt", "esc\x1b[2J",
+                                              "lpt9",      "nul.jar",  "space ",  "trail."};
+    for (const std::string& name : refused) write_bytes(root + "/" + name, text("x", false));
+    for (const char* name : {"ok/CONX", "ok/COM10.log", "ok/console.txt"})
+        write_bytes(root + "/" + name, text("x", false));
+
+    Outcome indexed = RunCaptured({"--index", root});
+    EXPECT_EQ(1, indexed.status);
+    EXPECT_EQ(std::string::npos, indexed.err.find('\x1b')) << "a name reaches the terminal escaped";
+    std::vector<std::string> expected, named;
+    for (std::string name : refused)
+        expected.push_back("quorvia-pack: " + root + "/" + (name[0] == 'e' ? "esc\\x1B[2J" : name) +
+                           ": the name can't be indexed");
+    std::istringstream lines(indexed.err);
+    for (std::string line; std::getline(lines, line);) named.push_back(line.substr(0, line.find(": a ")));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, named) << "each file named once, in order";
+    EXPECT_EQ(std::vector<std::string>{"share"}, dir.entries()) << "no index written";
+
+    // An index written by hand, naming one of them: --check refuses it and names every file again.
+    write_bytes(root + "/quorvia-sync.index", text("quorvia-sync-index 1\n", false));
+    Outcome checked = RunCaptured({"--check", root});
+    EXPECT_EQ(1, checked.status);
+    EXPECT_NE(std::string::npos, checked.err.find(root + "/CON/a.txt: the name can't be indexed")) << checked.err;
+    EXPECT_NE(std::string::npos, checked.err.find(root + "/trail.: the name can't be indexed")) << checked.err;
 }
 
 }  // namespace

@@ -130,10 +130,13 @@ public class PackMojo extends AbstractMojo {
         run(command);
     }
 
+    /**
+     * One option and its value as a single --option=VALUE argument: a value starting with '@' (the
+     * runtime home in a class path) or '#' (the exe's folder) then reaches the tool as written.
+     */
     private static void add(List<String> command, String option, Object value) {
         if (value == null) return;
-        command.add(option);
-        command.add(value instanceof File ? ((File) value).getAbsolutePath() : value.toString());
+        command.add(option + "=" + (value instanceof File ? ((File) value).getAbsolutePath() : value.toString()));
     }
 
     private File unpackBundledTool() throws MojoExecutionException {
