@@ -210,9 +210,9 @@ struct PackOptions {
 // files and --list-options all read this table, so a new option here is also a Maven setting.
 struct OtherOption {
     const char* option;
-    const char* value;               // the value's placeholder; nullptr for a flag
-    bool PackOptions::*flag;         // what a flag sets
-    bool path;                       // the value names a file
+    const char* value;        // the value's placeholder; nullptr for a flag
+    bool PackOptions::*flag;  // what a flag sets
+    bool path;                // the value names a file
 };
 
 const OtherOption kOtherOptions[] = {
