@@ -51,7 +51,7 @@ strip -o "$linux_dir/quorvia-pack" "$build/quorvia-pack"
 x86_64-w64-mingw32-strip -o "$windows_dir/quorvia-pack.exe" "$windows/quorvia-pack.exe"
 # The notices cover what both bundles ship; the check fails on a linked library without one.
 python3 "$root/scripts/third-party-notices.py" --out "$stage/THIRD-PARTY-NOTICES" \
-  "quorvia-pack=$build/quorvia-pack.map" "quorvia-pack.exe=$windows/quorvia-pack.exe.map" \
+  "quorvia-pack for Linux=$build/quorvia-pack.map" "quorvia-pack.exe=$windows/quorvia-pack.exe.map" \
   "launcher.exe=$windows/launcher.exe.map" "launcher-console.exe=$windows/launcher-console.exe.map"
 for d in "$linux_dir" "$windows_dir"; do
   cp "${launchers[@]}" "$root/README.md" "$root/LICENSE" "$stage/THIRD-PARTY-NOTICES" "$d/"

@@ -7,7 +7,7 @@ root=$(realpath -m "$1")
 build=$(realpath -m "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-maps=("quorvia-pack=$build/quorvia-pack.map" "quorvia-pack.exe=$build/windows/quorvia-pack.exe.map"
+maps=("quorvia-pack for Linux=$build/quorvia-pack.map" "quorvia-pack.exe=$build/windows/quorvia-pack.exe.map"
   "launcher.exe=$build/windows/launcher.exe.map" "launcher-console.exe=$build/windows/launcher-console.exe.map")
 notices() { python3 "$root/scripts/third-party-notices.py" "$@"; }
 passed=0 failed=0
