@@ -2,11 +2,13 @@
 # Makes the release bundles from a build:
 #   dist/quorvia-launcher-VERSION-linux-x64.tar.gz    quorvia-pack (static), the launchers, README, licence
 #   dist/quorvia-launcher-VERSION-windows-x64.zip     quorvia-pack.exe, the launchers, README, licence
-# Both also carry maven/quorvia-maven-plugin-VERSION.{jar,pom}, the Maven plugin with both packers
-# inside, built offline against Debian's Maven repository. VERSION comes from the file VERSION.
+# Both carry LICENSE, THIRD-PARTY-NOTICES (from the link maps of the programs they ship), samples/
+# and maven/quorvia-maven-plugin-VERSION.{jar,pom}, the Maven plugin with both packers inside, built
+# offline against Debian's Maven repository. VERSION comes from the file VERSION.
 #
 #   release.sh [--from BUILD_DIR] [--dist DIST_DIR] [--no-maven]
-# Without --from it builds first (scripts/build.sh) and bundles build/. --no-maven leaves the plugin out.
+# Without --from it builds into build/ only what ships (no tests, sanitizers or fuzzers) and
+# bundles that. --no-maven leaves the plugin out.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="" dist="$root/dist" maven=1
@@ -20,20 +22,22 @@ while [ $# -gt 0 ]; do
 done
 if [ -z "$build" ]; then
   build="$root/build"
-  "$root/scripts/build.sh"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" --target quorvia-pack
+  cmake -S "$root" -B "$build/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$build/windows" --target launcher launcher-console quorvia-pack
 fi
 version=$(head -n 1 "$root/VERSION")
 windows="$build/windows"
 
-# No licence has been chosen yet: the first of these that exists goes into both bundles.
-licence=""
-for name in LICENSE LICENSE.txt LICENCE COPYING; do
-  if [ -f "$root/$name" ]; then licence="$root/$name"; break; fi
+for f in LICENSE README.md; do
+  [ -f "$root/$f" ] || { echo "release.sh: $root/$f: missing" >&2; exit 1; }
 done
-[ -n "$licence" ] || echo "release.sh: warning: no licence file (LICENSE) in the source tree; the bundles carry none" >&2
 
 launchers=("$windows/launcher.exe" "$windows/launcher-console.exe")
-for f in "$build/quorvia-pack" "$windows/quorvia-pack.exe" "${launchers[@]}"; do
+for f in "$build/quorvia-pack" "$windows/quorvia-pack.exe" "${launchers[@]}" "$build/quorvia-pack.map" \
+  "$windows/quorvia-pack.exe.map" "$windows/launcher.exe.map" "$windows/launcher-console.exe.map"; do
   [ -f "$f" ] || { echo "release.sh: $f: missing; build first (scripts/build.sh)" >&2; exit 1; }
 done
 
@@ -45,9 +49,14 @@ mkdir -p "$linux_dir" "$windows_dir"
 # Stripped copies: the build keeps its symbols for debugging.
 strip -o "$linux_dir/quorvia-pack" "$build/quorvia-pack"
 x86_64-w64-mingw32-strip -o "$windows_dir/quorvia-pack.exe" "$windows/quorvia-pack.exe"
+# The notices cover what both bundles ship; the check fails on a linked library without one.
+python3 "$root/scripts/third-party-notices.py" --out "$stage/THIRD-PARTY-NOTICES" \
+  "quorvia-pack for Linux=$build/quorvia-pack.map" "quorvia-pack.exe=$windows/quorvia-pack.exe.map" \
+  "launcher.exe=$windows/launcher.exe.map" "launcher-console.exe=$windows/launcher-console.exe.map"
 for d in "$linux_dir" "$windows_dir"; do
-  cp "${launchers[@]}" "$root/README.md" "$d/"
-  [ -z "$licence" ] || cp "$licence" "$d/"
+  cp "${launchers[@]}" "$root/README.md" "$root/LICENSE" "$stage/THIRD-PARTY-NOTICES" "$d/"
+  mkdir -p "$d/samples"
+  cp -r "$root/samples/hello" "$root/samples/maven" "$d/samples/"
 done
 
 if [ "$maven" = 1 ]; then

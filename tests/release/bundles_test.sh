@@ -16,7 +16,8 @@ mkdir -p "$work/linux" "$work/windows" "$work/app" "$work/from-linux" "$work/fro
 check "linux bundle unpacks" tar -C "$work/linux" -xzf "$dist/quorvia-launcher-$version-linux-x64.tar.gz"
 check "windows bundle unpacks" unzip -q "$dist/quorvia-launcher-$version-windows-x64.zip" -d "$work/windows"
 # The build always makes both launchers: a bundle without one is broken, not a smaller release.
-contents=(launcher.exe launcher-console.exe README.md)
+contents=(launcher.exe launcher-console.exe README.md LICENSE THIRD-PARTY-NOTICES samples/maven/pom.xml
+  samples/hello/src/com/quorvia/sample/Hello.java)
 for f in quorvia-pack "${contents[@]}"; do check "linux bundle has $f" test -f "$linux/$f"; done
 for f in quorvia-pack.exe "${contents[@]}"; do check "windows bundle has $f" test -f "$windows/$f"; done
 
@@ -47,5 +48,12 @@ check "windows bundle packs the sample" bash -c "cd '$work' && wine '$windows/qu
 "$linux/quorvia-pack" --show "$work/from-windows/Hello.exe" >"$work/windows.show" 2>&1
 check "linux output carries the sample" grep -qx 'MAIN-CLASS 3000 lang=1033 size=25 text="com.quorvia.sample.Hello"' "$work/linux.show"
 check "both outputs carry the same resources" diff "$work/linux.show" "$work/windows.show"
+# The build tree works like a bundle: build/quorvia-pack takes the launchers of its own build.
+for row in "GUI|" "console|--console"; do
+  IFS='|' read -r subsystem flag <<<"$row"
+  check "build/quorvia-pack ${flag:-without --launcher} packs the $subsystem launcher of the build" bash -c \
+    "cd '$work' && '$build/quorvia-pack' $flag @app/hello.args --out build-$subsystem.exe >/dev/null &&
+     file build-$subsystem.exe | grep -qF '($subsystem)'"
+done
 check "exe packed on linux runs the sample" runs_sample "$work/from-linux/Hello.exe" "$build/windows/test-runtime"
 finish

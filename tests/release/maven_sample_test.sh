@@ -1,7 +1,7 @@
 #!/bin/bash
-# Installs quorvia-maven-plugin from the Linux release bundle into a local repository, builds
-# samples/maven offline with "mvn -o package" against Debian's Maven repository, and starts the
-# exe it packed under Wine. Exit 77 (skipped) where Debian's Maven packages or Wine are missing.
+# Installs quorvia-maven-plugin from the Linux release bundle with README's offline Debian commands,
+# builds the bundle's samples/maven with "mvn -o package" against Debian's Maven repository, packs
+# variants of it through the plugin's settings, and starts the exe it packed under Wine. Exit 77 (skipped) where Debian's Maven packages or Wine are missing.
 #   maven_sample_test.sh SOURCE_DIR BUILD_DIR DIST_DIR
 set -u
 root=$(realpath -m "$1")
@@ -15,41 +15,82 @@ if ! command -v mvn >/dev/null 2>&1 || [ ! -d /usr/share/maven-repo/org/apache/m
 fi
 . "$here/common.sh"
 bundle="$work/bundle/quorvia-launcher-$version-linux-x64"
-mkdir -p "$work/bundle" "$work/samples"
+mkdir -p "$work/bundle"
 tar -C "$work/bundle" -xzf "$dist/quorvia-launcher-$version-linux-x64.tar.gz" || exit 1
 
 # The sample's pom names the plugin version a user would write; it must be this release's.
 check "samples/maven names this release" grep -qF "<quorvia.version>$version</quorvia.version>" "$root/samples/maven/pom.xml"
 
-# Maven writes into its local repository: give it Debian's, linked file by file into the test's folder.
-cp -rs /usr/share/maven-repo "$work/m2"
-mvn_offline() { mvn -o -B -Dstyle.color=never -Dmaven.repo.local="$work/m2" "$@"; }
-check "plugin installs from the bundle" mvn_offline install:install-file \
+# README's offline variant for Debian, in a home of the test's own: Debian's Maven packages as the
+# local repository, and the install goal named in full (no plugin prefix resolves offline).
+export MAVEN_OPTS="-Duser.home=$work/home"
+mkdir -p "$work/home/.m2/repository"
+cp -rs /usr/share/maven-repo/. "$work/home/.m2/repository/"
+mvn_offline() { mvn -o -B -Dstyle.color=never "$@"; }
+check "plugin installs from the bundle" mvn_offline \
+  org.apache.maven.plugins:maven-install-plugin:3.1.0:install-file \
   -Dfile="$bundle/maven/quorvia-maven-plugin-$version.jar" -DpomFile="$bundle/maven/quorvia-maven-plugin-$version.pom"
 
-# A copy of the samples, so that target/ is made outside the source tree.
-cp -r "$root/samples/maven" "$root/samples/hello" "$work/samples/"
-package_sample() { (cd "$work/samples/maven" && mvn_offline package); }
-check "mvn -o package packs the sample" package_sample
-exe="$work/samples/maven/target/Hello.exe"
+# The bundle's samples, built where they were unpacked.
+samples="$bundle/samples"
+package() { local project=$1; shift; (cd "$samples/$project" && mvn_offline "$@" package) >"$work/$project.log" 2>&1; }
+check "mvn -o package packs the sample" package maven
+exe="$samples/maven/target/Hello.exe"
 "$bundle/quorvia-pack" --show "$exe" >"$work/show.txt" 2>&1
 check "main class from the pom" grep -qx 'MAIN-CLASS 3000 lang=1033 size=25 text="com.quorvia.sample.Hello"' "$work/show.txt"
 check "options from the argument file" grep -qx 'VM-OPTIONS 5000 lang=1033 size=35 text="-Dfile.encoding=UTF-8 -Dapp.home=#"' "$work/show.txt"
-check "the project's jar embedded" grep -q "^CLASSES 1000 lang=1033 size=$(stat -c %s "$work/samples/maven/target/Hello.jar") md5=" "$work/show.txt"
+check "the project's jar embedded" grep -q "^CLASSES 1000 lang=1033 size=$(stat -c %s "$samples/maven/target/Hello.jar") md5=" "$work/show.txt"
+check "the sample passes --check" grep -q "OK    application: public static void main" "$work/maven.log"
+
+# Packer options as settings, the project's version, and a runtime dependency copied into lib/.
+mkdir -p "$work/greeting/g"
+echo 'package g; public class Greeting {}' >"$work/greeting/g/Greeting.java"
+javac --release 8 -d "$work/greeting" "$work/greeting/g/Greeting.java"
+jar cf "$work/greeting-1.0.jar" -C "$work/greeting" g
+check "a dependency installs" mvn_offline org.apache.maven.plugins:maven-install-plugin:3.1.0:install-file \
+  -Dfile="$work/greeting-1.0.jar" -DgroupId=com.example -DartifactId=greeting -Dversion=1.0 -Dpackaging=jar
+cp -r "$samples/maven" "$samples/settings"
+sed -i -e '0,/<version>1.0</s|<version>1.0</version>|<version>2.5.1-SNAPSHOT</version>|' \
+  -e 's|<packaging>jar</packaging>|&<dependencies><dependency><groupId>com.example</groupId><artifactId>greeting</artifactId><version>1.0</version></dependency></dependencies>|' \
+  -e 's|<mainClass>|<productName>Hello Tool</productName><console>true</console>\n&|' "$samples/settings/pom.xml"
+check "mvn -o package with packer settings" package settings
+"$bundle/quorvia-pack" --show "$samples/settings/target/Hello.exe" >"$work/settings.txt" 2>&1
+while IFS='|' read -r what line; do
+  check "$what" grep -qxF "$line" "$work/settings.txt"
+done <<'ROWS'
+productName as --product-name|version ProductName="Hello Tool"
+file version from the project|version FileVersion="2.5.1"
+product version from the project|version ProductVersion="2.5.1"
+the dependency on the class path|CLASS-PATH 4000 lang=1033 size=23 text="#/lib/greeting-1.0.jar"
+ROWS
+check "the dependency copied beside the exe" cmp "$work/greeting-1.0.jar" "$samples/settings/target/lib/greeting-1.0.jar"
+check "console as --console" bash -c "file '$samples/settings/target/Hello.exe' | grep -q '(console)'"
+check "copyDependencies=false leaves the class path alone" package settings -Dquorvia.copyDependencies=false
+check "no class path without the dependencies" bash -c \
+  "! '$bundle/quorvia-pack' --show '$samples/settings/target/Hello.exe' | grep -q '^CLASS-PATH'"
+
+cp -r "$samples/maven" "$samples/unknown"
+sed -i 's|<mainClass>|<fileVersoin>2.0</fileVersoin>\n&|' "$samples/unknown/pom.xml"
+check "an unknown setting fails the build" bash -c "! (cd '$samples/unknown' && mvn -o -B package) >'$work/unknown.log' 2>&1"
+check "the failure names the setting" grep -q "unknown setting fileVersoin; the settings are .*fileVersion" "$work/unknown.log"
 
 # Values starting with @ (the runtime home) or # (the exe's folder) reach the packer as written: the
 # plugin passes each as one --option=VALUE argument, which a packer never reads as an argument file.
-cp -r "$work/samples/maven" "$work/samples/prefixes"
+# #/lib/x.jar does not exist, so --check fails the build unless it is turned off.
+cp -r "$samples/maven" "$samples/prefixes"
 sed -i 's|<mainClass>|<classPath>@/lib/tools.jar;#/lib/x.jar</classPath><jarPath>@hello.args</jarPath>\n<mainClass>|' \
-  "$work/samples/prefixes/pom.xml"
-printf '#!/bin/bash\nprintf "%%s\\n" "$@" >"%s"\nexec "%s" "$@"\n' "$work/packer-args.txt" "$bundle/quorvia-pack" \
+  "$samples/prefixes/pom.xml"
+printf '#!/bin/bash\nprintf "%%s\\n" "$@" >>"%s"\nexec "%s" "$@"\n' "$work/packer-args.txt" "$bundle/quorvia-pack" \
   >"$work/logging-pack"
 chmod +x "$work/logging-pack"
-package_prefixes() { (cd "$work/samples/prefixes" && mvn_offline -Dquorvia.packer="$work/logging-pack" package); }
-check "mvn -o package with @ and # values" package_prefixes
+check "a FAIL of --check fails the build" bash -c "! (cd '$samples/prefixes' && mvn -o -B package) >'$work/fail.log' 2>&1"
+check "the failure names the missing jar" grep -q "FAIL  application: class path entry .*x.jar does not exist" "$work/fail.log"
+check "mvn -o package with @ and # values and no check" \
+  package prefixes -Dquorvia.packer="$work/logging-pack" -Dquorvia.check=false
 check "the plugin passes one --option=VALUE argument" grep -qx -- '--class-path=@/lib/tools.jar;#/lib/x.jar' \
   "$work/packer-args.txt"
-"$bundle/quorvia-pack" --show "$work/samples/prefixes/target/Hello.exe" >"$work/prefixes.txt" 2>&1
+check "no --check with check=false" bash -c "! grep -qx -- --check '$work/packer-args.txt'"
+"$bundle/quorvia-pack" --show "$samples/prefixes/target/Hello.exe" >"$work/prefixes.txt" 2>&1
 check "class path with @ and # as written" \
   grep -qx 'CLASS-PATH 4000 lang=1033 size=28 text="@/lib/tools.jar;#/lib/x.jar"' "$work/prefixes.txt"
 check "jar path with @ as written" grep -qx 'JAR-PATH 4500 lang=1033 size=12 text="@hello.args"' "$work/prefixes.txt"

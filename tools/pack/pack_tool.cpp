@@ -112,6 +112,8 @@ const char kUsage[] =
     "                            resources, runtime, VM library, application, splash; exit\n"
     "                            status 1 when a check fails (--json: the findings as JSON)\n"
     "  --version                 print the version of quorvia-pack\n"
+    "  --list-options            list the packing options, one a line: OPTION, flag|text|path\n"
+    "                            and a description, separated by tabs\n"
     "  --index DIR               write DIR\\quorvia-sync.index, the list of every file of a sync\n"
     "                            folder with its size, time and SHA-256; run it after copying a\n"
     "                            new version into DIR\n"
@@ -204,6 +206,24 @@ struct PackOptions {
     bool utf8 = false;
 };
 
+// Packing options other than the launch resources and the version details. The parser, argument
+// files and --list-options all read this table, so a new option here is also a Maven setting.
+struct OtherOption {
+    const char* option;
+    const char* value;        // the value's placeholder; nullptr for a flag
+    bool PackOptions::*flag;  // what a flag sets
+    bool path;                // the value names a file
+};
+
+const OtherOption kOtherOptions[] = {
+    {"--launcher", "FILE", nullptr, true},
+    {"--out", "FILE", nullptr, true},
+    {"--icon", "FILE.ico", nullptr, true},
+    {"--console", nullptr, &PackOptions::console, false},
+    {"--strip-signature", nullptr, &PackOptions::stripSignature, false},
+    {"--utf8", nullptr, &PackOptions::utf8, false},
+};
+
 // One run of the tool: where it prints, and what the command line asked for.
 struct PackRun {
     FILE* out;
@@ -263,9 +283,9 @@ static bool TakePathOption(PackRun& run, OptionCursor& c, bool& packing, int& st
 static bool TakeFlag(PackRun& run, const OptionCursor& c, bool& packing, int& status) {
     PackOptions& o = run.options;
     bool* flag = nullptr;
-    if (c.name == "--console") flag = &o.console;
-    if (c.name == "--strip-signature") flag = &o.stripSignature;
-    if (c.name == "--utf8") flag = &o.utf8;
+    for (const OtherOption& other : kOtherOptions) {
+        if (other.flag != nullptr && c.name == other.option) flag = &(o.*other.flag);
+    }
     if (flag == nullptr) return false;
     if (c.hasValue) status = UsageError(run, c.where + "option " + c.name + " takes no value");
     *flag = true;
@@ -656,14 +676,47 @@ static bool OptionTakesValue(const std::string& arg) {
     for (const VersionOption& v : kVersionOptions) {
         if (arg == v.option) return true;
     }
-    for (const char* option : {"--show", "--launcher", "--out", "--icon", "--raw-text"}) {
-        if (arg == option) return true;
+    for (const OtherOption& other : kOtherOptions) {
+        if (arg == other.option) return other.value != nullptr;
     }
-    return false;
+    return arg == "--show" || arg == "--raw-text";
+}
+
+// The first line of an option's description in --help, or "".
+static std::string HelpText(const std::string& option) {
+    std::string usage = kUsage, key = "\n  " + option + " ";
+    size_t at = usage.find(key);
+    if (at == std::string::npos) return "";
+    size_t end = usage.find('\n', at + 1);
+    std::string line = usage.substr(at + key.size(), end - at - key.size());
+    size_t text = line.find("  ");  // past the value's placeholder
+    size_t start = text == std::string::npos ? text : line.find_first_not_of(' ', text);
+    return start == std::string::npos ? "" : line.substr(start);
+}
+
+// --list-options: every packing option as OPTION<TAB>flag|text|path<TAB>DESCRIPTION, for tools
+// that pass settings through, such as the Maven plugin, which takes exactly these.
+std::string ListPackOptions() {
+    std::string out;
+    auto add = [&out](const std::string& option, const char* kind, const std::string& text) {
+        out += option + "\t" + kind + "\t" + text + "\n";
+    };
+    for (const OtherOption& other : kOtherOptions)
+        add(other.option, other.value == nullptr ? "flag" : other.path ? "path" : "text", HelpText(other.option));
+    for (const LaunchOption& l : kLaunchOptions) {
+        bool path = l.kind == Kind::File || l.kind == Kind::Png;
+        add(l.option, l.kind == Kind::Mark ? "flag" : path ? "path" : "text", HelpText(l.option));
+    }
+    for (const VersionOption& v : kVersionOptions) add(v.option, "text", std::string("version detail ") + v.key);
+    return out;
 }
 
 int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err) {
     if (args.size() == 2 && args[0] == "--index") return WriteSyncIndex(args[1], out, err);
+    if (args.size() == 1 && args[0] == "--list-options") {
+        fputs(ListPackOptions().c_str(), out);
+        return kExitOk;
+    }
     int checkStatus = RunCheckCommand(args, out, err);
     if (checkStatus >= 0) return checkStatus;
     std::vector<Argument> expanded;

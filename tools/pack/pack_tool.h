@@ -21,3 +21,6 @@ std::string DescribeResources(const std::vector<Resource>& resources);
 
 // The STARTUP-CACHE mark, and for reference the mechanism each range of runtime versions would use.
 std::string DescribeStartupCache(const std::vector<Resource>& resources);
+
+// Every packing option, one a line: OPTION<TAB>flag|text|path<TAB>DESCRIPTION.
+std::string ListPackOptions();
