@@ -22,7 +22,7 @@ APPS = [
     # percentages; the embedded jar's file is private to this user.
     dict(name="several_jars",
          sources={"Main.java": """
-            import java.nio.file.*;
+            import java.nio.file.*; import java.nio.file.attribute.PosixFilePermissions;
             public class Main { public static void main(String[] a) throws Exception {
               System.out.println(lib.Shout.it(a[0]) + " " + lib.Quiet.it(a[1]));
               System.out.println("home=" + System.getProperty("app.home"));
@@ -58,6 +58,7 @@ def build(app, work):
         os.makedirs(os.path.dirname(target), exist_ok=True)
         subprocess.run([os.path.join(java_home, "bin", "jar"), "cf", target] +
                        [x for e in entries for x in ("-C", classes, e)], check=True)
+    os.makedirs(folder, exist_ok=True)
     exe = os.path.join(folder, "App.exe")
     options = [o.replace("{app.jar}", os.path.join(work, "app.jar")) for o in app["pack"]]
     subprocess.run([pack, "--launcher", launcher, "--out", exe] + options, check=True, stdout=subprocess.DEVNULL)

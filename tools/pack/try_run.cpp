@@ -269,10 +269,8 @@ int Try(const TryRequest& request, FILE* out, FILE* err) {
         return 1;
     }
     TryPlan plan = PlanTryRun(request.exe, exe.resources, home, request.arguments, jar, AvailableMemory());
-    if (request.verbose || !plan.error.empty()) {
-        for (const std::string& note : plan.notes) fprintf(err, "quorvia-pack: the launcher says: %s", note.c_str());
-    }
     if (!plan.error.empty()) {
+        for (const std::string& note : plan.notes) fprintf(err, "quorvia-pack: the launcher says: %s", note.c_str());
         if (!jar.empty()) unlink(jar.c_str());
         fprintf(err, "quorvia-pack: %s: %s\n", request.exe.c_str(), plan.error.c_str());
         return 1;

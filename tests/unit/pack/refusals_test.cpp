@@ -45,12 +45,12 @@ Bytes Jar(const std::vector<std::pair<std::string, std::string>>& entries) {
 }
 
 // The test exe as a bare launcher: without the old MAIN-CLASS it carries, and with or without the mark.
-void WriteBase(const std::string& from, const std::string& to, bool mark) {
+void WriteBase(const std::string& from, const std::string& to, bool mark, bool mainClass = false) {
     PackedExe exe;
     std::string error;
     ASSERT_TRUE(LoadPackedExe(from, exe, error)) << error;
     auto dropped = [&](const Resource& r) {
-        return SameName(r.type, StringName(kMainClassResource.typeName)) ||
+        return (!mainClass && SameName(r.type, StringName(kMainClassResource.typeName))) ||
                (!mark && SameName(r.type, StringName(kLauncherMarkResource.typeName)));
     };
     exe.resources.erase(std::remove_if(exe.resources.begin(), exe.resources.end(), dropped), exe.resources.end());
@@ -164,7 +164,7 @@ TEST_F(Refusals, CheckReportsTheSameRisksOfAPackedExe) {
         std::vector<std::string> options = {"--main-class", "com.example.Main", "--jar-path", "lib\\app.jar"};
         options.insert(options.end(), c.options.begin(), c.options.end());
         ASSERT_EQ(Pack(options).status, 0) << c.start;
-        if (c.unmark) WriteBase(dir.path("App.exe"), dir.path("App.exe"), false);
+        if (c.unmark) WriteBase(dir.path("App.exe"), dir.path("App.exe"), false, true);
         std::vector<std::string> found;
         for (const Finding& f : CheckPackedExe(dir.path("App.exe"))) {
             // The runtime search and the class path are not what these cases are about.
