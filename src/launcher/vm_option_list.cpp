@@ -20,7 +20,8 @@ void CompleteClassPath(char* agentOption, size_t agentOptionSize, const char* ru
 }
 
 void AddCollectedVmOptions(const StartupCacheOptions* startupCache, int vmOptionCount, char** vmOptionItems) {
-    for (int i = 0; startupCache != nullptr && i < startupCache->count; i++) AddVmOption(startupCache->text[i], nullptr);
+    for (int i = 0; startupCache != nullptr && i < startupCache->count; i++)
+        AddVmOption(startupCache->text[i], nullptr);
     AddVmOptions(vmOptionCount, vmOptionItems);
     AddClassPathOption();
 }

@@ -47,14 +47,17 @@ std::string ManifestMainClass(const Bytes& jar, const std::vector<JarEntry>& ent
     for (const JarEntry& entry : entries) {
         Bytes bytes;
         std::string error;
-        if (entry.name != "META-INF/MANIFEST.MF" || !ExtractJarEntry(jar, entry, kTextFile.limit, bytes, error)) continue;
+        if (entry.name != "META-INF/MANIFEST.MF" || !ExtractJarEntry(jar, entry, kTextFile.limit, bytes, error))
+            continue;
         std::string text(bytes.begin(), bytes.end()), joined;
         for (size_t at = 0; at < text.size();) {
             size_t end = text.find_first_of("\r\n", at);
             if (end == std::string::npos) end = text.size();
             std::string line = text.substr(at, end - at);
-            if (!line.empty() && line[0] == ' ') joined += line.substr(1);
-            else joined += "\n" + line;
+            if (!line.empty() && line[0] == ' ')
+                joined += line.substr(1);
+            else
+                joined += "\n" + line;
             at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         }
         joined += "\n";
@@ -149,8 +152,9 @@ std::vector<std::string> NonAsciiTexts(const std::vector<Resource>& resources) {
 }
 
 std::string NonAsciiProblem(const std::string& name) {
-    return name + " holds non-ASCII letters, and the exe does not run in the UTF-8 code page: a PC in "
-                  "another code page reads them mangled (Bibliothèque as BibliothÃ¨que)";
+    return name +
+           " holds non-ASCII letters, and the exe does not run in the UTF-8 code page: a PC in "
+           "another code page reads them mangled (Bibliothèque as BibliothÃ¨que)";
 }
 
 const char kNonAsciiFix[] = "Pack with --utf8.";
@@ -166,12 +170,15 @@ std::string HeapPercentProblem(const std::vector<Resource>& resources) {
     const Resource* initial = Find(resources, kInitHeapPercentResource);
     const Resource* maximum = Find(resources, kMaxHeapPercentResource);
     if (initial == nullptr && maximum == nullptr) return "";
-    std::string initText = TextOf(resources, kInitHeapPercentResource), maxText = TextOf(resources, kMaxHeapPercentResource);
+    std::string initText = TextOf(resources, kInitHeapPercentResource),
+                maxText = TextOf(resources, kMaxHeapPercentResource);
     int init = atoi(initText.c_str()), max = atoi(maxText.c_str());
     if (HeapPercentagesApply(init, max)) return "";
-    std::string what = initial == nullptr   ? "a maximum heap percentage (" + maxText + ") without an initial one"
-                       : maximum == nullptr ? "an initial heap percentage (" + initText + ") without a maximum one"
-                                            : "the initial heap percentage " + initText + " above the maximum " + maxText;
+    std::string what =
+        initial == nullptr || init <= 0  ? "a maximum heap percentage (" + maxText + ") without an initial one"
+        : maximum == nullptr || max <= 0 ? "an initial heap percentage (" + initText + ") without a maximum one"
+        : max > 100                      ? "the maximum heap percentage " + maxText + " above 100"
+                                         : "the initial heap percentage " + initText + " above the maximum " + maxText;
     return what + ": the launcher then adds no heap option at all";
 }
 
@@ -199,8 +206,9 @@ PackReview ReviewPackage(std::vector<Resource>& resources, const PackInputs& inp
         }
         mainClass = jar != nullptr ? ManifestMainClass(jar->bytes, jar->entries) : "";
         if (mainClass.empty()) {
-            review.refusal = "no main class: give --main-class NAME, or a --classes jar whose manifest names its "
-                             "Main-Class";
+            review.refusal =
+                "no main class: give --main-class NAME, or a --classes jar whose manifest names its "
+                "Main-Class";
             review.refusalStatus = 1;
             return review;
         }
@@ -225,7 +233,8 @@ PackReview ReviewPackage(std::vector<Resource>& resources, const PackInputs& inp
         review.warnings.push_back("main class " + mainClass + " is in none of the jars given: " + names);
     std::string heap = HeapPercentProblem(resources);
     if (!heap.empty()) review.warnings.push_back(heap);
-    for (const std::string& name : NonAsciiTexts(resources)) review.warnings.push_back(NonAsciiProblem(name) + "; pack with --utf8");
+    for (const std::string& name : NonAsciiTexts(resources))
+        review.warnings.push_back(NonAsciiProblem(name) + "; pack with --utf8");
     return review;
 }
 
@@ -233,7 +242,8 @@ void DescribePackageRisks(check::Report& report, const std::vector<Resource>& re
     if (!CarriesLauncherMark(resources))
         report.Fail(check::kResources, "the exe is not a Quorvia launcher: it carries no QUORVIA-LAUNCHER mark",
                     "Pack launcher.exe or launcher-console.exe of a Quorvia Launcher release.");
-    for (const std::string& name : NonAsciiTexts(resources)) report.Warn(check::kResources, NonAsciiProblem(name), kNonAsciiFix);
+    for (const std::string& name : NonAsciiTexts(resources))
+        report.Warn(check::kResources, NonAsciiProblem(name), kNonAsciiFix);
 }
 
 namespace check {

@@ -203,7 +203,7 @@ void DescribeSplash(Report& report) {
     SplashImageSource source = {};
     if (!ChooseSplashImage(g_launch.splashOption, &source)) return;
     Bytes file;
-    std::string error, from = source.path != nullptr ? source.path : "VM-SPLASH";
+    std::string error, from = source.path != nullptr ? WindowsPath(source.path) : "VM-SPLASH";
     const uint8_t* bytes = source.bytes;
     size_t size = source.size;
     if (source.path != nullptr) {

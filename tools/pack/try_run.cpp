@@ -109,7 +109,8 @@ TryPlan PlanTryRun(const std::string& exePath, const std::vector<Resource>& reso
         if (mode == SyncFolder) {
             AddSyncSourceJars();
         } else if (mode == JarPath) {
-            if (!FormResolvedJarPath(resolved, sizeof resolved, g_checkPlatform.exeWindowsPath.c_str(), g_launch.jarPath))
+            if (!FormResolvedJarPath(resolved, sizeof resolved, g_checkPlatform.exeWindowsPath.c_str(),
+                                     g_launch.jarPath))
                 plan.error = std::string("jar path ") + g_launch.jarPath + " is too long beside the exe";
             g_launch.agentJarPath = resolved;
         } else if (applicationJar.empty()) {
@@ -313,8 +314,10 @@ int RunTryCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
         } else if (value != nullptr && value->empty() && (eq != std::string::npos || i + 1 < end)) {
             *value = eq != std::string::npos ? arg.substr(eq + 1) : args[++i];
         } else {
-            fprintf(err, "quorvia-pack: --try wants APP.exe [--java-home DIR] [--verbose] [-- ARGUMENTS...], "
-                         "not '%s' (see --help)\n", arg.c_str());
+            fprintf(err,
+                    "quorvia-pack: --try wants APP.exe [--java-home DIR] [--verbose] [-- ARGUMENTS...], "
+                    "not '%s' (see --help)\n",
+                    arg.c_str());
             return 2;
         }
     }

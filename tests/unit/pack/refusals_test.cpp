@@ -34,7 +34,8 @@ Bytes Jar(const std::vector<std::pair<std::string, std::string>>& entries) {
         Put(directory, 0x02014b50, 4), Put(directory, 20, 2), Put(directory, 20, 2), Put(directory, 0, 2);
         Put(directory, 0, 2), Put(directory, 0, 4), Put(directory, 0, 4), Put(directory, uint32_t(data.size()), 4);
         Put(directory, uint32_t(data.size()), 4), Put(directory, uint32_t(name.size()), 2), Put(directory, 0, 2);
-        Put(directory, 0, 2), Put(directory, 0, 2), Put(directory, 0, 2), Put(directory, 0, 4), Put(directory, offset, 4);
+        Put(directory, 0, 2), Put(directory, 0, 2), Put(directory, 0, 2), Put(directory, 0, 4),
+            Put(directory, offset, 4);
         directory.insert(directory.end(), name.begin(), name.end());
     }
     uint32_t at = uint32_t(file.size());
@@ -64,8 +65,9 @@ protected:
         WriteBase(fixture("checker_stripped.exe"), dir.path("launcher.exe"), true);
         WriteBase(fixture("checker_stripped.exe"), dir.path("other.exe"), false);
         // A manifest whose Main-Class runs onto a continuation line, as jar tools wrap at 72 bytes.
-        write_bytes(dir.path("app.jar"), Jar({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: com.ex"
-                                                                       "ample.\r\n Main\r\n\r\n"},
+        write_bytes(dir.path("app.jar"), Jar({{"META-INF/MANIFEST.MF",
+                                               "Manifest-Version: 1.0\r\nMain-Class: com.ex"
+                                               "ample.\r\n Main\r\n\r\n"},
                                               {"com/example/Main.class", "x"}}));
         write_bytes(dir.path("plain.jar"), Jar({{"com/example/Main.class", "x"}}));
         write_bytes(dir.path("notes.txt"), text("not a jar", false));
@@ -104,7 +106,8 @@ TEST_F(Refusals, PackerRefusesWhatCannotStartAndWarnsOfWhatStartsOtherwise) {
         {{"--main-class", "a.B"}, 2, "give --classes JAR, --jar-path PATH or --sync-path FOLDER"},
         {{"--main-class", "a.B", "--classes", "./notes.txt"}, 1, "notes.txt is not a jar"},
         {{"--main-class", "a.B", "--classes", "./notes.txt", "--force"}, 0, "packed anyway (--force)"},
-        {{"--main-class", "a.B", "--classes", "./app.jar", "--class-path", "#/lib/app.jar;@/lib/tools.jar"}, 0,
+        {{"--main-class", "a.B", "--classes", "./app.jar", "--class-path", "#/lib/app.jar;@/lib/tools.jar"},
+         0,
          "main class a.B is in none of the jars given: " + dir.path("app.jar") + ", #/lib/app.jar"},
         {with({"--max-heap-percent", "50"}), 0, "a maximum heap percentage (50) without an initial one"},
         {with({"--init-heap-percent", "60", "--max-heap-percent", "50"}), 0, "initial heap percentage 60 above"},
@@ -153,7 +156,9 @@ TEST_F(Refusals, CheckReportsTheSameRisksOfAPackedExe) {
         Severity severity;
         std::string start;  // of the one finding of that severity, or "" for none
     } cases[] = {
-        {{"--max-heap-percent", "50"}, false, Severity::Warn,
+        {{"--max-heap-percent", "50"},
+         false,
+         Severity::Warn,
          "a maximum heap percentage (50) without an initial one: the launcher then adds no heap option"},
         {{"--init-heap-percent", "10", "--max-heap-percent", "50"}, false, Severity::Warn, ""},
         {{"--class-path", "#/Bibliothèque/x.jar"}, false, Severity::Warn, "CLASS-PATH holds non-ASCII letters"},
@@ -182,7 +187,9 @@ TEST_F(Refusals, CheckReportsTheSameRisksOfAPackedExe) {
     }
     // A Linux JDK copied as jre\: no bin\java.dll, so the search passes it by; say what it is.
     for (const char* folder : {"jre/lib", "jre/lib/server"}) mkdir(dir.path(folder).c_str(), 0755);
-    write_bytes(dir.path("jre/lib/server/libjvm.so"), text("\x7f" "ELF", false));
+    write_bytes(dir.path("jre/lib/server/libjvm.so"), text("\x7f"
+                                                           "ELF",
+                                                           false));
     bool said = false;
     for (const Finding& f : CheckPackedExe(dir.path("App.exe")))
         said = said || (f.severity == Severity::Fail && f.text.find("jre holds a Linux runtime") != std::string::npos);
