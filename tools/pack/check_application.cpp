@@ -123,7 +123,8 @@ bool FindClass(Report& report, const std::vector<ClassSource>& sources, const st
         Bytes classBytes;
         std::string error;
         ClassLookup lookup = ReadClassFrom(source, classEntry, classBytes, error);
-        if (lookup == ClassLookup::Unreadable && unreadable.empty()) unreadable = source.shown + " (" + error + ")";
+        if (lookup == ClassLookup::Unreadable && unreadable.empty())
+            unreadable = WindowsPath(source.shown) + " (" + error + ")";
         if (lookup != ClassLookup::Found) continue;
         if (!ReadClassFile(classBytes.data(), classBytes.size(), info, error)) {
             report.Fail(kApplication, classEntry + " in " + source.shown + ": " + error, "Rebuild the jar.");

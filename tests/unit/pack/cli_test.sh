@@ -119,17 +119,17 @@ hostile "@ value packed as written" 0 "wrote at.exe" "$pack" --launcher "$base" 
   --vm-options=@options.args
 check "@ values stored as written" bash -c "'$pack' --show at.exe | grep -c 'text=\"@options.args\"' | grep -qx 2"
 check "@ values inject no options" bash -c "! '$pack' --show at.exe | grep -q injected"
-hostile "check -splash:/dev/zero" 1 "FAIL  splash: /dev/zero: a device, not a regular file" \
+hostile "check -splash:/dev/zero" 1 "FAIL  splash: \\dev\\zero: a device, not a regular file" \
   "$pack" --check "$(checked splash-zero --vm-options -splash:/dev/zero)"
-hostile "check -splash:/dev/stdin" 1 "FAIL  splash: /dev/stdin: a pipe, not a regular file" \
+hostile "check -splash:/dev/stdin" 1 "FAIL  splash: \\dev\\stdin: a pipe, not a regular file" \
   "$pack" --check "$(checked splash-stdin --vm-options -splash:/dev/stdin)"
-hostile "check class path /dev/zero" 1 "WARN  application: class path entry /dev/zero is not a readable jar: a device" \
+hostile "check class path /dev/zero" 1 "WARN  application: class path entry \\dev\\zero is not a readable jar: a device" \
   "$pack" --check "$(checked class-path-zero --class-path /dev/zero)"
-hostile "check class path /dev/stdin" 1 "class path entry /dev/stdin is not a readable jar: a pipe" \
+hostile "check class path /dev/stdin" 1 "class path entry \\dev\\stdin is not a readable jar: a pipe" \
   "$pack" --check "$(checked class-path-stdin --class-path /dev/stdin)"
 hostile "check splash 16384x16384" 1 "FAIL  splash: VM-SPLASH: PNG image of 16384x16384 pixels would inflate" \
   "$pack" --check "$(checked splash-huge --raw-text VM-SPLASH=20000:huge.png)"
-hostile "check splash bit depth 255" 1 "FAIL  splash: $work/depth255.png: PNG header declares bit depth 255" \
+hostile "check splash bit depth 255" 1 "FAIL  splash: ${work//\//\\}\\depth255.png: PNG header declares bit depth 255" \
   "$pack" --check "$(checked splash-depth --vm-options "-splash:$work/depth255.png")"
 hostile "check 70,000-entry jar" 0 "OK    application: main class found in" "$pack" --check "$(checked many --classes many.jar)"
 check "70,000-entry jar: no application failure" bash -c "! grep -F 'FAIL  application' '$work/hostile.log'"
@@ -217,7 +217,7 @@ check "windows and native output identical" cmp win/checker-packed.exe checker-p
 cp win/checker-packed.exe win-packed.exe
 # Over an existing file, which on Windows needs MoveFileEx rather than rename.
 check "windows tool replaces its output" wine "$windows_build/quorvia-pack.exe" --launcher win-packed.exe \
-  --out win-packed.exe --main-class replaced.Main
+  --out win-packed.exe --force --main-class replaced.Main
 check "replaced output readable" bash -c "'$pack' --show win-packed.exe | grep -q 'text=\"replaced.Main\"'"
 # The same hostile inputs reach the Windows tool's reads: a folder, and a PNG declaring 2 GiB. Wine
 # reserves more address space than the limit allows.
