@@ -12,9 +12,9 @@
 #include "base/text.h"
 #include "cache/embedded_jar.h"
 #include "cache/jar_copy.h"
-#include "config/resource_lists.h"
 #include "instance/single_instance.h"
 #include "launcher/launch_settings.h"
+#include "launcher/vm_option_list.h"
 #include "launcher/vm_options.h"
 #include "runtime/runtime_edge.h"
 #include "runtime/vm_library.h"
@@ -72,7 +72,9 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
     if (ChooseLaunchMode() == SyncFolder && !EnterSyncFolder(instanceIsFirst)) return kExitLaunchFailed;
     if (!FindLaunchRuntimeHome(home, homeSize)) {
         ReportFatal("Error: could not find Java 2 Runtime Environment (%s).\n",
-                    g_launch.jreVersion ? g_launch.jreVersion : "(null)");
+                    g_launch.jreVersion ? g_launch.jreVersion
+                                        : "looked for bin\\java.dll and jre\\bin\\java.dll in the application's folder, "
+                                          "and for a version under HKLM\\SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment");
         return kExitNoRuntime;
     }
     int status = FindKnownVmLibrary(home, vmLibraryPath, vmLibraryPathSize);
@@ -98,24 +100,14 @@ static bool PrepareApplicationJar() {
 }
 
 // The option list in its order: the agent, the start-up cache, the VM-OPTIONS items, the class
-// path, the two hooks. agentOption is referenced by the
-// list until the VM exists, so the caller keeps it until CreateVm.
+// path, the two hooks. agentOption is referenced by the list until the VM exists, so the caller
+// keeps it until CreateVm.
 static void CollectVmOptions(char* agentOption, size_t agentOptionSize, const char* vmLibraryPath, int vmOptionCount,
                              char** vmOptionItems) {
     static StartupCacheOptions startupCacheOptions;  // referenced by the list until the VM exists
-    if (!IsEmpty(g_launch.agentJarPath)) {
-        AppendClassPath(g_launch.agentJarPath);
-        if (g_launch.cryptEnabled) {
-            snprintf(agentOption, agentOptionSize, "-javaagent:%s", g_launch.agentJarPath);
-            AddVmOption(agentOption, nullptr);
-        }
-    }
-    char* resourceClassPath = BuildResourceClassPath(g_launch.runtimeHome.text);
-    if (resourceClassPath != nullptr) AppendClassPath(resourceClassPath);
+    CompleteClassPath(agentOption, agentOptionSize, g_launch.runtimeHome.text);
     FormLaunchStartupCacheOptions(vmLibraryPath, vmOptionCount, vmOptionItems, &startupCacheOptions);
-    for (int i = 0; i < startupCacheOptions.count; i++) AddVmOption(startupCacheOptions.text[i], nullptr);
-    AddVmOptions(vmOptionCount, vmOptionItems);
-    AddClassPathOption();
+    AddCollectedVmOptions(&startupCacheOptions, vmOptionCount, vmOptionItems);
     AddVmOption("abort", reinterpret_cast<void*>(&AbortHook));
     AddVmOption("exit", reinterpret_cast<void*>(&ExitHook));
 }

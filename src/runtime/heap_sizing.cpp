@@ -50,6 +50,10 @@ static void ReadHeapPercentResource(const LaunchResource& resource, const char* 
     *percent = ParseDecimal(text);
 }
 
+bool HeapPercentagesApply(int initialPercent, int maxPercent) {
+    return initialPercent > 0 && maxPercent >= initialPercent && maxPercent <= 100;
+}
+
 void ApplyHeapSizing() {
     uint64_t available = QueryAvailablePhysicalMemory();
     if (g_launch.initialHeapPercent <= 0) {
@@ -63,8 +67,7 @@ void ApplyHeapSizing() {
                                 &g_launch.maxHeapPercent);
     }
     bool sizesDecide = g_launch.initialHeapSize > 0 && g_launch.maxHeapSize >= g_launch.initialHeapSize;
-    bool percentagesDecide = g_launch.initialHeapPercent > 0 &&
-                             g_launch.maxHeapPercent >= g_launch.initialHeapPercent && g_launch.maxHeapPercent <= 100;
+    bool percentagesDecide = HeapPercentagesApply(g_launch.initialHeapPercent, g_launch.maxHeapPercent);
     if (!sizesDecide && !percentagesDecide) return;
     AddHeapOption(g_initialHeapOption, sizeof g_initialHeapOption, g_launch.initialHeapSize,
                   g_launch.initialHeapPercent, available, "-Xms");

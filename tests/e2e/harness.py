@@ -1024,7 +1024,8 @@ def pack(out: PathLike, launcher: Optional[PathLike] = None, **options) -> Path:
     tool = require(pack_tool(), "packaging tool quorvia-pack")
     launcher = require(launcher or launcher_exe(), "launcher.exe")
     out = Path(out)
-    cmd = [str(tool), "--launcher", str(launcher), "--out", str(out)] + _pack_args(options)
+    # --force: tests pack incomplete exes on purpose, to see what the launcher does with them.
+    cmd = [str(tool), "--launcher", str(launcher), "--out", str(out), "--force"] + _pack_args(options)
     r = subprocess.run(cmd, capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
     if r.returncode != 0 or not out.exists():
         pytest.fail(f"quorvia-pack failed ({r.returncode}): {' '.join(cmd)}\n"

@@ -19,7 +19,7 @@ NO_MAIN_CLASS_ERRORS = (
 )
 NO_RUNTIME_BOXES = [
     ("Fatal Error", "Error: could not find java.dll\n"),
-    ("Fatal Error", "Error: could not find Java 2 Runtime Environment ((null)).\n"),
+    ("Fatal Error", "Error: could not find Java 2 Runtime Environment (looked for bin\\java.dll and jre\\bin\\java.dll in the application's folder, and for a version under HKLM\\SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment).\n"),
 ]
 
 

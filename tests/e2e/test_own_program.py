@@ -130,7 +130,7 @@ def test_console_tool_reports_a_fatal_error_on_stderr_without_a_box(wine, tmp_pa
     result = wine.run(exe, cwd=tmp_path)
     assert result.boxes == []
     assert err(result).endswith(
-        "Error: could not find java.dll\nError: could not find Java 2 Runtime Environment ((null)).\n"), result
+        "Error: could not find java.dll\nError: could not find Java 2 Runtime Environment (looked for bin\\java.dll and jre\\bin\\java.dll in the application's folder, and for a version under HKLM\\SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment).\n"), result
     assert result.status == 2
 
 

@@ -139,7 +139,7 @@ def test_expandable_current_version_is_unreadable(wine, tmp_path, unique_name):
     add_version(wine, KEY1, None, "1.8", home)
     result = wine.run(app(tmp_path, unique_name, runtime=False), cwd=tmp_path)
     assert f"Failed reading value of registry key:\n\t{KEY1}\\CurrentVersion\n" in err(result)
-    assert result.fatal_boxes[-1] == ("Fatal Error", "Error: could not find Java 2 Runtime Environment ((null)).\n")
+    assert result.fatal_boxes[-1] == ("Fatal Error", "Error: could not find Java 2 Runtime Environment (looked for bin\\java.dll and jre\\bin\\java.dll in the application's folder, and for a version under HKLM\\SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment).\n")
     assert result.status == 2
 
 

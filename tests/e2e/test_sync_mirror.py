@@ -20,7 +20,7 @@ from launcher_output import err, out
 KEY1 = "SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment"
 NO_RUNTIME_BOXES = [
     ("Fatal Error", "Error: could not find java.dll\n"),
-    ("Fatal Error", "Error: could not find Java 2 Runtime Environment ((null)).\n"),
+    ("Fatal Error", "Error: could not find Java 2 Runtime Environment (looked for bin\\java.dll and jre\\bin\\java.dll in the application's folder, and for a version under HKLM\\SOFTWARE\\Quorvia Ltd.\\Java Runtime Environment).\n"),
 ]
 BASE_TIME_NS = 1_600_000_000 * 10**9  # whole seconds: what the file system and Windows both keep
 

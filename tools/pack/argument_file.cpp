@@ -53,6 +53,7 @@ bool SplitArgumentFile(const std::string& text, const std::string& file, std::ve
             } else if (IsLineEnd(text[at])) {
                 SkipLineEnd(text, at, line);
             } else if (text[at] == '#') {
+                if (!out.empty() && out.back().file == file && out.back().line == line) out.back().commentAfter = true;
                 while (at < text.size() && !IsLineEnd(text[at])) at++;
             } else {
                 break;

@@ -10,6 +10,7 @@ struct Argument {
     std::string text;
     std::string file;   // the argument file, or "" for the command line itself
     unsigned line = 0;  // 1-based line in `file`
+    bool commentAfter = false;  // a '#' comment follows on its line, as when '#/lib/x.jar' was meant
 };
 
 // Splits the text of an argument file: blanks and line ends separate arguments; single or double

@@ -86,7 +86,8 @@ void DescribeClassPathEntries(Report& report, std::vector<ClassSource>& sources)
     std::string error;
     for (ClassSource& source : sources) {
         if (source.embedded) continue;
-        const std::string& entry = source.shown;
+        // Shown with backslashes, as Windows names it, also where the package wrote slashes.
+        const std::string entry = WindowsPath(source.shown);
         std::string windows = IsRelative(entry) ? ExeFolder() + "\\" + entry : entry;
         // Mirrored jars are read at their source; the mirror does not exist before the first start.
         if (source.hostPath.empty()) source.hostPath = HostPath(windows);
@@ -122,7 +123,8 @@ bool FindClass(Report& report, const std::vector<ClassSource>& sources, const st
         Bytes classBytes;
         std::string error;
         ClassLookup lookup = ReadClassFrom(source, classEntry, classBytes, error);
-        if (lookup == ClassLookup::Unreadable && unreadable.empty()) unreadable = source.shown + " (" + error + ")";
+        if (lookup == ClassLookup::Unreadable && unreadable.empty())
+            unreadable = WindowsPath(source.shown) + " (" + error + ")";
         if (lookup != ClassLookup::Found) continue;
         if (!ReadClassFile(classBytes.data(), classBytes.size(), info, error)) {
             report.Fail(kApplication, classEntry + " in " + source.shown + ": " + error, "Rebuild the jar.");
@@ -205,7 +207,7 @@ static std::vector<ClassSource> CollectClassPath(Report& report, const RuntimeCh
     ReportLauncherMessages(report, kApplication);
     std::string shown;
     for (const ClassSource& source : sources) shown += (shown.empty() ? "" : ";") + source.shown;
-    report.Ok(kApplication, "class path: " + shown);
+    report.Ok(kApplication, "class path: " + WindowsPath(shown));
 
     return sources;
 }

@@ -191,8 +191,8 @@ bool IsConsoleProgram() { return false; }
 // The check runs for an x64 launcher on an x64 Windows.
 const char* GetProcessorArchName() { return "amd64"; }
 
-// The user's memory is unknown here: the heap options the launcher would form are not checked.
-uint64_t QueryTotalPhysicalMemory() { return 0; }
-uint64_t QueryAvailablePhysicalMemory() { return 0; }
+// The user's memory is unknown to --check: the heap options the launcher would form are not checked.
+uint64_t QueryTotalPhysicalMemory() { return g_checkPlatform.totalMemory; }
+uint64_t QueryAvailablePhysicalMemory() { return g_checkPlatform.availableMemory; }
 
 void SetDpiAwareness(bool) {}

@@ -3,6 +3,7 @@
 // physical memory) is recorded as asked instead of answered.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,10 @@ struct CheckPlatform {
     std::vector<std::string> profileFilesRead;  // configuration files the launcher's reader asked keys of
     std::vector<std::string> fatalMessages;
     std::vector<std::string> messages;     // what the launcher's readers printed, in order
+    // Physical memory as the launcher's heap sizing sees it: 0 (unknown) for --check, this
+    // machine's for --try.
+    uint64_t totalMemory = 0;
+    uint64_t availableMemory = 0;
 };
 
 extern CheckPlatform g_checkPlatform;

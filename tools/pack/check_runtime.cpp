@@ -50,6 +50,23 @@ std::string JavaVersionText(const std::string& release) {
 
 }  // namespace
 
+// A runtime for another system where the launcher looks for one: a Linux JDK copied as jre\ has
+// lib\server\libjvm.so and no bin\java.dll, so the search passes it by.
+static bool DescribeLinuxRuntime(Report& report) {
+    for (const char* folder : {"", "\\jre"}) {
+        for (const char* library : {"\\lib\\server\\libjvm.so", "\\lib\\libjvm.so"}) {
+            std::string path = ExeFolder() + folder + library;
+            bool isFolder = false;
+            if (!IsFile(HostPath(path), &isFolder) || isFolder) continue;
+            report.Fail(kRuntime, ExeFolder() + folder + " holds a Linux runtime (" + path +
+                                      ", no bin\\java.dll): Windows cannot load it",
+                        "Ship a Windows x64 runtime there, with bin\\java.dll and bin\\server\\jvm.dll.");
+            return true;
+        }
+    }
+    return false;
+}
+
 // Runs the launch's own search for a runtime home; false when only the registry could supply one.
 static bool FindCheckedRuntime(Report& report, RuntimeChoice& runtime, char* home, size_t homeSize) {
     bool syncMode = ChooseLaunchMode() == SyncFolder;
@@ -65,6 +82,7 @@ static bool FindCheckedRuntime(Report& report, RuntimeChoice& runtime, char* hom
                                       " cannot be read here: a runtime in it cannot be checked offline",
                         "Run the check where the sync folder can be read.");
         }
+        if (!syncMode && DescribeLinuxRuntime(report)) return false;
         std::string where = syncMode ? "beside the exe nor in the sync folder " + std::string(g_launch.syncPath.text)
                                      : "beside the exe (bin\\java.dll) nor in its jre\\ folder";
         report.Warn(kRuntime, "no runtime " + where + "; only the registry (" + keys +

@@ -1,5 +1,7 @@
 #include "pack/pack_tool.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <iterator>
 
@@ -9,6 +11,7 @@
 #include "pack/icon_file.h"
 #include "pack/manifest_code_page.h"
 #include "pack/md5_text.h"
+#include "pack/pack_refusals.h"
 #include "pack/packed_exe.h"
 #include "pack/png_reader.h"
 #include "pack/preflight_check.h"
@@ -16,6 +19,7 @@
 #include "pack/signature.h"
 #include "pack/sync_index_check.h"
 #include "pack/sync_index_tool.h"
+#include "pack/try_run.h"
 #include "pack/version_info.h"
 #include "startup/cache_mechanism.h"
 
@@ -71,6 +75,7 @@ const char kUsage[] =
     "       quorvia-pack --show APP.exe\n"
     "       quorvia-pack --check APP.exe|FOLDER [--json]\n"
     "       quorvia-pack --index SYNC-FOLDER\n"
+    "       quorvia-pack --try APP.exe [--java-home DIR] [--verbose] [-- ARGUMENTS...]\n"
     "       quorvia-pack @FILE ...\n"
     "       quorvia-pack --help | --version\n"
     "\n"
@@ -110,14 +115,27 @@ const char kUsage[] =
     "  --show FILE               list the resources, version details and icon sizes of an exe\n"
     "  --check FILE|FOLDER       report whether the packed exe will start on a clean Windows PC:\n"
     "                            resources, runtime, VM library, application, splash; exit\n"
-    "                            status 1 when a check fails (--json: the findings as JSON)\n"
+    "                            status 1 when a check fails (--json: the findings as JSON).\n"
+    "                            A sync folder that holds an index is compared with the files\n"
+    "                            it lists\n"
     "  --version                 print the version of quorvia-pack\n"
     "  --list-options            list the packing options, one a line: OPTION, flag|text|path\n"
     "                            and a description, separated by tabs\n"
     "  --index DIR               write DIR\\quorvia-sync.index, the list of every file of a sync\n"
     "                            folder with its size, time and SHA-256; run it after copying a\n"
     "                            new version into DIR\n"
-    "  --check DIR               with a sync folder that holds an index: compare it with the files\n"
+    "  --try APP.exe             run the packed application here, on Linux, with the VM options,\n"
+    "                            heap, class path and main class the launcher builds from its\n"
+    "                            resources (the exe's folder is #, the embedded jar a private\n"
+    "                            temporary file), through the java of --java-home DIR, else\n"
+    "                            JAVA_HOME, else PATH; exits with the application's status.\n"
+    "                            Unlike on Windows: \\ in paths becomes /, no registry search,\n"
+    "                            no splash window, no single-instance hand-off, no start-up\n"
+    "                            cache, and a sync folder's jars are read in place.\n"
+    "                            --verbose prints the java command's parts on stderr\n"
+    "  --force                   pack even when the packer judges that the exe cannot start (no\n"
+    "                            main class, no application jar, a --classes file that is no jar);\n"
+    "                            a base that is not a Quorvia launcher is always refused\n"
     "  @FILE                     the arguments written in FILE, one option or value per line;\n"
     "                            \"...\" or '...' around a value with blanks, # starts a comment;\n"
     "                            relative --launcher, --out, --show, --classes, --splash and\n"
@@ -204,6 +222,7 @@ struct PackOptions {
     bool console = false;
     bool stripSignature = false;
     bool utf8 = false;
+    bool force = false;
 };
 
 // Packing options other than the launch resources and the version details. The parser, argument
@@ -222,6 +241,7 @@ const OtherOption kOtherOptions[] = {
     {"--console", nullptr, &PackOptions::console, false},
     {"--strip-signature", nullptr, &PackOptions::stripSignature, false},
     {"--utf8", nullptr, &PackOptions::utf8, false},
+    {"--force", nullptr, &PackOptions::force, false},
 };
 
 // One run of the tool: where it prints, and what the command line asked for.
@@ -256,8 +276,17 @@ struct OptionCursor {
     bool hasValue;
 };
 
+// "needs a value", with the likely cause when the rest of its line was read as a comment.
+static int NeedsValue(PackRun& run, const OptionCursor& c) {
+    std::string hint = c.args[c.index].commentAfter
+                           ? ": # starts a comment in an argument file; quote a value that begins with # ('#/lib/x.jar')"
+                           : "";
+    return UsageError(run, c.where + "option " + c.name + " needs a value" + hint);
+}
+
 static bool TakeValue(OptionCursor& c) {
     if (c.hasValue) return true;
+    if (c.args[c.index].commentAfter) return false;
     if (c.index + 1 >= c.args.size()) return false;
     c.valueAt = &c.args[++c.index];
     c.value = c.valueAt->text;
@@ -272,7 +301,7 @@ static bool TakePathOption(PackRun& run, OptionCursor& c, bool& packing, int& st
     if (c.name == "--launcher") single = &o.launcher;
     if (c.name == "--out") single = &o.out;
     if (single == nullptr) return false;
-    if (!TakeValue(c)) status = UsageError(run, c.where + "option " + c.name + " needs a value");
+    if (!TakeValue(c)) status = NeedsValue(run, c);
     else if (!single->empty()) status = UsageError(run, c.where + "option " + c.name + " given twice");
     else if (c.value.empty()) status = UsageError(run, c.where + "option " + c.name + " needs a non-empty value");
     else *single = ArgumentPath(*c.valueAt, c.value);
@@ -303,7 +332,7 @@ static bool TakeOwnProgramOption(PackRun& run, OptionCursor& c, bool& packing, i
     if (version == nullptr && c.name != "--icon") return false;
     packing = true;
     if (!TakeValue(c)) {
-        status = UsageError(run, c.where + "option " + c.name + " needs a value");
+        status = NeedsValue(run, c);
         return true;
     }
     bool twice = c.name == "--icon" ? !o.icon.empty() : false;
@@ -326,7 +355,7 @@ static int TakeLaunchOption(PackRun& run, OptionCursor& c) {
         if (c.hasValue) return UsageError(run, c.where + "option " + c.name + " takes no value");
         c.value = "1";
     } else if (!TakeValue(c)) {
-        return UsageError(run, c.where + "option " + c.name + " needs a value");
+        return NeedsValue(run, c);
     }
     if (o.values[k] != nullptr) return UsageError(run, c.where + "option " + c.name + " given twice");
     bool path = kLaunchOptions[k].kind == Kind::File || kLaunchOptions[k].kind == Kind::Png;
@@ -344,7 +373,7 @@ static int TakeOption(PackRun& run, OptionCursor& c, bool& packing) {
         return status;
     if (c.name == "--raw-text") {
         packing = true;
-        if (!TakeValue(c)) return UsageError(run, c.where + "option " + c.name + " needs a value");
+        if (!TakeValue(c)) return NeedsValue(run, c);
         run.options.raw.push_back(*c.valueAt);
         run.options.raw.back().text = c.value;
         return kExitOk;
@@ -544,16 +573,54 @@ static int PackOwnProgram(PackRun& run, std::vector<Resource>& resources, const 
     return kExitOk;
 }
 
+static bool OutputFolderExists(PackRun& run) {
+    const std::string& out = run.options.out;
+    size_t slash = out.find_last_of("/\\");
+    if (slash == std::string::npos || slash == 0) return true;
+    struct stat status;
+    std::string folder = out.substr(0, slash);
+    if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return true;
+    InputError(run, "the output folder " + folder + " does not exist; make it first, or correct --out");
+    return false;
+}
+
+// What the package will carry, reviewed before it is written: refused when it can never start,
+// unless --force says the packer's guess is wrong.
+static int ReviewBeforeWriting(PackRun& run, std::vector<Resource>& resources) {
+    const PackOptions& o = run.options;
+    size_t slash = o.out.find_last_of("/\\");
+    PackInputs inputs;
+    inputs.outFolder = slash == std::string::npos ? "." : o.out.substr(0, slash);
+    for (size_t k = 0; k < kLaunchCount; ++k) {
+        if (kLaunchOptions[k].kind == Kind::File && o.values[k] != nullptr) inputs.classesFile = *o.values[k];
+    }
+    PackReview review = ReviewPackage(resources, inputs);
+    for (const std::string& note : review.notes) fprintf(run.out, "quorvia-pack: %s\n", note.c_str());
+    for (const std::string& warning : review.warnings) fprintf(run.err, "quorvia-pack: warning: %s\n", warning.c_str());
+    if (review.refusal.empty()) return kExitOk;
+    if (o.force) {
+        fprintf(run.err, "quorvia-pack: warning: %s; packed anyway (--force)\n", review.refusal.c_str());
+        return kExitOk;
+    }
+    fprintf(run.err, "quorvia-pack: %s (--force packs it anyway)\n", review.refusal.c_str());
+    return review.refusalStatus;
+}
+
 static int Pack(PackRun& run, const std::string& launcher) {
     const PackOptions& o = run.options;
     std::vector<Resource> added;
     std::vector<IconImage> icons;
     int status = MakeAddedResources(run, added, icons);
     if (status != kExitOk) return status;
+    if (!OutputFolderExists(run)) return kExitInput;
 
     PackedExe exe;
     std::string error;
     if (!LoadPackedExe(launcher, exe, error)) return InputError(run, launcher, error);
+    if (!CarriesLauncherMark(exe.resources))
+        return InputError(run, launcher,
+                          "is not a Quorvia launcher (it carries no QUORVIA-LAUNCHER mark); pack launcher.exe or "
+                          "launcher-console.exe");
     if (o.stripSignature && HasSignature(exe.layout)) {
         if (!StripSignature(exe.file, error) || !ParsePe(exe.file, exe.layout, error))
             return InputError(run, launcher, error);
@@ -563,6 +630,8 @@ static int Pack(PackRun& run, const std::string& launcher) {
     status = PackOwnProgram(run, exe.resources, icons, launcher);
     if (status != kExitOk) return status;
     for (Resource& r : added) PutResource(exe.resources, std::move(r));
+    status = ReviewBeforeWriting(run, exe.resources);
+    if (status != kExitOk) return status;
     if (!WritePackedExe(exe, o.out, error)) return InputError(run, error);
     fprintf(run.out, "quorvia-pack: wrote %s (%zu bytes, %zu resources)\n", o.out.c_str(), exe.file.size(),
             exe.resources.size());
@@ -712,11 +781,18 @@ std::string ListPackOptions() {
 }
 
 int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err) {
+    if (args.empty()) {
+        std::string usage = kUsage;
+        fprintf(err, "%s\nRun quorvia-pack --help for the options.\n", usage.substr(0, usage.find("\n\n") + 1).c_str());
+        return kExitUsage;
+    }
     if (args.size() == 2 && args[0] == "--index") return WriteSyncIndex(args[1], out, err);
     if (args.size() == 1 && args[0] == "--list-options") {
         fputs(ListPackOptions().c_str(), out);
         return kExitOk;
     }
+    int tryStatus = RunTryCommand(args, out, err);
+    if (tryStatus >= 0) return tryStatus;
     int checkStatus = RunCheckCommand(args, out, err);
     if (checkStatus >= 0) return checkStatus;
     std::vector<Argument> expanded;

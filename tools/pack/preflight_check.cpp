@@ -17,6 +17,7 @@
 #include "pack/check_platform.h"
 #include "pack/check_report.h"
 #include "pack/file_io.h"
+#include "pack/pack_refusals.h"
 #include "pack/packed_exe.h"
 #include "pack/png_reader.h"
 #include "pack/report_text.h"
@@ -142,6 +143,9 @@ void DescribeConfigFile(Report& report) {
 }
 
 void DescribeHeap(Report& report) {
+    if (g_launch.initialHeapPercent == 0 && g_launch.maxHeapPercent == 0 &&
+        DescribeHeapProblem(report, *g_checkPlatform.resources))
+        return;
     const LaunchResource* heapResources[] = {&kInitHeapPercentResource, &kMaxHeapPercentResource};
     const int configured[] = {g_launch.initialHeapPercent, g_launch.maxHeapPercent};
     for (int i = 0; i < 2; i++) {
@@ -199,7 +203,7 @@ void DescribeSplash(Report& report) {
     SplashImageSource source = {};
     if (!ChooseSplashImage(g_launch.splashOption, &source)) return;
     Bytes file;
-    std::string error, from = source.path != nullptr ? source.path : "VM-SPLASH";
+    std::string error, from = source.path != nullptr ? WindowsPath(source.path) : "VM-SPLASH";
     const uint8_t* bytes = source.bytes;
     size_t size = source.size;
     if (source.path != nullptr) {
@@ -311,9 +315,10 @@ std::vector<Finding> CheckPackedExe(const std::string& exePath) {
     PackedExe exe;
     std::string error;
     if (!LoadPackedExe(exePath, exe, error)) {
-        report.Fail(kResources, exePath + ": " + error, "Name an exe written by quorvia-pack.");
+        report.Fail(kResources, WindowsPath(exePath) + ": " + error, "Name an exe written by quorvia-pack.");
         return report.findings;
     }
+    DescribePackageRisks(report, exe.resources);
     BeginCheckPlatform(FullPath(exePath), exe.resources);
     Settings settings;
     RuntimeChoice runtime;

@@ -129,7 +129,9 @@ protected:
     TempDir dir;
 
     void Pack(const std::vector<std::string>& options) {
-        std::vector<std::string> args = {"--launcher", fixture("checker_stripped.exe"), "--out", dir.path("App.exe")};
+        // --force: the check is to report what is missing.
+        std::vector<std::string> args = {"--launcher", fixture("checker_stripped.exe"), "--out", dir.path("App.exe"),
+                                         "--force"};
         args.insert(args.end(), options.begin(), options.end());
         Outcome r = RunCaptured(args);
         ASSERT_EQ(r.status, 0) << r.err;

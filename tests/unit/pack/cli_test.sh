@@ -98,8 +98,8 @@ hostile() {  # hostile NAME STATUS TEXT COMMAND...: the status, and TEXT in the 
 }
 memory_limit=1048576  # KiB
 base="$fixtures/checker_stripped.exe"
-checked() {  # checked NAME PACK-OPTIONS...: a packed exe to --check
-  "$pack" --launcher "$base" --out "$1.exe" --main-class com.example.Main "${@:2}" >/dev/null || echo "cannot pack $1"
+checked() {  # checked NAME PACK-OPTIONS...: a packed exe to --check, complete or not (--force)
+  "$pack" --launcher "$base" --out "$1.exe" --force --main-class com.example.Main "${@:2}" >/dev/null || echo "cannot pack $1"
   echo "$1.exe"
 }
 printf -- '--main-class injected.Main\n' >options.args
@@ -115,21 +115,21 @@ hostile "splash 16384x16384 interlaced" 1 "huge.png: PNG image of 16384x16384 pi
   "$pack" --launcher "$base" --out x.exe --splash huge.png
 hostile "splash bit depth 255" 1 "depth255.png: PNG header declares bit depth 255" "$pack" --launcher "$base" --out x.exe --splash depth255.png
 check "no output after refusals" test ! -e x.exe
-hostile "@ value packed as written" 0 "wrote at.exe" "$pack" --launcher "$base" --out at.exe --class-path @options.args \
+hostile "@ value packed as written" 0 "wrote at.exe" "$pack" --launcher "$base" --out at.exe --force --class-path @options.args \
   --vm-options=@options.args
 check "@ values stored as written" bash -c "'$pack' --show at.exe | grep -c 'text=\"@options.args\"' | grep -qx 2"
 check "@ values inject no options" bash -c "! '$pack' --show at.exe | grep -q injected"
-hostile "check -splash:/dev/zero" 1 "FAIL  splash: /dev/zero: a device, not a regular file" \
+hostile "check -splash:/dev/zero" 1 "FAIL  splash: \\dev\\zero: a device, not a regular file" \
   "$pack" --check "$(checked splash-zero --vm-options -splash:/dev/zero)"
-hostile "check -splash:/dev/stdin" 1 "FAIL  splash: /dev/stdin: a pipe, not a regular file" \
+hostile "check -splash:/dev/stdin" 1 "FAIL  splash: \\dev\\stdin: a pipe, not a regular file" \
   "$pack" --check "$(checked splash-stdin --vm-options -splash:/dev/stdin)"
-hostile "check class path /dev/zero" 1 "WARN  application: class path entry /dev/zero is not a readable jar: a device" \
+hostile "check class path /dev/zero" 1 "WARN  application: class path entry \\dev\\zero is not a readable jar: a device" \
   "$pack" --check "$(checked class-path-zero --class-path /dev/zero)"
-hostile "check class path /dev/stdin" 1 "class path entry /dev/stdin is not a readable jar: a pipe" \
+hostile "check class path /dev/stdin" 1 "class path entry \\dev\\stdin is not a readable jar: a pipe" \
   "$pack" --check "$(checked class-path-stdin --class-path /dev/stdin)"
 hostile "check splash 16384x16384" 1 "FAIL  splash: VM-SPLASH: PNG image of 16384x16384 pixels would inflate" \
   "$pack" --check "$(checked splash-huge --raw-text VM-SPLASH=20000:huge.png)"
-hostile "check splash bit depth 255" 1 "FAIL  splash: $work/depth255.png: PNG header declares bit depth 255" \
+hostile "check splash bit depth 255" 1 "FAIL  splash: ${work//\//\\}\\depth255.png: PNG header declares bit depth 255" \
   "$pack" --check "$(checked splash-depth --vm-options "-splash:$work/depth255.png")"
 hostile "check 70,000-entry jar" 0 "OK    application: main class found in" "$pack" --check "$(checked many --classes many.jar)"
 check "70,000-entry jar: no application failure" bash -c "! grep -F 'FAIL  application' '$work/hostile.log'"
@@ -142,7 +142,7 @@ hostile "check configuration file /dev/stdin" 1 "WARN  resources: configuration 
 hostile "check configuration file a pipe" 1 "WARN  resources: configuration file $work/pipe is not there" \
   "$pack" --check "$(checked config-pipe --config-path "$work/pipe")"
 mkdir -p runtime/bin runtime/lib && : >runtime/bin/java.dll && ln -s /dev/zero runtime/lib/jvm.cfg
-"$pack" --launcher "$base" --out runtime/App.exe --main-class com.example.Main >/dev/null
+"$pack" --launcher "$base" --out runtime/App.exe --force --main-class com.example.Main >/dev/null
 hostile "check jvm.cfg /dev/zero" 1 "FAIL  runtime: jvm.cfg is missing or names no VM type" "$pack" --check runtime/App.exe
 mkdir -p share && ln -s /dev/zero share/quorvia-sync.index
 hostile "check index /dev/zero" 1 "quorvia-sync.index: a device, not a regular file" "$pack" --check share
@@ -166,7 +166,8 @@ md5sum app.jar | cut -c1-32 | tr a-f A-F | tr -d '\n' >md5.txt
 cp "$here/fixtures/fixture.manifest" manifest.txt
 printf 'just text\n' >notes.txt
 
-pack_args=(--classes app.jar --main-class com.example.Main --vm-options "-Xmx256m -Dname=value"
+# app.jar is random bytes, not a jar: --force packs it all the same.
+pack_args=(--force --classes app.jar --main-class com.example.Main --vm-options "-Xmx256m -Dname=value"
            --class-path "lib/a.jar;lib/b.jar" --init-heap-percent 25 --max-heap-percent 75
            --splash splash.png --company "Société €")
 expected=(CLASSES 1000 1033 app.jar MAIN-CLASS 3000 1033 main.txt VM-OPTIONS 5000 1033 vmopts.txt
@@ -216,7 +217,7 @@ check "windows and native output identical" cmp win/checker-packed.exe checker-p
 cp win/checker-packed.exe win-packed.exe
 # Over an existing file, which on Windows needs MoveFileEx rather than rename.
 check "windows tool replaces its output" wine "$windows_build/quorvia-pack.exe" --launcher win-packed.exe \
-  --out win-packed.exe --main-class replaced.Main
+  --out win-packed.exe --force --main-class replaced.Main
 check "replaced output readable" bash -c "'$pack' --show win-packed.exe | grep -q 'text=\"replaced.Main\"'"
 # The same hostile inputs reach the Windows tool's reads: a folder, and a PNG declaring 2 GiB. Wine
 # reserves more address space than the limit allows.

@@ -43,7 +43,7 @@ TEST(ListOptions, MatchesWhatTheParserAndHelpTake) {
             EXPECT_EQ(r.err.find(refusal), std::string::npos) << arg << ": " << r.err;
     }
     std::istringstream help(RunCaptured({"--help"}).out);
-    const std::set<std::string> commands = {"--show", "--check", "--index", "--version", "--list-options"};
+    const std::set<std::string> commands = {"--show", "--check", "--index", "--version", "--list-options", "--try"};
     for (std::string line; std::getline(help, line);) {
         if (line.compare(0, 4, "  --") != 0) continue;
         std::string option = line.substr(2, line.find(' ', 2) - 2);

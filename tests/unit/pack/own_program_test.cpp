@@ -103,7 +103,8 @@ protected:
         return dir.path(name);
     }
     Outcome Pack(std::vector<std::string> extra) {
-        std::vector<std::string> args = {"--launcher", launcher, "--out", out};
+        // --force: these cases are about the exe's own details, not about a whole application.
+        std::vector<std::string> args = {"--launcher", launcher, "--out", out, "--force"};
         args.insert(args.end(), extra.begin(), extra.end());
         return RunCaptured(args);
     }
@@ -297,7 +298,7 @@ TEST_F(OwnProgram, BadVersionInputIsRefusedWithoutOutput) {
 
 TEST_F(OwnProgram, ConsolePicksTheConsoleLauncherBesideTheTool) {
     File("launcher-console.exe", read_bytes(launcher));
-    Outcome r = RunCaptured({"--console", "--out", out, "--main-class", "a.B"}, dir.path("launcher.exe"));
+    Outcome r = RunCaptured({"--console", "--out", out, "--main-class", "a.B", "--force"}, dir.path("launcher.exe"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Packed("MAIN-CLASS", "#3000").has_value());
     Outcome both = RunCaptured({"--console", "--launcher", launcher, "--out", dir.path("x.exe")});

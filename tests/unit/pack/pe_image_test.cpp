@@ -73,7 +73,7 @@ protected:
 
 TEST_P(PackFixture, ReadsWhatWindresWrote) {
     std::vector<Resource> all = read_all(original);
-    ASSERT_EQ(all.size(), 5u);
+    ASSERT_EQ(all.size(), 6u);
     auto manifest = find_like_windows(original, "#24", "#1", 1033);
     ASSERT_TRUE(manifest.has_value());
     EXPECT_EQ(*manifest, kManifest);
@@ -114,7 +114,7 @@ TEST_P(PackFixture, RoundTripKeepsOthersAndReplacesLanguages) {
     expect_consistent_headers(packed);
 
     std::vector<Resource> all = read_all(packed);
-    EXPECT_EQ(all.size(), 7u);
+    EXPECT_EQ(all.size(), 8u);
     for (const Resource& r : all) {
         if (DisplayName(r.type) == "MAIN-CLASS") {
             EXPECT_EQ(r.lang.id, 1033) << "the German one must be gone";
