@@ -591,6 +591,7 @@ static int Show(PackRun& run, const std::string& path) {
     if (!LoadPackedExe(path, exe, error)) return InputError(run, path, error);
     fputs(DescribeResources(exe.resources).c_str(), run.out);
     fputs(DescribeStartupCache(exe.resources).c_str(), run.out);
+    fputs(DescribeRuntimeRule(exe.resources).c_str(), run.out);
     fputs(DescribeVersion(exe.resources).c_str(), run.out);
     fputs(DescribeIcons(exe.resources).c_str(), run.out);
     return kExitOk;

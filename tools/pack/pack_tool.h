@@ -21,3 +21,6 @@ std::string DescribeResources(const std::vector<Resource>& resources);
 
 // The STARTUP-CACHE mark, and for reference the mechanism each range of runtime versions would use.
 std::string DescribeStartupCache(const std::vector<Resource>& resources);
+
+// The runtime rule's line of --show; empty when the exe carries none.
+std::string DescribeRuntimeRule(const std::vector<Resource>& resources);
