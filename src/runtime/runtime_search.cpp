@@ -288,8 +288,12 @@ const RuntimeCandidate* LastRuntimeCandidates(int* count) {
 static void PrintVerdicts() {
     for (int i = 0; i < g_candidateCount; i++) {
         const RuntimeCandidate& c = g_candidates[i];
-        PrintNote(stdout, "Runtime %s (%s): Java %d, %s\n", c.home, c.origin, c.version,
-                  CandidateVerdictText(c.verdict));
+        if (c.version > 0) {
+            PrintNote(stdout, "Runtime %s (%s): Java %d, %s\n", c.home, c.origin, c.version,
+                      CandidateVerdictText(c.verdict));
+        } else {
+            PrintNote(stdout, "Runtime %s (%s): %s\n", c.home, c.origin, CandidateVerdictText(c.verdict));
+        }
     }
 }
 
