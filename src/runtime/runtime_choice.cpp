@@ -9,8 +9,8 @@
 static const char* const kSourceNames[kRuntimeSourceCount] = {"bundled", "registry", "java-home", "path"};
 
 // Where each source looks, as the message names it.
-static const char* const kSourcePlaces[kRuntimeSourceCount] = {"the application folder", "the registry",
-                                                               "JAVA_HOME", "PATH"};
+static const char* const kSourcePlaces[kRuntimeSourceCount] = {"the application folder", "the registry", "JAVA_HOME",
+                                                               "PATH"};
 
 static const char* const kTexts[kRuntimeChoiceTextCount] = {
     "This application needs %s.\n",
@@ -120,8 +120,8 @@ RuntimeArch ReadReleaseArch(const char* text, size_t length) {
             struct {
                 const char* name;
                 RuntimeArch arch;
-            } const kNames[] = {{"x86_64", kArchX64}, {"amd64", kArchX64}, {"aarch64", kArchArm64},
-                                {"arm64", kArchArm64}, {"x86", kArchX86},  {"i586", kArchX86},
+            } const kNames[] = {{"x86_64", kArchX64},  {"amd64", kArchX64}, {"aarch64", kArchArm64},
+                                {"arm64", kArchArm64}, {"x86", kArchX86},   {"i586", kArchX86},
                                 {"i386", kArchX86}};
             for (const auto& name : kNames) {
                 if (strlen(name.name) == stop - start && memcmp(text + start, name.name, stop - start) == 0) {
@@ -200,7 +200,8 @@ bool FormatNoRuntimeMessage(char* text, size_t size, const RuntimeCandidate* can
     size_t used = 0;
     if (size == 0 || !FormatJavaNeed(need, sizeof need, range)) return false;
     text[0] = '\0';
-    bool fits = Append(text, size, &used, kTexts[kTextNeeds], need) && Append(text, size, &used, "%s", kTexts[kTextLookedIn]);
+    bool fits =
+        Append(text, size, &used, kTexts[kTextNeeds], need) && Append(text, size, &used, "%s", kTexts[kTextLookedIn]);
     for (int s = 0; fits && s < order.count; s++) {
         fits = Append(text, size, &used, "%s%s", s > 0 ? ", " : "", kSourcePlaces[order.sources[s]]);
     }
@@ -216,6 +217,7 @@ bool FormatNoRuntimeMessage(char* text, size_t size, const RuntimeCandidate* can
             fits = Append(text, size, &used, "  %s (%s): %s\n", c.home, c.origin, kVerdictTexts[c.verdict]);
         }
     }
-    if (fits && count > kListedCandidates) fits = Append(text, size, &used, kTexts[kTextMore], count - kListedCandidates);
+    if (fits && count > kListedCandidates)
+        fits = Append(text, size, &used, kTexts[kTextMore], count - kListedCandidates);
     return fits;
 }

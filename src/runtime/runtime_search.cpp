@@ -124,8 +124,8 @@ static void ReadCandidateFiles(RuntimeCandidate* candidate) {
     static char release[kReleaseFileLimit];
     char path[kCandidateHomeSize + 16];
     size_t length = 0;
-    candidate->hasRelease = FormatPathText(path, sizeof path, "%s\\release", home) &&
-                            ReadSmallFile(path, release, sizeof release, &length);
+    candidate->hasRelease =
+        FormatPathText(path, sizeof path, "%s\\release", home) && ReadSmallFile(path, release, sizeof release, &length);
     candidate->version = candidate->hasRelease ? ReadReleaseJavaVersion(release, length) : 0;
     candidate->arch = candidate->hasRelease ? ReadReleaseArch(release, length) : kArchUnknown;
 }

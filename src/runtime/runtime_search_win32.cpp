@@ -9,7 +9,7 @@
 #include "runtime/runtime_search_edge.h"
 
 RegistryKey OpenRegistryKey64(RegistryHive hive, RegistryKey parent, const char* keyPath) {
-    HKEY root = parent != nullptr ? static_cast<HKEY>(parent)
+    HKEY root = parent != nullptr   ? static_cast<HKEY>(parent)
                 : hive == kUserHive ? HKEY_CURRENT_USER
                                     : HKEY_LOCAL_MACHINE;
     HKEY key = nullptr;

@@ -17,7 +17,8 @@ void ResetFakeRuntimeSearch() {
 }
 
 static bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && CompareIgnoringCase(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
+    return text.size() >= prefix.size() &&
+           CompareIgnoringCase(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
 }
 
 // The stored spelling of a key path, or empty when no such key exists.

@@ -9,10 +9,10 @@
 
 struct FakeRuntimeSearch {
     std::map<std::string, std::string> environment;
-    std::map<std::string, std::string> files;          // ReadSmallFile contents by path
-    std::map<std::string, std::string> finalPaths;     // a link's resolved path
+    std::map<std::string, std::string> files;       // ReadSmallFile contents by path
+    std::map<std::string, std::string> finalPaths;  // a link's resolved path
     bool answerYes = false;
-    std::vector<std::string> questions;                // texts of AskFatalYesNo
+    std::vector<std::string> questions;  // texts of AskFatalYesNo
     std::vector<std::string> openedPages;
 };
 

@@ -37,9 +37,9 @@ TEST(RuntimeChoiceTest, VersionRangesReadAsPacked) {
         bool valid;
         int lowest, highest;
     } const cases[] = {
-        {"17", true, 17, 0},     {"17..21", true, 17, 21}, {"8..8", true, 8, 8},   {"21..17", false, 0, 0},
-        {"", false, 0, 0},       {"17..", false, 0, 0},    {"..21", false, 0, 0},  {"0", false, 0, 0},
-        {"1.8", false, 0, 0},    {"17..21x", false, 0, 0}, {"1000", false, 0, 0},  {" 17", false, 0, 0},
+        {"17", true, 17, 0},  {"17..21", true, 17, 21}, {"8..8", true, 8, 8},  {"21..17", false, 0, 0},
+        {"", false, 0, 0},    {"17..", false, 0, 0},    {"..21", false, 0, 0}, {"0", false, 0, 0},
+        {"1.8", false, 0, 0}, {"17..21x", false, 0, 0}, {"1000", false, 0, 0}, {" 17", false, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -56,8 +56,14 @@ TEST(RuntimeChoiceTest, SearchListsAndPagesReadAsPacked) {
         const char* text;
         const char* order;  // the sources' first letters, or null when refused
     } const cases[] = {
-        {"bundled,registry,java-home,path", "brjp"}, {"path,bundled", "pb"}, {"java-home", "j"},
-        {"path,path", nullptr}, {"", nullptr}, {"bundled,", nullptr}, {"Registry", nullptr}, {"registry, path", nullptr},
+        {"bundled,registry,java-home,path", "brjp"},
+        {"path,bundled", "pb"},
+        {"java-home", "j"},
+        {"path,path", nullptr},
+        {"", nullptr},
+        {"bundled,", nullptr},
+        {"Registry", nullptr},
+        {"registry, path", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -73,9 +79,15 @@ TEST(RuntimeChoiceTest, SearchListsAndPagesReadAsPacked) {
         const char* text;
         bool valid;
     } const urls[] = {
-        {"https://adoptium.net/temurin/releases/?version=21", true}, {"HTTPS://example.com", true},
-        {"http://example.com", false}, {"https://", false}, {"https:///x", false}, {"https://a b", false},
-        {"https://a\"b", false}, {"javascript:alert(1)", false}, {"file:///C:/x", false},
+        {"https://adoptium.net/temurin/releases/?version=21", true},
+        {"HTTPS://example.com", true},
+        {"http://example.com", false},
+        {"https://", false},
+        {"https:///x", false},
+        {"https://a b", false},
+        {"https://a\"b", false},
+        {"javascript:alert(1)", false},
+        {"file:///C:/x", false},
     };
     for (const Url& u : urls) EXPECT_EQ(IsDownloadUrl(u.text), u.valid) << u.text;
 }
@@ -102,17 +114,32 @@ TEST(RuntimeChoiceTest, FirstSourceWithAnAcceptedRuntimeGivesItsNewest) {
         int chosen;
         std::vector<CandidateVerdict> verdicts;
     } const cases[] = {
-        {"newest within the range", "17..21", "registry",
-         {Candidate(R, 11), Candidate(R, 21), Candidate(R, 17), Candidate(R, 25)}, 1,
+        {"newest within the range",
+         "17..21",
+         "registry",
+         {Candidate(R, 11), Candidate(R, 21), Candidate(R, 17), Candidate(R, 25)},
+         1,
          {kVerdictTooOld, kVerdictChosen, kVerdictAccepted, kVerdictTooNew}},
-        {"an earlier source wins over a newer runtime", "17", "java-home,registry",
-         {Candidate(R, 25), Candidate(J, 17)}, 1, {kVerdictAccepted, kVerdictChosen}},
-        {"32-bit, ARM64, unknown and fileless ones are skipped", "17", "path",
+        {"an earlier source wins over a newer runtime",
+         "17",
+         "java-home,registry",
+         {Candidate(R, 25), Candidate(J, 17)},
+         1,
+         {kVerdictAccepted, kVerdictChosen}},
+        {"32-bit, ARM64, unknown and fileless ones are skipped",
+         "17",
+         "path",
          {Candidate(P, 21, kArchX86), Candidate(P, 21, kArchArm64), Candidate(P, 21, kArchUnknown),
           Candidate(P, 21, kArchX64, false), Candidate(P, -1), Candidate(P, 17)},
-         5, {kVerdict32Bit, kVerdictArm64, kVerdictUnknownArch, kVerdictNoRuntimeFiles, kVerdictNoRelease, kVerdictChosen}},
+         5,
+         {kVerdict32Bit, kVerdictArm64, kVerdictUnknownArch, kVerdictNoRuntimeFiles, kVerdictNoRelease,
+          kVerdictChosen}},
         {"a source left out of the order is not used", "17", "bundled", {Candidate(R, 21)}, -1, {kVerdictAccepted}},
-        {"a tie keeps the first named", "8", "bundled", {Candidate(B, 21), Candidate(B, 21)}, 0,
+        {"a tie keeps the first named",
+         "8",
+         "bundled",
+         {Candidate(B, 21), Candidate(B, 21)},
+         0,
          {kVerdictChosen, kVerdictAccepted}},
     };
     for (const Case& c : cases) {

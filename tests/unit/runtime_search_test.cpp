@@ -63,7 +63,8 @@ TEST_F(RuntimeSearchTest, RegistryLayoutsOfTodaysInstallersNameTheirHomes) {
           {"HKLM\\SOFTWARE\\JavaSoft\\JDK\\21", "JavaHome", "C:\\jdk-21"},
           {"HKLM\\SOFTWARE\\JavaSoft\\JDK\\21.0.4.7", "JavaHome", "C:\\jdk-21\\"},
           {"HKLM\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8.0.212", "JavaHome", "C:\\jre8"}},
-         {"C:\\jdk-21 <HKLM\\SOFTWARE\\JavaSoft\\JDK>", "C:\\jre8 <HKLM\\SOFTWARE\\JavaSoft\\Java Runtime Environment>"}},
+         {"C:\\jdk-21 <HKLM\\SOFTWARE\\JavaSoft\\JDK>",
+          "C:\\jre8 <HKLM\\SOFTWARE\\JavaSoft\\Java Runtime Environment>"}},
         {"Zulu's own key",
          {{"HKLM\\SOFTWARE\\Azul Systems\\Zulu\\zulu-17", "InstallationPath", "C:\\zulu-17\\"}},
          {"C:\\zulu-17 <HKLM\\SOFTWARE\\Azul Systems\\Zulu>"}},
@@ -84,7 +85,8 @@ TEST_F(RuntimeSearchTest, RegistryLayoutsOfTodaysInstallersNameTheirHomes) {
 
 TEST_F(RuntimeSearchTest, EnvironmentSourcesNameTheHomeAboveBin) {
     g_fakeSearch.environment["Java_Home"] = "\"C:\\Corretto\\jdk11\\\"";
-    g_fakeSearch.environment["PATH"] = "C:\\Windows;\"C:\\Oracle\\javapath\";C:\\jdk-17\\bin\\;;C:\\Corretto\\jdk11\\bin";
+    g_fakeSearch.environment["PATH"] =
+        "C:\\Windows;\"C:\\Oracle\\javapath\";C:\\jdk-17\\bin\\;;C:\\Corretto\\jdk11\\bin";
     g_fakeRuntime.existingPaths = {"C:\\Oracle\\javapath\\java.exe", "C:\\jdk-17\\bin\\java.exe",
                                    "C:\\Corretto\\jdk11\\bin\\java.exe"};
     g_fakeSearch.finalPaths["C:\\Oracle\\javapath\\java.exe"] = "C:\\jdk-21\\bin\\java.exe";
@@ -101,7 +103,8 @@ TEST_F(RuntimeSearchTest, RangePicksTheRegisteredTemurinOverCorretto) {
     Runtime("C:\\arm-17", "JAVA_VERSION=\"17.0.2\"\nOS_ARCH=\"aarch64\"\n");
     ASSERT_TRUE(Find("17..21", nullptr));
     EXPECT_STREQ(home_, "C:\\temurin-21");
-    EXPECT_NE(out_.find("Runtime C:\\corretto-11 (HKLM\\SOFTWARE\\JavaSoft\\JDK): Java 11, too old\n"), std::string::npos);
+    EXPECT_NE(out_.find("Runtime C:\\corretto-11 (HKLM\\SOFTWARE\\JavaSoft\\JDK): Java 11, too old\n"),
+              std::string::npos);
     EXPECT_NE(out_.find("Runtime C:\\arm-17 (HKLM\\SOFTWARE\\JavaSoft\\JDK): Java 17, ARM64\n"), std::string::npos);
     EXPECT_TRUE(g_fake.fatalTexts.empty());
 }

@@ -73,9 +73,10 @@ bool FindRuledRuntime(Report& report, RuntimeChoice& runtime, char* home, size_t
     for (int i = 0; i < count; i++) {
         const RuntimeCandidate& c = candidates[i];
         if (c.verdict == kVerdictChosen) continue;
-        report.Warn(kRuntime, "the bundled runtime " + std::string(c.home) + " is refused: " +
-                                  (c.version > 0 ? "Java " + std::to_string(c.version) + ", " : "") +
-                                  CandidateVerdictText(c.verdict),
+        report.Warn(kRuntime,
+                    "the bundled runtime " + std::string(c.home) +
+                        " is refused: " + (c.version > 0 ? "Java " + std::to_string(c.version) + ", " : "") +
+                        CandidateVerdictText(c.verdict),
                     "Ship a 64-bit runtime the rule accepts, with its release file, or change --java-version.");
     }
     if (runtime.found) {
@@ -85,8 +86,9 @@ bool FindRuledRuntime(Report& report, RuntimeChoice& runtime, char* home, size_t
     }
     std::string elsewhere = Sources(rule.order, true);
     if (elsewhere.empty()) {
-        report.Fail(kRuntime, "no bundled runtime fits, and the rule looks nowhere else: the exe cannot start "
-                              "(the launcher ends with status 2)",
+        report.Fail(kRuntime,
+                    "no bundled runtime fits, and the rule looks nowhere else: the exe cannot start "
+                    "(the launcher ends with status 2)",
                     "Ship a runtime the rule accepts, or add registry, java-home or path to --runtime-search.");
     } else {
         report.Ok(kRuntime, "on a PC without a bundled runtime, the newest " + Need(rule.range) + " found in " +

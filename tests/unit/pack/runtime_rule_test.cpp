@@ -15,14 +15,15 @@ class RuntimeRulePack : public ::testing::Test {
 protected:
     TempDir dir;
     Outcome Pack(const std::vector<std::string>& options) {
-        std::vector<std::string> args = {"--launcher", fixture("checker_stripped.exe"), "--out", dir.path("App.exe"),
-                                         "--main-class", "a.Main"};
+        std::vector<std::string> args = {
+            "--launcher", fixture("checker_stripped.exe"), "--out", dir.path("App.exe"), "--main-class", "a.Main"};
         args.insert(args.end(), options.begin(), options.end());
         return RunCaptured(args);
     }
     // A runtime in jre\ whose release file says release (none when empty).
     void Runtime(const std::string& release) {
-        for (const char* folder : {"jre", "jre/bin", "jre/lib", "jre/bin/server"}) mkdir(dir.path(folder).c_str(), 0755);
+        for (const char* folder : {"jre", "jre/bin", "jre/lib", "jre/bin/server"})
+            mkdir(dir.path(folder).c_str(), 0755);
         write_bytes(dir.path("jre/bin/java.dll"), text("", false));
         write_bytes(dir.path("jre/lib/jvm.cfg"), text("-server KNOWN\n", false));
         write_bytes(dir.path("jre/bin/server/jvm.dll"), read_bytes(fixture("checker_stripped.exe")));
@@ -43,17 +44,24 @@ TEST_F(RuntimeRulePack, ValuesAreCheckedByTheLaunchersOwnParsers) {
         const char* value;
         int status;
     } cases[] = {
-        {"--java-version", "17", 0},          {"--java-version", "17..21", 0},
-        {"--java-version", "17..", 1},        {"--java-version", "21..17", 1},
-        {"--runtime-search", "path,bundled", 0}, {"--runtime-search", "path,path", 1},
-        {"--runtime-search", "jre", 1},       {"--download-url", "https://adoptium.net/", 0},
-        {"--download-url", "http://adoptium.net/", 1}, {"--download-url", "https://a b", 1},
+        {"--java-version", "17", 0},
+        {"--java-version", "17..21", 0},
+        {"--java-version", "17..", 1},
+        {"--java-version", "21..17", 1},
+        {"--runtime-search", "path,bundled", 0},
+        {"--runtime-search", "path,path", 1},
+        {"--runtime-search", "jre", 1},
+        {"--download-url", "https://adoptium.net/", 0},
+        {"--download-url", "http://adoptium.net/", 1},
+        {"--download-url", "https://a b", 1},
     };
     for (const auto& c : cases) {
         Outcome r = Pack({c.option, c.value});
         EXPECT_EQ(r.status, c.status) << c.option << " " << c.value << ": " << r.err;
     }
-    ASSERT_EQ(Pack({"--java-version", "17..21", "--runtime-search", "path,bundled", "--download-url", "https://x.org/"}).status, 0);
+    ASSERT_EQ(Pack({"--java-version", "17..21", "--runtime-search", "path,bundled", "--download-url", "https://x.org/"})
+                  .status,
+              0);
     Outcome shown = RunCaptured({"--show", dir.path("App.exe")});
     EXPECT_NE(shown.out.find("\nruntime rule: Java 17 to 21 (64-bit), looked for in path, bundled; download page "
                              "https://x.org/\n"),
