@@ -23,11 +23,18 @@ inline constexpr LaunchResource kMaxHeapPercentResource = {"VM-MAX-HEAP-PERC", 1
 inline constexpr LaunchResource kStartupCacheResource = {"STARTUP-CACHE", 12000};
 inline constexpr LaunchResource kSplashResource = {"VM-SPLASH", 20000};
 
+// The runtime rule: the Java versions the application accepts, the sources searched and their order,
+// and the page offered when nothing fits. Any of them replaces the registry search of the maker's keys.
+inline constexpr LaunchResource kJavaVersionResource = {"JAVA-VERSION", 13000};
+inline constexpr LaunchResource kRuntimeSearchResource = {"RUNTIME-SEARCH", 13010};
+inline constexpr LaunchResource kDownloadUrlResource = {"DOWNLOAD-URL", 13020};
+
 // Every launch resource, for the packer to check that it has an option for each.
 inline constexpr const LaunchResource* kLaunchResources[] = {
     &kClassesResource, &kMainClassResource, &kClassPathResource, &kJarPathResource,
     &kVmOptionsResource, &kMd5SumResource, &kConfigPathResource, &kSyncPathResource,
     &kInitHeapPercentResource, &kMaxHeapPercentResource, &kSplashResource, &kStartupCacheResource,
+    &kJavaVersionResource, &kRuntimeSearchResource, &kDownloadUrlResource,
 };
 inline constexpr size_t kLaunchResourceCount = sizeof kLaunchResources / sizeof kLaunchResources[0];
 

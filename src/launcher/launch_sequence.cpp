@@ -17,6 +17,7 @@
 #include "launcher/vm_option_list.h"
 #include "launcher/vm_options.h"
 #include "runtime/runtime_edge.h"
+#include "runtime/runtime_search.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
 #include "startup/startup_cache.h"
@@ -71,6 +72,7 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
                                 size_t vmLibraryPathSize) {
     if (ChooseLaunchMode() == SyncFolder && !EnterSyncFolder(instanceIsFirst)) return kExitLaunchFailed;
     if (!FindLaunchRuntimeHome(home, homeSize)) {
+        if (RuntimeSearchedByRule()) return kExitNoRuntime;  // its search told the user, in one message
         ReportFatal("Error: could not find Java 2 Runtime Environment (%s).\n",
                     g_launch.jreVersion ? g_launch.jreVersion
                                         : "looked for bin\\java.dll and jre\\bin\\java.dll in the application's folder, "

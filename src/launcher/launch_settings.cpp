@@ -10,6 +10,7 @@
 #include "launcher/options.h"
 #include "runtime/heap_sizing.h"
 #include "runtime/runtime_home.h"
+#include "runtime/runtime_search.h"
 
 bool ReadLaunchSettings(int* argc, char*** argv, int* vmOptionCount, char*** vmOptionItems, int* status) {
     if (!ReadLaunchOptions(argc, argv, vmOptionCount, vmOptionItems, status)) return false;
@@ -53,5 +54,7 @@ LaunchMode ChooseLaunchMode() {
 }
 
 bool FindLaunchRuntimeHome(char* home, size_t size) {
+    static RuntimeRule rule;
+    if (RuntimeRulePacked(&rule)) return FindRuntimeByRule(rule, g_launch.launchMode == SyncFolder, home, size);
     return g_launch.launchMode == SyncFolder ? FindSyncRuntimeHome(home, size) : FindRuntimeHome(home, size);
 }

@@ -27,5 +27,5 @@ bool ReadMainClassName();
 LaunchMode ChooseLaunchMode();
 
 // The runtime home the launch mode searches: the mirror first in the SyncFolder mode, then the
-// standard search. False when none is found.
+// standard search; with a runtime rule packed, the rule's search. False when none is found.
 bool FindLaunchRuntimeHome(char* home, size_t size);

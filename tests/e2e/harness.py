@@ -31,7 +31,8 @@ Wine object
         as UTF-8 and arrive as Unicode, as from Explorer (not through the runner's code page).
         cmdline: raw command line (str/bytes) used instead of exe + args (exe is still the image
         started). fatal_box=True presses OK on every message box of the process and its children;
-        False leaves them up (the run then hits its timeout). Raises RunTimeout (with the output
+        False leaves them up (the run then hits its timeout); a Yes/No box gets No, or Yes with
+        fatal_box="yes". Raises RunTimeout (with the output
         so far) when the process is still running after `timeout` seconds; it is then killed.
     .start(same arguments, timeout=600) -> Running   background process
         Running.wait(timeout=None) -> Result, .poll() -> bool (finished?), .pid (Windows pid),
@@ -870,7 +871,7 @@ class Wine:
         for key, name in (("stdout", "stdout"), ("stderr", "stderr"), ("result", "result.txt")):
             lines.append(f"{key} {_to_bytes(self.to_windows(run_dir / name)).hex()}")
         lines.append(f"timeout_ms {int(timeout * 1000)}")
-        lines.append(f"press {1 if fatal_box else 0}")
+        lines.append(f"press {2 if fatal_box == 'yes' else 1 if fatal_box else 0}")
         spec = run_dir / "spec.txt"
         spec.write_text("\n".join(lines) + "\n")
         cmd = [WINE, str(runner), self.to_windows(spec)]

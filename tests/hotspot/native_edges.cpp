@@ -29,6 +29,7 @@
 #include "instance/listener_delivery.h"
 #include "instance/single_instance.h"
 #include "runtime/runtime_edge.h"
+#include "runtime/runtime_search_edge.h"
 #include "runtime/vm_library.h"
 #include "splash/splash.h"
 #include "startup/cache_mechanism.h"
@@ -132,6 +133,18 @@ bool CheckSingleInstance(const char*) {
 }
 void ShowLauncherSplash(const char*) { Unreachable("ShowLauncherSplash"); }
 void ShowRuntimeSplash(const char*) { Unreachable("ShowRuntimeSplash"); }
+
+// The runtime search by a packed rule: the driver is handed its runtime home.
+RegistryKey OpenRegistryKey64(RegistryHive, RegistryKey, const char*) {
+    Unreachable("OpenRegistryKey64");
+    return nullptr;
+}
+bool EnumRegistrySubkey(RegistryKey, unsigned long, char*, size_t) { Unreachable("EnumRegistrySubkey"); }
+bool ReadEnvironmentText(const char*, char*, size_t) { Unreachable("ReadEnvironmentText"); }
+bool ResolveFinalPath(const char*, char*, size_t) { Unreachable("ResolveFinalPath"); }
+bool ReadSmallFile(const char*, char*, size_t, size_t*) { Unreachable("ReadSmallFile"); }
+bool AskFatalYesNo(const char*) { Unreachable("AskFatalYesNo"); }
+bool OpenPageWithShell(const char*) { Unreachable("OpenPageWithShell"); }
 
 // File-system and library edges of the steps before the VM exists.
 bool LoadVmLibrary(const char*, VmEntryPoints*) {

@@ -244,7 +244,14 @@ static void DescribeClassVersion(Report& report, const RuntimeChoice& runtime, c
     int needed = JavaReleaseOfClassVersion(info.majorVersion);
     std::string classVersion = "class-file version " + std::to_string(info.majorVersion) + " (Java " +
                                std::to_string(needed) + ")";
-    if (runtime.feature == 0)
+    if (runtime.feature == 0 && runtime.lowestAccepted > 0 && needed > runtime.lowestAccepted)
+        report.Fail(kApplication, classVersion + " is newer than the lowest Java the runtime rule accepts (" +
+                                      std::to_string(runtime.lowestAccepted) + "): UnsupportedClassVersionError there",
+                    "Pack with --java-version " + std::to_string(needed) + ", or compile with --release " +
+                        std::to_string(runtime.lowestAccepted) + ".");
+    else if (runtime.feature == 0 && runtime.lowestAccepted > 0)
+        report.Ok(kApplication, classVersion + " runs on every Java the runtime rule accepts");
+    else if (runtime.feature == 0)
         report.Warn(kApplication, classVersion + "; the runtime's version is unknown", "Ship a runtime with its release file.");
     else if (needed > runtime.feature)
         report.Fail(kApplication, classVersion + " is newer than the runtime (Java " + std::to_string(runtime.feature) +

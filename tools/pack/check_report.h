@@ -39,6 +39,7 @@ struct RuntimeChoice {
     std::string home;
     std::string vmLibrary;
     int feature = 0;
+    int lowestAccepted = 0;  // the runtime rule's lowest Java version; 0 without a rule
 };
 
 // What the launcher printed since the last call becomes warnings of `area`; the expected notes of a
@@ -59,6 +60,9 @@ std::string ExeFolder();
 std::string ResourceText(const LaunchResource& resource, bool* present);
 
 void DescribeRuntime(Report& report, RuntimeChoice& runtime);
+// The search of a packed runtime rule, as far as it can run here (the bundled source); false when it
+// chose no bundled runtime.
+bool FindRuledRuntime(Report& report, RuntimeChoice& runtime, char* home, size_t homeSize);
 void DescribeVmLibrary(Report& report, const RuntimeChoice& runtime);
 void DescribeApplication(Report& report, const Settings& settings, const RuntimeChoice& runtime);
 

@@ -17,6 +17,7 @@
 #include "pack/windows_system_dlls.h"
 #include "runtime/jvm_config.h"
 #include "runtime/release_file.h"
+#include "runtime/runtime_search.h"
 #include "runtime/vm_library.h"
 #include "startup/cache_mechanism.h"
 
@@ -190,7 +191,9 @@ static void DescribeRuntimeVersion(Report& report, RuntimeChoice& runtime) {
 
 void DescribeRuntime(Report& report, RuntimeChoice& runtime) {
     char home[1024] = "";
-    if (!FindCheckedRuntime(report, runtime, home, sizeof home)) return;
+    bool found = RuntimeRulePacked(nullptr) ? FindRuledRuntime(report, runtime, home, sizeof home)
+                                            : FindCheckedRuntime(report, runtime, home, sizeof home);
+    if (!found) return;
     DescribeRuntimeHome(report, runtime);
     if (!DescribeVmType(report, runtime)) return;
     DescribeRuntimeVersion(report, runtime);

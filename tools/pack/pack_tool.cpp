@@ -21,11 +21,12 @@
 #include "pack/sync_index_tool.h"
 #include "pack/try_run.h"
 #include "pack/version_info.h"
+#include "runtime/runtime_choice.h"
 #include "startup/cache_mechanism.h"
 
 constexpr uint16_t kLangEnUs = 1033;
 
-enum class Kind { Text, LimitedText, Percent, File, Png, Digest, Mark };
+enum class Kind { Text, LimitedText, Percent, File, Png, Digest, Mark, RuntimeRule };
 
 // The option that sets each launch resource, and how its value becomes the resource's bytes.
 struct LaunchOption {
@@ -47,6 +48,9 @@ constexpr LaunchOption kLaunchOptions[] = {
     {"--max-heap-percent", &kMaxHeapPercentResource, Kind::Percent},
     {"--splash", &kSplashResource, Kind::Png},
     {"--startup-cache", &kStartupCacheResource, Kind::Mark},
+    {"--java-version", &kJavaVersionResource, Kind::RuntimeRule},
+    {"--runtime-search", &kRuntimeSearchResource, Kind::RuntimeRule},
+    {"--download-url", &kDownloadUrlResource, Kind::RuntimeRule},
 };
 constexpr size_t kLaunchCount = sizeof kLaunchOptions / sizeof kLaunchOptions[0];
 static_assert(kLaunchCount == kLaunchResourceCount, "every launch resource has its option");
@@ -101,6 +105,12 @@ const char kUsage[] =
     "  --startup-cache           STARTUP-CACHE 12000: keep a class-data or AOT archive of the\n"
     "                            application in the cache folder (Java 13 and later; --show\n"
     "                            lists the mechanism of each runtime version)\n"
+    "  --java-version SPEC        JAVA-VERSION 13000: the Java versions the application accepts,\n"
+    "                            17 for 17 or newer, 17..21 for 17 to 21\n"
+    "  --runtime-search LIST     RUNTIME-SEARCH 13010: where to look for Java, in order, from\n"
+    "                            bundled,registry,java-home,path (the default, all four)\n"
+    "  --download-url URL        DOWNLOAD-URL 13020: an https page offered when no Java fits\n"
+    "                            (any of these three replaces the maker's registry keys)\n"
     "  --icon FILE.ico           the exe's icon (all sizes of the file; replaces any icon)\n"
     "  --product-name TEXT       version details shown by Explorer; TEXT is UTF-8, at most\n"
     "  --file-description TEXT   4000 characters. FileDescription, ProductName and\n"
@@ -437,6 +447,25 @@ static int MakeFileResource(PackRun& run, const LaunchOption& l, const std::stri
     return kExitOk;
 }
 
+// The runtime rule's values, checked by the launcher's own parsers so that it reads what was packed.
+static int MakeRuntimeRuleResource(PackRun& run, const LaunchOption& l, const std::string& value,
+                                   const std::string& where, std::vector<Resource>& out) {
+    JavaVersionRange range;
+    RuntimeSearchOrder order;
+    const char* expected = nullptr;
+    if (l.resource == &kJavaVersionResource && !ParseJavaVersionRange(value.c_str(), &range))
+        expected = "a major version such as 17, or a range such as 17..21";
+    if (l.resource == &kRuntimeSearchResource && !ParseRuntimeSearchOrder(value.c_str(), &order))
+        expected = "a comma-separated list of bundled, registry, java-home and path, each at most once";
+    if (l.resource == &kDownloadUrlResource && !IsDownloadUrl(value.c_str()))
+        expected = "an https:// address without blanks or quotes";
+    if (expected != nullptr || value.size() + 1 >= kTextResourceLimit)
+        return InputError(run, where + l.option + " wants " + (expected ? expected : "a shorter value") + ", not '" +
+                                   value + "'");
+    out.push_back(MakeLaunchResource(*l.resource, TextBytes(value, true)));
+    return kExitOk;
+}
+
 // Builds the resource for one option; returns kExitOk or the exit status.
 static int MakeResource(PackRun& run, const LaunchOption& l, const std::string& value, const std::string& where,
                  std::vector<Resource>& out) {
@@ -471,6 +500,8 @@ static int MakeResource(PackRun& run, const LaunchOption& l, const std::string& 
         case Kind::File:
         case Kind::Png:
             return MakeFileResource(run, l, value, out);
+        case Kind::RuntimeRule:
+            return MakeRuntimeRuleResource(run, l, value, where, out);
     }
     return kExitInput;
 }
@@ -649,6 +680,7 @@ static int Show(PackRun& run, const std::string& path) {
     if (!LoadPackedExe(path, exe, error)) return InputError(run, path, error);
     fputs(DescribeResources(exe.resources).c_str(), run.out);
     fputs(DescribeStartupCache(exe.resources).c_str(), run.out);
+    fputs(DescribeRuntimeRule(exe.resources).c_str(), run.out);
     fputs(DescribeVersion(exe.resources).c_str(), run.out);
     fputs(DescribeIcons(exe.resources).c_str(), run.out);
     return kExitOk;

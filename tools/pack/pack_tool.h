@@ -24,3 +24,6 @@ std::string DescribeStartupCache(const std::vector<Resource>& resources);
 
 // Every packing option, one a line: OPTION<TAB>flag|text|path<TAB>DESCRIPTION.
 std::string ListPackOptions();
+
+// The runtime rule's line of --show; empty when the exe carries none.
+std::string DescribeRuntimeRule(const std::vector<Resource>& resources);

@@ -17,7 +17,8 @@
 //   unset NAME        removed from the child's environment (repeated)
 //   killfile PATH     when this file appears, terminate the child with status 1 ("killed")
 //   timeout_ms N      optional (decimal): terminate the child after N ms
-//   press 0|1         optional (decimal, default 1): press OK/Cancel on the child's dialogs
+//   press 0|1|2       optional (decimal, default 1): press OK/Cancel (No on a Yes/No box) on the
+//                     child's dialogs; 2 presses Yes on a Yes/No box
 //   utf8 0|1          optional (decimal, default 0): exe, the command line and cwd are UTF-8 and
 //                     the child is started with CreateProcessW, so that its command line is
 //                     Unicode (as from Explorer or a UTF-8 console), not this runner's ANSI text
@@ -41,6 +42,7 @@ struct Spec {
     bool has_cmdline = false;
     DWORD timeout_ms = INFINITE;
     bool press = true;
+    bool yes = false;
     bool utf8 = false;
 };
 
@@ -93,6 +95,7 @@ bool parse_spec(const std::string& text, Spec& spec) {
         }
         if (key == "press") {
             spec.press = raw != "0";
+            spec.yes = raw == "2";
             continue;
         }
         if (key == "utf8") {
@@ -168,6 +171,7 @@ struct Watcher {
     HANDLE child = nullptr;
     std::string killfile;
     bool press = true;
+    bool yes = false;
     HANDLE stop = nullptr;
     std::vector<HWND> seen;
     std::vector<DWORD> family;  // child and descendants, refreshed when an unknown owner shows up
@@ -221,6 +225,7 @@ void handle_dialog(Watcher& w, HWND h) {
         // Press the button rather than WM_CLOSE: under Wine WM_CLOSE makes MessageBoxA return 2.
         HWND button = GetDlgItem(h, IDOK);
         if (!button) button = GetDlgItem(h, IDCANCEL);
+        if (!button) button = GetDlgItem(h, w.yes ? IDYES : IDNO);
         DWORD_PTR ignored = 0;
         if (button) pressed = SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &ignored) != 0;
     }
@@ -333,6 +338,7 @@ int main(int argc, char** argv) {
     w.child = pi.hProcess;
     w.killfile = spec.killfile;
     w.press = spec.press;
+    w.yes = spec.yes;
     w.family.assign(1, pi.dwProcessId);
     w.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = CreateThread(nullptr, 0, watch, &w, 0, nullptr);
