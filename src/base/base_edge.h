@@ -32,3 +32,6 @@ const char* GetCacheFolder();
 // "{the user's local application data}\.quorvia\cache", made (hidden) when missing; null when the
 // user has no such folder or the path would not fit.
 const char* GetUserCacheFolder();
+
+// SetCurrentDirectoryA: the folder the application works in.
+bool ChangeWorkingFolder(const char* path);

@@ -1,9 +1,11 @@
 #include "base/diagnostics.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 #include "base/base_edge.h"
+#include "base/log_file.h"
 #include "base/text.h"
 
 const char* ArchNameForProcessor(unsigned architecture, bool wow64) {
@@ -16,6 +18,7 @@ const char* ArchNameForProcessor(unsigned architecture, bool wow64) {
 }
 
 static MessageSink g_messageSink = nullptr;
+static int g_fatalReports = 0;
 
 void SetMessageSink(MessageSink sink) { g_messageSink = sink; }
 
@@ -26,10 +29,22 @@ int ReportFatal(const char* format, ...) {
     va_start(args, format);
     char* text = FormatMessageText(local, sizeof local, &length, format, args);
     va_end(args);
-    int answer = ShowFatalText(text != nullptr ? text : "");
+    const char* shown = text != nullptr ? text : "";
+    g_fatalReports++;
+    // Without a console the log file is where the details are: the box says so, and the log
+    // keeps the message too.
+    char withLog[1536];
+    if (LogFilePath() != nullptr && !IsConsoleProgram()) {
+        PrintMessage(stderr, "%s", shown);
+        int written = snprintf(withLog, sizeof withLog, "%s\nThe log file %s holds the details.\n", shown, LogFilePath());
+        if (written > 0 && static_cast<size_t>(written) < sizeof withLog) shown = withLog;
+    }
+    int answer = ShowFatalText(shown);
     if (text != local) free(text);
     return answer;
 }
+
+int FatalReportCount() { return g_fatalReports; }
 
 static int PrintMessageV(FILE* stream, const char* format, va_list args) {
     char local[1024];

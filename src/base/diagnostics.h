@@ -17,6 +17,8 @@ void SetNotesQuiet(bool quiet);
 // Formats the message and shows it in the "Fatal Error" box (the console variant: on stderr); returns
 // what the box returned.
 int ReportFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// How many fatal messages were reported so far.
+int FatalReportCount();
 
 // Takes every message in place of the streams (null restores them): the packer's pre-flight check
 // runs the launcher's own readers and keeps what they say as findings.

@@ -15,3 +15,13 @@ unsigned ReadProfileValue(const char* key, char* buffer, unsigned size, const ch
 
 // The full path of `path` against the current directory; false when it does not fit.
 bool MakeAbsolutePath(const char* path, char* absolutePath, unsigned size);
+
+// ---- Settings read after installation (config/options_file.cpp, config/env_expansion.cpp) ----
+
+enum OptionsFileRead { kOptionsFileMissing, kOptionsFileRead, kOptionsFileTooLarge, kOptionsFileUnreadable };
+// Reads a whole file of at most `size` bytes into `buffer`; *length gets the bytes read.
+OptionsFileRead ReadOptionsFileBytes(const char* path, char* buffer, size_t size, size_t* length);
+// An environment variable (names compare without regard to case, as Windows does). False when it
+// is not set; otherwise *length is the value's length, and the value with its terminator is in
+// `value` when it fits in `size` bytes (nothing is written beyond them).
+bool ReadEnvironmentValue(const char* name, char* value, size_t size, size_t* length);

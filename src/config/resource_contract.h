@@ -22,6 +22,14 @@ inline constexpr LaunchResource kMaxHeapPercentResource = {"VM-MAX-HEAP-PERC", 1
 // A mark: present, the launcher keeps a class-data or AOT archive of the application; its bytes are not read.
 inline constexpr LaunchResource kStartupCacheResource = {"STARTUP-CACHE", 12000};
 inline constexpr LaunchResource kSplashResource = {"VM-SPLASH", 20000};
+// Settings that can change after installation. Marks: present, the launcher reads "{exe folder}\{exe
+// base}.options" (OPTIONS-FILE) or expands ${NAME} in VM-OPTIONS and CLASS-PATH (EXPAND-ENV).
+inline constexpr LaunchResource kOptionsFileResource = {"OPTIONS-FILE", 14000};
+inline constexpr LaunchResource kUserOptionsFileResource = {"USER-OPTIONS-FILE", 14001};
+inline constexpr LaunchResource kExpandEnvResource = {"EXPAND-ENV", 14002};
+inline constexpr LaunchResource kArgumentsResource = {"ARGUMENTS", 14003};
+inline constexpr LaunchResource kWorkingDirResource = {"WORKING-DIR", 14004};
+inline constexpr LaunchResource kLogFileResource = {"LOG-FILE", 14005};
 
 // The runtime rule: the Java versions the application accepts, the sources searched and their order,
 // and the page offered when nothing fits. Any of them replaces the registry search of the maker's keys.
@@ -35,6 +43,8 @@ inline constexpr const LaunchResource* kLaunchResources[] = {
     &kVmOptionsResource, &kMd5SumResource, &kConfigPathResource, &kSyncPathResource,
     &kInitHeapPercentResource, &kMaxHeapPercentResource, &kSplashResource, &kStartupCacheResource,
     &kJavaVersionResource, &kRuntimeSearchResource, &kDownloadUrlResource,
+    &kOptionsFileResource, &kUserOptionsFileResource, &kExpandEnvResource, &kArgumentsResource,
+    &kWorkingDirResource, &kLogFileResource,
 };
 inline constexpr size_t kLaunchResourceCount = sizeof kLaunchResources / sizeof kLaunchResources[0];
 

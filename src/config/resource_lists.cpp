@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "files/app_folder.h"
 #include "config/config_edge.h"
+#include "config/env_expansion.h"
 #include "config/resources.h"
 
 // Stands in for blanks while folder names are substituted, so their own blanks do not split items.
@@ -91,7 +92,7 @@ int SplitVmOptions(char*** items) {
         while (*at != '\0' && *at != kOptionSeparator[0]) at++;
         char saved = *at;
         *at = '\0';
-        list[index++] = PercentDecode(item);
+        list[index++] = ExpandPackedText(PercentDecode(item));
         *at = saved;
     }
     free(text);
@@ -158,5 +159,5 @@ char* BuildResourceClassPath(const char* runtimeHome) {
         free(result);
         return nullptr;
     }
-    return result;
+    return ExpandPackedText(result);
 }

@@ -8,11 +8,14 @@
 #include "base/diagnostics.h"
 #include "base/exit_status.h"
 #include "base/jni_helpers.h"
+#include "base/log_file.h"
 #include "base/launch_state.h"
 #include "base/text.h"
 #include "cache/embedded_jar.h"
 #include "cache/jar_copy.h"
 #include "instance/single_instance.h"
+#include "launcher/installed_options.h"
+#include "launcher/launch_environment.h"
 #include "launcher/launch_settings.h"
 #include "launcher/vm_option_list.h"
 #include "launcher/vm_options.h"
@@ -27,7 +30,12 @@
 
 void JNICALL AbortHook() {}
 
-void JNICALL ExitHook(jint code) { g_launch.appExitCode = code; }
+void JNICALL ExitHook(jint code) {
+    g_launch.appExitCode = code;
+    FinishLogFile();
+}
+
+static bool g_mainCalled = false;
 
 static void PrintBanner() {
     PrintNote(stdout, "Quorvia Launcher (Quorvia Ltd.) Version 3.0 (build %s)\nCopyright (c) 2019-2026 Quorvia Ltd.\n\n",
@@ -108,15 +116,14 @@ static void CollectVmOptions(char* agentOption, size_t agentOptionSize, const ch
                              char** vmOptionItems) {
     static StartupCacheOptions startupCacheOptions;  // referenced by the list until the VM exists
     CompleteClassPath(agentOption, agentOptionSize, g_launch.runtimeHome.text);
+    AddInstalledClassPath();
     FormLaunchStartupCacheOptions(vmLibraryPath, vmOptionCount, vmOptionItems, &startupCacheOptions);
-    AddCollectedVmOptions(&startupCacheOptions, vmOptionCount, vmOptionItems);
+    AddCollectedVmOptions(&startupCacheOptions, vmOptionCount, vmOptionItems, &AddInstalledVmOptions);
     AddVmOption("abort", reinterpret_cast<void*>(&AbortHook));
     AddVmOption("exit", reinterpret_cast<void*>(&ExitHook));
 }
 
-int RunLauncher(int argc, char** argv) {
-    if (getenv("_JAVA_LAUNCHER_DEBUG") != nullptr) g_launch.debugEnabled = true;
-    SetNotesQuiet(IsConsoleProgram() && !g_launch.debugEnabled);
+static int RunLaunch(int argc, char** argv) {
     PrintBanner();
     InitLaunchStateStrings();
 
@@ -129,6 +136,7 @@ int RunLauncher(int argc, char** argv) {
         argc--;
         argv++;
     }
+    if (!ComposeApplicationArguments(&argc, &argv)) return kExitLaunchFailed;
     if (!ReadMainClassName()) return kExitNoMainClass;
 
     bool instanceIsFirst = CheckSingleInstance(g_launch.mainClassName);
@@ -144,6 +152,7 @@ int RunLauncher(int argc, char** argv) {
 
     char agentOption[1024];
     CollectVmOptions(agentOption, sizeof agentOption, vmLibraryPath, vmOptionCount, vmOptionItems);
+    if (!EnterWorkingFolder()) return kExitLaunchFailed;
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
     if (!CreateVm(g_launch.vmEntryPoints, &vm, &env)) {
@@ -151,6 +160,16 @@ int RunLauncher(int argc, char** argv) {
         return kExitLaunchFailed;
     }
     return RunApplication(vm, env, instanceIsFirst, argc, argv);
+}
+
+int RunLauncher(int argc, char** argv) {
+    if (getenv("_JAVA_LAUNCHER_DEBUG") != nullptr) g_launch.debugEnabled = true;
+    SetNotesQuiet(IsConsoleProgram() && !g_launch.debugEnabled);
+    if (!StartLaunchLog()) return kExitLaunchFailed;
+    int status = RunLaunch(argc, argv);
+    if (!g_mainCalled) ReportLaunchLog(status);
+    FinishLogFile();
+    return status;
 }
 
 // ---- Phases once the VM exists ----
@@ -206,6 +225,7 @@ static bool CallMainMethod(JNIEnv* env, bool instanceIsFirst, int argc, char** a
         return false;
     }
     CloseLauncherSplash();
+    g_mainCalled = true;
     env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
     if (env->ExceptionOccurred() != nullptr) {
         env->ExceptionDescribe();

@@ -3,10 +3,12 @@
 #include <cstdlib>
 
 #include "base/base_edge.h"
+#include "base/exit_status.h"
 #include "base/text.h"
 #include "config/config_file.h"
 #include "config/resource_lists.h"
 #include "config/resources.h"
+#include "launcher/installed_options.h"
 #include "launcher/options.h"
 #include "runtime/heap_sizing.h"
 #include "runtime/runtime_home.h"
@@ -20,10 +22,15 @@ bool ReadLaunchSettings(int* argc, char*** argv, int* vmOptionCount, char*** vmO
 
 bool ReadLaunchOptions(int* argc, char*** argv, int* vmOptionCount, char*** vmOptionItems, int* status) {
     if (!ParseLauncherOptions(argc, argv, status)) return false;
+    if (!ReadInstalledOptions()) {
+        *status = kExitLaunchFailed;
+        return false;
+    }
     *vmOptionCount = SplitVmOptions(vmOptionItems);
     int ignoredStatus = 0;
     ParseLauncherOptions(vmOptionCount, vmOptionItems, &ignoredStatus);
     ReadConfigFile();
+    ApplyInstalledHeapPercents();
     return true;
 }
 

@@ -19,9 +19,11 @@ void CompleteClassPath(char* agentOption, size_t agentOptionSize, const char* ru
     if (resourceClassPath != nullptr) AppendClassPath(resourceClassPath);
 }
 
-void AddCollectedVmOptions(const StartupCacheOptions* startupCache, int vmOptionCount, char** vmOptionItems) {
+void AddCollectedVmOptions(const StartupCacheOptions* startupCache, int vmOptionCount, char** vmOptionItems,
+                           void (*addInstalled)()) {
     for (int i = 0; startupCache != nullptr && i < startupCache->count; i++)
         AddVmOption(startupCache->text[i], nullptr);
     AddVmOptions(vmOptionCount, vmOptionItems);
+    if (addInstalled != nullptr) addInstalled();
     AddClassPathOption();
 }

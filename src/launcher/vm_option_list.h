@@ -11,5 +11,7 @@ struct StartupCacheOptions;
 // caller keeps until the VM exists.
 void CompleteClassPath(char* agentOption, size_t agentOptionSize, const char* runtimeHome);
 
-// Appends the start-up cache options (may be null), the VM-OPTIONS items and the class path option.
-void AddCollectedVmOptions(const StartupCacheOptions* startupCache, int vmOptionCount, char** vmOptionItems);
+// Appends the start-up cache options (may be null), the VM-OPTIONS items, the options of the options
+// files (addInstalled, may be null; after the packed ones so that they win) and the class path option.
+void AddCollectedVmOptions(const StartupCacheOptions* startupCache, int vmOptionCount, char** vmOptionItems,
+                           void (*addInstalled)() = nullptr);

@@ -59,3 +59,9 @@ unsigned long ReadModuleFileName(char* buffer, unsigned long size) {
 const char* GetCacheFolder() { return g_fake.cacheFolder.c_str(); }
 
 const char* GetUserCacheFolder() { return g_fake.userCacheFolder.empty() ? nullptr : g_fake.userCacheFolder.c_str(); }
+
+bool ChangeWorkingFolder(const char* path) {
+    if (g_fake.folders.count(path) == 0) return false;
+    g_fake.workingFolder = path;
+    return true;
+}

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "config/config_edge.h"
 #include "config/resource_contract.h"
@@ -39,3 +40,24 @@ bool MakeAbsolutePath(const char* path, char* absolutePath, unsigned size) {
     return written >= 0 && static_cast<unsigned>(written) < size;
 }
 
+
+OptionsFileRead ReadOptionsFileBytes(const char* path, char* buffer, size_t size, size_t* length) {
+    *length = 0;
+    if (g_fake.unreadableFiles.count(path) != 0) return kOptionsFileUnreadable;
+    auto found = g_fake.optionsFiles.find(path);
+    if (found == g_fake.optionsFiles.end()) return kOptionsFileMissing;
+    if (found->second.size() > size) return kOptionsFileTooLarge;
+    memcpy(buffer, found->second.data(), found->second.size());
+    *length = found->second.size();
+    return kOptionsFileRead;
+}
+
+bool ReadEnvironmentValue(const char* name, char* value, size_t size, size_t* length) {
+    for (const auto& variable : g_fake.environment) {
+        if (strcasecmp(variable.first.c_str(), name) != 0) continue;
+        *length = variable.second.size();
+        if (variable.second.size() < size) memcpy(value, variable.second.c_str(), variable.second.size() + 1);
+        return true;
+    }
+    return false;
+}

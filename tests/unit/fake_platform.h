@@ -32,6 +32,13 @@ struct FakePlatform {
     int printLastErrorCalls = 0;
     bool dpiAwarenessCalled = false;
     bool dpiAwarenessFlag = false;
+    // Options files by path (exact bytes); paths in unreadableFiles fail to read. Environment
+    // variables by name, looked up without regard to case as Windows does.
+    std::map<std::string, std::string> optionsFiles;
+    std::set<std::string> unreadableFiles;
+    std::map<std::string, std::string> environment;
+    std::string workingFolder;  // the last ChangeWorkingFolder
+    std::set<std::string> folders;  // the folders ChangeWorkingFolder can enter
 };
 
 extern FakePlatform g_fake;

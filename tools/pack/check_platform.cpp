@@ -196,3 +196,28 @@ uint64_t QueryTotalPhysicalMemory() { return g_checkPlatform.totalMemory; }
 uint64_t QueryAvailablePhysicalMemory() { return g_checkPlatform.availableMemory; }
 
 void SetDpiAwareness(bool) {}
+
+// ---- Settings read after installation ----
+
+OptionsFileRead ReadOptionsFileBytes(const char* path, char* buffer, size_t size, size_t* length) {
+    *length = 0;
+    struct stat status;
+    std::string host = HostPath(path);
+    if (stat(host.c_str(), &status) != 0) return kOptionsFileMissing;
+    if (!S_ISREG(status.st_mode)) return kOptionsFileUnreadable;
+    if (static_cast<unsigned long long>(status.st_size) > size) return kOptionsFileTooLarge;
+    FILE* file = fopen(host.c_str(), "rb");
+    if (file == nullptr) return kOptionsFileUnreadable;
+    *length = fread(buffer, 1, size, file);
+    bool failed = ferror(file) != 0;
+    fclose(file);
+    return failed ? kOptionsFileUnreadable : kOptionsFileRead;
+}
+
+// The user's environment is not this machine's: every ${NAME} is taken as %NAME%, so a per-user
+// file under ${APPDATA} is looked for at a path that does not exist here.
+bool ReadEnvironmentValue(const char* name, char* value, size_t size, size_t* length) {
+    int written = snprintf(value, size, "%%%s%%", name);
+    *length = written > 0 ? static_cast<size_t>(written) : 0;
+    return written > 0;
+}

@@ -51,6 +51,12 @@ constexpr LaunchOption kLaunchOptions[] = {
     {"--java-version", &kJavaVersionResource, Kind::RuntimeRule},
     {"--runtime-search", &kRuntimeSearchResource, Kind::RuntimeRule},
     {"--download-url", &kDownloadUrlResource, Kind::RuntimeRule},
+    {"--options-file", &kOptionsFileResource, Kind::Mark},
+    {"--user-options-file", &kUserOptionsFileResource, Kind::LimitedText},
+    {"--expand-env", &kExpandEnvResource, Kind::Mark},
+    {"--arguments", &kArgumentsResource, Kind::LimitedText},
+    {"--working-dir", &kWorkingDirResource, Kind::LimitedText},
+    {"--log", &kLogFileResource, Kind::LimitedText},
 };
 constexpr size_t kLaunchCount = sizeof kLaunchOptions / sizeof kLaunchOptions[0];
 static_assert(kLaunchCount == kLaunchResourceCount, "every launch resource has its option");
@@ -111,6 +117,18 @@ const char kUsage[] =
     "                            bundled,registry,java-home,path (the default, all four)\n"
     "  --download-url URL        DOWNLOAD-URL 13020: an https page offered when no Java fits\n"
     "                            (any of these three replaces the maker's registry keys)\n"
+    "  --options-file            OPTIONS-FILE 14000: read {exe folder}\\{exe base}.options when it\n"
+    "                            exists (VM options, class path, arguments, heap, include)\n"
+    "  --user-options-file PATH  USER-OPTIONS-FILE 14001: a per-user options file read after it,\n"
+    "                            such as '${APPDATA}\\MyApp\\MyApp.options'\n"
+    "  --expand-env              EXPAND-ENV 14002: expand ${NAME} in VM-OPTIONS and CLASS-PATH too\n"
+    "  --arguments TEXT          ARGUMENTS 14003: arguments before the user's own, split like a\n"
+    "                            command line\n"
+    "  --working-dir exe|PATH    WORKING-DIR 14004: the folder the application starts in\n"
+    "  --log PATH                LOG-FILE 14005: the launcher's messages and the application's\n"
+    "                            stdout and stderr, appended (moved to PATH.1 above 1 MiB)\n"
+    "                            ${NAME} is expanded in these paths and texts; a relative path is\n"
+    "                            taken from the exe's folder\n"
     "  --icon FILE.ico           the exe's icon (all sizes of the file; replaces any icon)\n"
     "  --product-name TEXT       version details shown by Explorer; TEXT is UTF-8, at most\n"
     "  --file-description TEXT   4000 characters. FileDescription, ProductName and\n"

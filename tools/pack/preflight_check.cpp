@@ -12,6 +12,7 @@
 #include "config/config_edge.h"
 #include "config/resource_lists.h"
 #include "config/resources.h"
+#include "launcher/installed_options.h"
 #include "launcher/launch_settings.h"
 #include "launcher/options.h"
 #include "pack/check_platform.h"
@@ -166,6 +167,20 @@ void DescribeHeap(Report& report) {
     }
 }
 
+// Each item of the options files as the launcher takes it, or the line it refuses.
+static void DescribeInstalledOptions(Report& report, bool read) {
+    const OptionsFileItems& items = InstalledOptionsItems();
+    for (int i = 0; i < items.count; i++) {
+        const OptionsItem& item = items.items[i];
+        report.Ok(kResources, std::string(item.file) + ", line " + std::to_string(item.line) + ": " +
+                                  OptionsItemKindName(item.kind) + " " + item.value);
+    }
+    if (read) return;
+    for (const std::string& message : g_checkPlatform.fatalMessages)
+        report.Fail(kResources, Chomp(message), "Correct or remove that line; the launcher refuses to start with it.");
+    g_checkPlatform.fatalMessages.clear();
+}
+
 void DescribeResources(Report& report, Settings& settings) {
     for (const LaunchResource* resource : kLaunchResources) {
         size_t size = 0;
@@ -181,7 +196,8 @@ void DescribeResources(Report& report, Settings& settings) {
     int argc = 1;
     char** argv = commandLine;
     int status = 0;
-    ReadLaunchOptions(&argc, &argv, &settings.vmOptionCount, &settings.vmOptionItems, &status);
+    bool optionsRead = ReadLaunchOptions(&argc, &argv, &settings.vmOptionCount, &settings.vmOptionItems, &status);
+    DescribeInstalledOptions(report, optionsRead);
     DescribeConfigFile(report);
     DescribeHeap(report);
     CompleteLaunchSettings();

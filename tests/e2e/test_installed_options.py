@@ -1,0 +1,80 @@
+"""Settings changed after installation: the options file beside the exe, a per-user file, includes,
+${NAME} expansion, default arguments, the working folder and the log file of a GUI exe."""
+
+import harness
+from harness import make_app, require
+from launcher_output import err
+from runtime_trace import traced_env
+
+
+def installed_app(tmp_path, name, **options):
+    folder = tmp_path / "Program Files" / name
+    return make_app(folder, name=name, main_class="com.example.App", classes=require(harness.test_app("app.jar")),
+                    options_file=True, **options), folder
+
+
+def test_one_user_raises_the_heap_over_the_machine_file_and_the_packed_value(wine, tmp_path, unique_name):
+    exe, folder = installed_app(tmp_path, unique_name, vm_options="-Xmx256m", expand_env=True,
+                                class_path="${LIBS}\\packed.jar",
+                                user_options_file="${APPDATA}\\Vendor\\app.options",
+                                arguments='--packed "two words"', working_dir="exe", log="${LOGS}\\app.log")
+    (folder / f"{unique_name}.options").write_bytes(
+        b"\xef\xbb\xbf# machine-wide\r\n-Xmx1g\r\n-Dsite=${SITE}\r\nclass-path-append=beside.jar\r\n"
+        b"argument=beside\r\ninclude=site.options\r\n")
+    (folder / "site.options").write_text("class-path-prepend=first.jar\n")
+    profile = tmp_path / "Roaming" / "Vendor"
+    profile.mkdir(parents=True)
+    (profile / "app.options").write_text("-Xmx4g\nargument=user\n")
+    logs = tmp_path / "logs"
+    logs.mkdir()
+    elsewhere = tmp_path / "desktop"
+    elsewhere.mkdir()
+
+    env, trace = traced_env(wine, tmp_path, {"APPDATA": wine.to_windows(tmp_path / "Roaming"), "SITE": "north",
+                                             "LIBS": "L:\\libs", "LOGS": wine.to_windows(logs),
+                                             "QUORVIA_TEST_MAIN": "throw"})
+    result = wine.run(exe, ["own"], env=env, cwd=elsewhere)
+    assert result.status == 1, result  # the application's exception
+
+    options = trace.option_texts()
+    heap = [text for text in options if text.startswith("-Xmx")]
+    assert heap[-3:] == ["-Xmx256m", "-Xmx1g", "-Xmx4g"], "the user's file comes last, so the VM takes its heap"
+    assert "-Dsite=north" in options
+    class_path = next(text for text in options if text.startswith("-Djava.class.path="))
+    assert class_path.startswith("-Djava.class.path=;first.jar;")
+    # The packed entries end with their own ";", as the class path resource always does.
+    assert class_path.endswith(";L:\\libs\\packed.jar;;beside.jar")
+    assert trace.one("main")["args"] == ["--packed", "two words", "beside", "user", "own"]
+    assert trace.one("create")["cwd"].rstrip("\\") == wine.to_windows(folder)
+
+    log = (logs / "app.log").read_text(encoding="latin-1")
+    assert "Quorvia Launcher (Quorvia Ltd.) Version 3.0" in log, "the launcher's own messages"
+    assert "test runtime: main com.example.App" in log, "the application's stdout"
+    assert 'Exception in thread "main" java.lang.RuntimeException: test failure' in log, "and its stderr"
+    assert "test runtime: main" not in result.stdout_text
+
+
+def test_a_typo_names_file_and_line_in_a_box_or_on_stderr(wine, tmp_path, unique_name):
+    gui, folder = installed_app(tmp_path, unique_name)
+    (folder / f"{unique_name}.options").write_text("-Xmx1g\nXmx2g\n")
+    result = wine.run(gui, cwd=tmp_path)
+    assert result.status == 1
+    path = wine.to_windows(folder / f"{unique_name}.options")
+    assert result.fatal_boxes[-1][1].startswith(f"{path}, line 2: not an option"), result
+
+    console, folder = installed_app(tmp_path / "c", unique_name + "c",
+                                    launcher=require(harness.console_launcher_exe(), "launcher-console.exe"))
+    (folder / f"{unique_name}c.options").write_text("include=${NOT_SET_HERE}\\x\n")
+    result = wine.run(console, cwd=tmp_path)
+    assert result.status == 1 and not result.fatal_boxes
+    assert f"{unique_name}c.options, line 1: the environment variable NOT_SET_HERE is not set" in err(result)
+
+
+def test_a_gui_exe_with_a_log_that_ends_before_main_names_the_log_in_its_box(wine, tmp_path, unique_name):
+    exe = make_app(tmp_path, name=unique_name, runtime=False, main_class="com.example.App", log="app.log")
+    result = wine.run(exe, cwd=tmp_path)
+    assert result.status == 2
+    box = result.fatal_boxes[-1][1]
+    assert box.startswith("Error: could not find Java 2 Runtime Environment")
+    assert f"The log file {wine.to_windows(tmp_path / 'app.log')} holds the details." in box
+    assert "could not find Java 2 Runtime Environment" in (tmp_path / "app.log").read_text(encoding="latin-1")
