@@ -19,6 +19,10 @@ static MessageSink g_messageSink = nullptr;
 
 void SetMessageSink(MessageSink sink) { g_messageSink = sink; }
 
+static FatalSink g_fatalSink = nullptr;
+
+void SetFatalSink(FatalSink sink) { g_fatalSink = sink; }
+
 int ReportFatal(const char* format, ...) {
     char local[1024];
     int length = 0;
@@ -26,7 +30,9 @@ int ReportFatal(const char* format, ...) {
     va_start(args, format);
     char* text = FormatMessageText(local, sizeof local, &length, format, args);
     va_end(args);
-    int answer = ShowFatalText(text != nullptr ? text : "");
+    int answer = 1;  // IDOK
+    if (g_fatalSink != nullptr) g_fatalSink(text != nullptr ? text : "");
+    else answer = ShowFatalText(text != nullptr ? text : "");
     if (text != local) free(text);
     return answer;
 }

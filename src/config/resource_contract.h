@@ -22,12 +22,23 @@ inline constexpr LaunchResource kMaxHeapPercentResource = {"VM-MAX-HEAP-PERC", 1
 // A mark: present, the launcher keeps a class-data or AOT archive of the application; its bytes are not read.
 inline constexpr LaunchResource kStartupCacheResource = {"STARTUP-CACHE", 12000};
 inline constexpr LaunchResource kSplashResource = {"VM-SPLASH", 20000};
+// The service settings; SERVICE-NAME present makes the exe a service launcher.
+inline constexpr LaunchResource kServiceNameResource = {"SERVICE-NAME", 15000};
+inline constexpr LaunchResource kServiceDisplayNameResource = {"SERVICE-DISPLAY-NAME", 15001};
+inline constexpr LaunchResource kServiceDescriptionResource = {"SERVICE-DESCRIPTION", 15002};
+inline constexpr LaunchResource kServiceStartResource = {"SERVICE-START", 15003};
+inline constexpr LaunchResource kServiceAccountResource = {"SERVICE-ACCOUNT", 15004};
+inline constexpr LaunchResource kServiceDependsOnResource = {"SERVICE-DEPENDS-ON", 15005};
+inline constexpr LaunchResource kServiceStopResource = {"SERVICE-STOP", 15006};
+inline constexpr LaunchResource kServiceStopTimeoutResource = {"SERVICE-STOP-TIMEOUT", 15007};
 
 // Every launch resource, for the packer to check that it has an option for each.
 inline constexpr const LaunchResource* kLaunchResources[] = {
     &kClassesResource, &kMainClassResource, &kClassPathResource, &kJarPathResource,
     &kVmOptionsResource, &kMd5SumResource, &kConfigPathResource, &kSyncPathResource,
     &kInitHeapPercentResource, &kMaxHeapPercentResource, &kSplashResource, &kStartupCacheResource,
+    &kServiceNameResource, &kServiceDisplayNameResource, &kServiceDescriptionResource, &kServiceStartResource,
+    &kServiceAccountResource, &kServiceDependsOnResource, &kServiceStopResource, &kServiceStopTimeoutResource,
 };
 inline constexpr size_t kLaunchResourceCount = sizeof kLaunchResources / sizeof kLaunchResources[0];
 

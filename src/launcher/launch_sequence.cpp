@@ -15,6 +15,7 @@
 #include "config/resource_lists.h"
 #include "instance/single_instance.h"
 #include "launcher/launch_settings.h"
+#include "launcher/service_session.h"
 #include "launcher/vm_options.h"
 #include "runtime/runtime_edge.h"
 #include "runtime/vm_library.h"
@@ -26,7 +27,10 @@
 
 void JNICALL AbortHook() {}
 
-void JNICALL ExitHook(jint code) { g_launch.appExitCode = code; }
+void JNICALL ExitHook(jint code) {
+    g_launch.appExitCode = code;
+    if (g_serviceSession != nullptr) g_serviceSession->vmExiting(code);
+}
 
 static void PrintBanner() {
     PrintNote(stdout, "Quorvia Launcher (Quorvia Ltd.) Version 3.0 (build %s)\nCopyright (c) 2019-2026 Quorvia Ltd.\n\n",
@@ -45,7 +49,7 @@ static void PrintDebugInfo(int argc, char** argv) {
 // a later one waits for it and reads the libs jars. False when the mirror kept foreign code or code
 // it could not bring up to date.
 static bool EnterSyncFolder(bool instanceIsFirst) {
-    ShowLauncherSplash(g_launch.splashOption);
+    if (g_serviceSession == nullptr) ShowLauncherSplash(g_launch.splashOption);
     if (instanceIsFirst) {
         if (!MirrorSyncFolderByIndex(g_launch.syncPath.text)) MirrorSyncFolder(g_launch.syncPath.text, ".");
         ReleaseFirstInstanceHold();
@@ -137,7 +141,8 @@ int RunLauncher(int argc, char** argv) {
     }
     if (!ReadMainClassName()) return kExitNoMainClass;
 
-    bool instanceIsFirst = CheckSingleInstance(g_launch.mainClassName);
+    // A service shows nothing and hands nothing over: it is the one instance the SCM runs.
+    bool instanceIsFirst = g_serviceSession != nullptr || CheckSingleInstance(g_launch.mainClassName);
     if (IsEmpty(g_launch.syncPath.text)) ReleaseFirstInstanceHold();
 
     char home[1024] = "";
@@ -145,7 +150,7 @@ int RunLauncher(int argc, char** argv) {
     status = LocateAndLoadRuntime(instanceIsFirst, home, sizeof home, vmLibraryPath, sizeof vmLibraryPath);
     if (status != 0) return status;
     if (g_launch.launchMode == SyncFolder) CloseLauncherSplash();
-    ShowRuntimeSplash(g_launch.splashOption);
+    if (g_serviceSession == nullptr) ShowRuntimeSplash(g_launch.splashOption);
     if (g_launch.launchMode != SyncFolder && !PrepareApplicationJar()) return kExitLaunchFailed;
 
     char agentOption[1024];
@@ -192,10 +197,10 @@ static bool JoinSingleApplication(JNIEnv* env, jclass mainClass, bool instanceIs
 
 // Calls the main class's main with the application arguments; false when it could not be called or
 // ended with an exception.
-static bool CallMainMethod(JNIEnv* env, bool instanceIsFirst, int argc, char** argv) {
+static bool CallMainMethod(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char** argv) {
     jclass mainClass = FindClassOrReport(env, g_launch.mainClassName);
     if (mainClass == nullptr) return false;
-    if (!JoinSingleApplication(env, mainClass, instanceIsFirst, argc, argv)) return false;
+    if (g_serviceSession == nullptr && !JoinSingleApplication(env, mainClass, instanceIsFirst, argc, argv)) return false;
 
     jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
     if (mainMethod == nullptr) {
@@ -212,6 +217,7 @@ static bool CallMainMethod(JNIEnv* env, bool instanceIsFirst, int argc, char** a
         return false;
     }
     CloseLauncherSplash();
+    if (g_serviceSession != nullptr) g_serviceSession->mainCalling(vm);
     env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
     if (env->ExceptionOccurred() != nullptr) {
         env->ExceptionDescribe();
@@ -224,7 +230,7 @@ int RunApplication(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char
     if (g_launch.debugEnabled) PrintDebugInfo(argc, argv);
     LookUpPlatformEncoding(env);
     int status = kExitLaunchFailed;
-    if (CallMainMethod(env, instanceIsFirst, argc, argv)) {
+    if (CallMainMethod(vm, env, instanceIsFirst, argc, argv)) {
         if (vm->DetachCurrentThread() == JNI_OK) {
             status = g_launch.appExitCode;
         } else {
