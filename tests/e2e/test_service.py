@@ -120,13 +120,11 @@ def test_a_stop_that_hangs_ends_at_its_timeout(wine, tmp_path):
                       service_stop="com.example.ServiceApp.stop", service_stop_timeout="2")
     assert wine.run(exe, ["-install"]).status == 0
     start_and_wait_running(wine, "QvHang")
-    pid = int(re.search(r"process (\d+)", out(wine.run(exe, ["-status"]))).group(1))
     seen, seconds = stop_and_time(wine, "QvHang", limit=15)
     assert seen == (1, 0, 0)
     assert 2 <= seconds < 5
     assert [e["name"] for e in trace.events("call")] == ["stop"]
     assert "destroyed" not in trace.names()
-    assert pid > 0
     assert wine.run(exe, ["-uninstall"]).status == 0
 
 
