@@ -2,9 +2,11 @@
 -uninstall, with the test runtime standing in for the VM."""
 
 import re
+import subprocess
 import time
+import zipfile
 
-from harness import make_app, windows_build_dir
+from harness import make_app, repo_root, windows_build_dir
 from launcher_output import err, out
 from runtime_trace import Trace
 
@@ -33,14 +35,26 @@ def wait_state(wine, name, state, limit):
         time.sleep(0.1)
 
 
-def service_app(wine, tmp_path, name, environment, **options):
+def sample_jar(tmp_path):
+    """The Heartbeat sample, compiled and jarred as its README says."""
+    classes = tmp_path / "sample-classes"
+    source = repo_root() / "samples" / "service" / "src" / "com" / "quorvia" / "sample" / "Heartbeat.java"
+    subprocess.run(["javac", "--release", "8", "-d", str(classes), str(source)], check=True, capture_output=True)
+    jar = tmp_path / "heartbeat.jar"
+    with zipfile.ZipFile(jar, "w") as z:
+        for path in sorted(classes.rglob("*.class")):
+            z.write(path, path.relative_to(classes).as_posix())
+    return jar
+
+
+def service_app(wine, tmp_path, name, environment, main_class="com.example.ServiceApp", classes=None, **options):
     """A packed service exe with the test runtime, and the environment services get set to
     `environment` (services take theirs from the registry, not from whoever starts them)."""
     for key, value in environment.items():
         wine.reg_add(r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment", key, value)
     wine.restart_server()  # services.exe reads that environment once, when it starts
-    return make_app(tmp_path, name="Svc", launcher=service_launcher(), main_class="com.example.ServiceApp",
-                    classes=str(windows_build_dir() / "test-apps" / "app.jar"), service=name, **options)
+    return make_app(tmp_path, name="Svc", launcher=service_launcher(), main_class=main_class,
+                    classes=str(classes or windows_build_dir() / "test-apps" / "app.jar"), service=name, **options)
 
 
 def start_and_wait_running(wine, name):
@@ -128,11 +142,14 @@ def test_a_stop_that_hangs_ends_at_its_timeout(wine, tmp_path):
     assert wine.run(exe, ["-uninstall"]).status == 0
 
 
-def test_the_exe_manages_its_own_service(wine, tmp_path):
+def test_the_sample_manages_its_own_service(wine, tmp_path):
+    # The stand-in VM runs no bytecode: "serve" plays the sample's worker, which ends when the
+    # sample's stop method is called.
     trace = Trace(tmp_path / "trace.jsonl")
     exe = service_app(wine, tmp_path, "QvManage", {"QUORVIA_TEST_TRACE": wine.to_windows(trace.path),
                                                   "QUORVIA_TEST_MAIN": "serve"},
-                      service_stop="com.example.ServiceApp.stop", service_start="demand")
+                      main_class="com.quorvia.sample.Heartbeat", classes=sample_jar(tmp_path),
+                      service_stop="com.quorvia.sample.Heartbeat.stop", service_start="demand")
     assert wine.run(exe, ["-install"]).status == 0
     assert wine.reg_query(r"HKLM\System\CurrentControlSet\Services\QvManage", "Start") == "0x3"
     for round in range(2):  # started, stopped, and started again
@@ -143,6 +160,7 @@ def test_the_exe_manages_its_own_service(wine, tmp_path):
         r = wine.run(exe, ["-stop"])
         assert (r.status, out(r)) == (0, "Stopped the service QvManage.\n"), r
     assert len(trace.events("main")) == 2
+    assert [e["class"] for e in trace.events("call") if e["name"] == "stop"] == ["com/quorvia/sample/Heartbeat"] * 2
     assert out(wine.run(exe, ["-status"])) == "QvManage: stopped\n"
     assert err(wine.run(exe, ["-stop"])) == "The service QvManage is not running.\n"
     # Any other argument runs the application in the console, as a developer tries it.
