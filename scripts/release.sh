@@ -32,7 +32,7 @@ for name in LICENSE LICENSE.txt LICENCE COPYING; do
 done
 [ -n "$licence" ] || echo "release.sh: warning: no licence file (LICENSE) in the source tree; the bundles carry none" >&2
 
-launchers=("$windows/launcher.exe" "$windows/launcher-console.exe")
+launchers=("$windows/launcher.exe" "$windows/launcher-console.exe" "$windows/launcher-service.exe")
 for f in "$build/quorvia-pack" "$windows/quorvia-pack.exe" "${launchers[@]}"; do
   [ -f "$f" ] || { echo "release.sh: $f: missing; build first (scripts/build.sh)" >&2; exit 1; }
 done
