@@ -35,9 +35,10 @@ for f in LICENSE README.md; do
   [ -f "$root/$f" ] || { echo "release.sh: $root/$f: missing" >&2; exit 1; }
 done
 
-launchers=("$windows/launcher.exe" "$windows/launcher-console.exe")
+launchers=("$windows/launcher.exe" "$windows/launcher-console.exe" "$windows/launcher-service.exe")
 for f in "$build/quorvia-pack" "$windows/quorvia-pack.exe" "${launchers[@]}" "$build/quorvia-pack.map" \
-  "$windows/quorvia-pack.exe.map" "$windows/launcher.exe.map" "$windows/launcher-console.exe.map"; do
+  "$windows/quorvia-pack.exe.map" "$windows/launcher.exe.map" "$windows/launcher-console.exe.map" \
+  "$windows/launcher-service.exe.map"; do
   [ -f "$f" ] || { echo "release.sh: $f: missing; build first (scripts/build.sh)" >&2; exit 1; }
 done
 

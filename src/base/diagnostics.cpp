@@ -22,6 +22,10 @@ static int g_fatalReports = 0;
 
 void SetMessageSink(MessageSink sink) { g_messageSink = sink; }
 
+static FatalSink g_fatalSink = nullptr;
+
+void SetFatalSink(FatalSink sink) { g_fatalSink = sink; }
+
 int ReportFatal(const char* format, ...) {
     char local[1024];
     int length = 0;
@@ -39,7 +43,9 @@ int ReportFatal(const char* format, ...) {
         int written = snprintf(withLog, sizeof withLog, "%s\nThe log file %s holds the details.\n", shown, LogFilePath());
         if (written > 0 && static_cast<size_t>(written) < sizeof withLog) shown = withLog;
     }
-    int answer = ShowFatalText(shown);
+    int answer = 1;  // IDOK
+    if (g_fatalSink != nullptr) g_fatalSink(shown);
+    else answer = ShowFatalText(shown);
     if (text != local) free(text);
     return answer;
 }

@@ -20,6 +20,10 @@ int ReportFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // How many fatal messages were reported so far.
 int FatalReportCount();
 
+// Takes the fatal messages in place of the box (null restores it): a service has no one to press OK.
+typedef void (*FatalSink)(const char* text);
+void SetFatalSink(FatalSink sink);
+
 // Takes every message in place of the streams (null restores them): the packer's pre-flight check
 // runs the launcher's own readers and keeps what they say as findings.
 typedef void (*MessageSink)(FILE* stream, const char* text);

@@ -37,6 +37,16 @@ inline constexpr LaunchResource kJavaVersionResource = {"JAVA-VERSION", 13000};
 inline constexpr LaunchResource kRuntimeSearchResource = {"RUNTIME-SEARCH", 13010};
 inline constexpr LaunchResource kDownloadUrlResource = {"DOWNLOAD-URL", 13020};
 
+// The service settings; SERVICE-NAME present makes the exe a service launcher.
+inline constexpr LaunchResource kServiceNameResource = {"SERVICE-NAME", 15000};
+inline constexpr LaunchResource kServiceDisplayNameResource = {"SERVICE-DISPLAY-NAME", 15001};
+inline constexpr LaunchResource kServiceDescriptionResource = {"SERVICE-DESCRIPTION", 15002};
+inline constexpr LaunchResource kServiceStartResource = {"SERVICE-START", 15003};
+inline constexpr LaunchResource kServiceAccountResource = {"SERVICE-ACCOUNT", 15004};
+inline constexpr LaunchResource kServiceDependsOnResource = {"SERVICE-DEPENDS-ON", 15005};
+inline constexpr LaunchResource kServiceStopResource = {"SERVICE-STOP", 15006};
+inline constexpr LaunchResource kServiceStopTimeoutResource = {"SERVICE-STOP-TIMEOUT", 15007};
+
 // Every launch resource, for the packer to check that it has an option for each.
 inline constexpr const LaunchResource* kLaunchResources[] = {
     &kClassesResource, &kMainClassResource, &kClassPathResource, &kJarPathResource,
@@ -45,6 +55,8 @@ inline constexpr const LaunchResource* kLaunchResources[] = {
     &kJavaVersionResource, &kRuntimeSearchResource, &kDownloadUrlResource,
     &kOptionsFileResource, &kUserOptionsFileResource, &kExpandEnvResource, &kArgumentsResource,
     &kWorkingDirResource, &kLogFileResource,
+    &kServiceNameResource, &kServiceDisplayNameResource, &kServiceDescriptionResource, &kServiceStartResource,
+    &kServiceAccountResource, &kServiceDependsOnResource, &kServiceStopResource, &kServiceStopTimeoutResource,
 };
 inline constexpr size_t kLaunchResourceCount = sizeof kLaunchResources / sizeof kLaunchResources[0];
 

@@ -18,6 +18,7 @@
 #include "launcher/launch_environment.h"
 #include "launcher/launch_settings.h"
 #include "launcher/vm_option_list.h"
+#include "launcher/service_session.h"
 #include "launcher/vm_options.h"
 #include "runtime/runtime_edge.h"
 #include "runtime/runtime_search.h"
@@ -33,6 +34,7 @@ void JNICALL AbortHook() {}
 void JNICALL ExitHook(jint code) {
     g_launch.appExitCode = code;
     FinishLogFile();
+    if (g_serviceSession != nullptr) g_serviceSession->vmExiting(code);
 }
 
 static bool g_mainCalled = false;
@@ -54,7 +56,7 @@ static void PrintDebugInfo(int argc, char** argv) {
 // a later one waits for it and reads the libs jars. False when the mirror kept foreign code or code
 // it could not bring up to date.
 static bool EnterSyncFolder(bool instanceIsFirst) {
-    ShowLauncherSplash(g_launch.splashOption);
+    if (g_serviceSession == nullptr) ShowLauncherSplash(g_launch.splashOption);
     if (instanceIsFirst) {
         if (!MirrorSyncFolderByIndex(g_launch.syncPath.text)) MirrorSyncFolder(g_launch.syncPath.text, ".");
         ReleaseFirstInstanceHold();
@@ -139,7 +141,8 @@ static int RunLaunch(int argc, char** argv) {
     if (!ComposeApplicationArguments(&argc, &argv)) return kExitLaunchFailed;
     if (!ReadMainClassName()) return kExitNoMainClass;
 
-    bool instanceIsFirst = CheckSingleInstance(g_launch.mainClassName);
+    // A service shows nothing and hands nothing over: it is the one instance the SCM runs.
+    bool instanceIsFirst = g_serviceSession != nullptr || CheckSingleInstance(g_launch.mainClassName);
     if (IsEmpty(g_launch.syncPath.text)) ReleaseFirstInstanceHold();
 
     char home[1024] = "";
@@ -147,7 +150,7 @@ static int RunLaunch(int argc, char** argv) {
     status = LocateAndLoadRuntime(instanceIsFirst, home, sizeof home, vmLibraryPath, sizeof vmLibraryPath);
     if (status != 0) return status;
     if (g_launch.launchMode == SyncFolder) CloseLauncherSplash();
-    ShowRuntimeSplash(g_launch.splashOption);
+    if (g_serviceSession == nullptr) ShowRuntimeSplash(g_launch.splashOption);
     if (g_launch.launchMode != SyncFolder && !PrepareApplicationJar()) return kExitLaunchFailed;
 
     char agentOption[1024];
@@ -205,10 +208,10 @@ static bool JoinSingleApplication(JNIEnv* env, jclass mainClass, bool instanceIs
 
 // Calls the main class's main with the application arguments; false when it could not be called or
 // ended with an exception.
-static bool CallMainMethod(JNIEnv* env, bool instanceIsFirst, int argc, char** argv) {
+static bool CallMainMethod(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char** argv) {
     jclass mainClass = FindClassOrReport(env, g_launch.mainClassName);
     if (mainClass == nullptr) return false;
-    if (!JoinSingleApplication(env, mainClass, instanceIsFirst, argc, argv)) return false;
+    if (g_serviceSession == nullptr && !JoinSingleApplication(env, mainClass, instanceIsFirst, argc, argv)) return false;
 
     jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
     if (mainMethod == nullptr) {
@@ -226,6 +229,7 @@ static bool CallMainMethod(JNIEnv* env, bool instanceIsFirst, int argc, char** a
     }
     CloseLauncherSplash();
     g_mainCalled = true;
+    if (g_serviceSession != nullptr) g_serviceSession->mainCalling(vm);
     env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
     if (env->ExceptionOccurred() != nullptr) {
         env->ExceptionDescribe();
@@ -238,7 +242,7 @@ int RunApplication(JavaVM* vm, JNIEnv* env, bool instanceIsFirst, int argc, char
     if (g_launch.debugEnabled) PrintDebugInfo(argc, argv);
     LookUpPlatformEncoding(env);
     int status = kExitLaunchFailed;
-    if (CallMainMethod(env, instanceIsFirst, argc, argv)) {
+    if (CallMainMethod(vm, env, instanceIsFirst, argc, argv)) {
         if (vm->DetachCurrentThread() == JNI_OK) {
             status = g_launch.appExitCode;
         } else {

@@ -244,6 +244,25 @@ def check_second_instance(o, classes):
     o.status(1)
 
 
+def check_service_stop_method(o, classes):
+    created(o)
+    # The stop method runs on the launcher's attached thread; the VM then ends by itself, hooks run.
+    o.in_order("MAIN serving", "STOP thread=Service stop args=0", "WORKER done", "HOOK ran",
+               "RUN status=0 listener-starts=0 forwards=0 splash-closes=1 fatal=0")
+    o.has_line("STOPPER returned attached=true")
+    o.lacks_line_starting("VMEXITING")
+    o.status(0)
+
+
+def check_service_stop_exit(o, classes):
+    created(o)
+    # No stop method: System.exit(0) runs the hooks, then the exit hook tells the service side.
+    o.in_order("MAIN serving", "HOOK ran", "VMEXITING 0", "ATEXIT appExitCode=0")
+    o.lacks_line_starting("STOP thread=")
+    o.lacks_line_starting("RUN ")
+    o.status(0)
+
+
 def archive_options(o):
     return [line[len("ARCHIVE-OPTION "):] for line in o.lines_starting("ARCHIVE-OPTION ")]
 
@@ -413,6 +432,8 @@ CHECKS = {
     "forward_during_main": check_forward_during_main,
     "forward_init_throws": check_forward_init_throws,
     "second_instance": check_second_instance,
+    "service_stop_method": check_service_stop_method,
+    "service_stop_exit": check_service_stop_exit,
 }
 # Scenarios of several driver runs, each judged by its own function.
 SEQUENCES = {"startup_cache": run_startup_cache,

@@ -8,6 +8,8 @@
 // only jars.
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <jni.h>
 
@@ -22,6 +24,7 @@
 #include "base/text.h"
 #include "fake_platform.h"
 #include "launcher/launch_sequence.h"
+#include "launcher/service_session.h"
 #include "launcher/vm_options.h"
 #include "native_edges.h"
 #include "startup/cache_mechanism.h"
@@ -38,6 +41,7 @@ struct Scenario {
     bool debug = false;
     std::vector<std::string> forwarded = {};  // delivered from a second native thread while main runs
     int deliveries = 1;
+    const char* serviceStop = nullptr;  // run as a service, stopped from a native thread through this class ("" exits)
 };
 
 // Bytes above 127: "café" and "€😀" in UTF-8, and a byte that is no UTF-8 at all.
@@ -78,6 +82,8 @@ std::vector<Scenario> Scenarios(const std::string& work) {
          {}, true, false, {"again"}, 2},
         {"second_instance", "hs.app.Single", {"-Xcheck:jni", "-Dhs.marker=" + work + "/unused"},
          {"to-forward", "", kCafe}, false},
+        {"service_stop_method", "hs.app.Service", {"-Xcheck:jni"}, {}, true, false, {}, 1, "hs/app/Service"},
+        {"service_stop_exit", "hs.app.Service", {"-Xcheck:jni"}, {}, true, false, {}, 1, ""},
     };
 }
 
@@ -95,6 +101,28 @@ bool BindVmLibrary(const char* path, VmEntryPoints* entryPoints) {
     return entryPoints->createJavaVm != nullptr && entryPoints->getDefaultJavaVmInitArgs != nullptr &&
            entryPoints->getCreatedJavaVms != nullptr;
 }
+
+// The service side as the SCM's control handler drives it: once main is being called, a native
+// thread of its own stops the application a moment later.
+const char* g_serviceStop = nullptr;
+JavaVM* g_serviceVm = nullptr;
+
+void* StopFromNativeThread(void*) {
+    usleep(300 * 1000);
+    bool attached = StopJavaApplication(g_serviceVm, g_serviceStop, "stop");
+    printf("STOPPER returned attached=%s\n", attached ? "true" : "false");
+    return nullptr;
+}
+
+void OnServiceMainCalling(JavaVM* vm) {
+    g_serviceVm = vm;
+    pthread_t stopper;
+    if (pthread_create(&stopper, nullptr, StopFromNativeThread, nullptr) == 0) pthread_detach(stopper);
+}
+
+void OnServiceVmExiting(int status) { printf("VMEXITING %d\n", status); }
+
+const ServiceSession kServiceSession = {OnServiceMainCalling, OnServiceVmExiting};
 
 // HotSpot ends the process itself after System.exit has called the exit hook; this shows what the
 // hook left behind.
@@ -217,6 +245,10 @@ int main(int argc, char** argv) {
         g_edges.deliverWhenFileExists = work + "/main-started";
         g_edges.deliveredArguments = scenario->forwarded;
         g_edges.deliveries = scenario->deliveries;
+    }
+    if (scenario->serviceStop != nullptr) {
+        g_serviceStop = scenario->serviceStop;
+        g_serviceSession = &kServiceSession;
     }
     std::vector<char*> arguments;
     for (const std::string& argument : scenario->arguments) arguments.push_back(Keep(argument));

@@ -16,7 +16,7 @@ mkdir -p "$work/linux" "$work/windows" "$work/app" "$work/from-linux" "$work/fro
 check "linux bundle unpacks" tar -C "$work/linux" -xzf "$dist/quorvia-launcher-$version-linux-x64.tar.gz"
 check "windows bundle unpacks" unzip -q "$dist/quorvia-launcher-$version-windows-x64.zip" -d "$work/windows"
 # The build always makes both launchers: a bundle without one is broken, not a smaller release.
-contents=(launcher.exe launcher-console.exe README.md LICENSE THIRD-PARTY-NOTICES samples/maven/pom.xml
+contents=(launcher.exe launcher-console.exe launcher-service.exe README.md LICENSE THIRD-PARTY-NOTICES samples/maven/pom.xml
   samples/hello/src/com/quorvia/sample/Hello.java)
 for f in quorvia-pack "${contents[@]}"; do check "linux bundle has $f" test -f "$linux/$f"; done
 for f in quorvia-pack.exe "${contents[@]}"; do check "windows bundle has $f" test -f "$windows/$f"; done

@@ -14,6 +14,7 @@
 #include "config/config_edge.h"
 #include "config/resource_lists.h"
 #include "config/resources.h"
+#include "config/service_settings.h"
 #include "files/entry_names.h"
 #include "pack/check_platform.h"
 #include "pack/check_report.h"
@@ -288,10 +289,52 @@ static void DescribeMainClass(Report& report, const Settings& settings, const Ru
     DescribeClassVersion(report, runtime, info);
 }
 
+// A service launcher's settings, read as the launcher reads them, and its stop method, which the
+// launcher calls as a public static void method(String[]) and otherwise replaces by the VM's exit.
+static void DescribeService(Report& report, const std::vector<ClassSource>& sources) {
+    ServiceSettings s;
+    ServiceSettingsResult result = ReadServiceSettings(&s);
+    ReportLauncherMessages(report, kApplication);
+    if (result == NotAServiceLauncher) return;
+    if (result == ServiceSettingsMalformed) {
+        report.Fail(kApplication, "the service settings cannot be used", "Repack with valid --service options.");
+        return;
+    }
+    const char* starts[] = {"auto", "delayed", "demand"};
+    report.Ok(kApplication, std::string("service ") + s.name + " (" + s.displayName + "), start " + starts[s.start] +
+                                ", account " + s.account + ", stop timeout " + std::to_string(s.stopTimeoutSeconds) +
+                                " s" + (s.dependsOn[0] ? std::string(", depends on ") + s.dependsOn : ""));
+    if (s.stopClass[0] == '\0') {
+        report.Ok(kApplication, "service stop: System.exit(0), which runs the shutdown hooks");
+        return;
+    }
+    std::string dotted = s.stopClass;
+    std::replace(dotted.begin(), dotted.end(), '/', '.');
+    std::string named = dotted + "." + s.stopMethod + "(String[])";
+    ClassFileInfo info;
+    std::string foundIn, unreadable;
+    const EntryMethod* method = nullptr;
+    bool found = FindClass(report, sources, s.stopClass, info, foundIn, unreadable);
+    for (const NamedEntryMethod& m : info.stringArrayMethods) {
+        if (found && m.name == s.stopMethod) method = &m.method;
+    }
+    const std::string fix = "Declare public static void " + std::string(s.stopMethod) + "(String[] args) in " + dotted +
+                            ", or repack with the --service-stop that names it.";
+    if (!found && !unreadable.empty())
+        report.Warn(kApplication, "service stop method " + named + " cannot be checked: " + unreadable, fix);
+    else if (method == nullptr)
+        report.Warn(kApplication, "service stop method " + named + " does not exist: a stop exits the VM instead", fix);
+    else if (!method->isStatic || !method->isPublic)
+        report.Warn(kApplication, "service stop method " + named + " is not public static void", fix);
+    else
+        report.Ok(kApplication, "service stop method public static void " + named + " found");
+}
+
 void DescribeApplication(Report& report, const Settings& settings, const RuntimeChoice& runtime) {
     std::vector<ClassSource> sources = CollectClassPath(report, runtime);
     DescribeClassPathEntries(report, sources);
     if (!settings.mainClass.empty()) DescribeMainClass(report, settings, runtime, sources);
+    DescribeService(report, sources);
 }
 
 }  // namespace check

@@ -106,6 +106,12 @@ void ReadEntryMethods(ClassReader& r, const std::vector<Utf8Entry>& utf8, ClassF
             uint16_t flags = r.U2(), nameIndex = r.U2(), descriptorIndex = r.U2();
             SkipAttributes(r);
             if (table == 0 || !Utf8Equals(r, utf8, descriptorIndex, kStringArrayVoid)) continue;
+            if (nameIndex < utf8.size() && utf8[nameIndex].present) {
+                EntryMethod any{true, (flags & kAccStatic) != 0, (flags & kAccPublic) != 0};
+                info.stringArrayMethods.push_back(
+                    {std::string(reinterpret_cast<const char*>(r.data + utf8[nameIndex].offset), utf8[nameIndex].length),
+                     any});
+            }
             EntryMethod* method = Utf8Equals(r, utf8, nameIndex, "main")                    ? &info.main
                                   : Utf8Equals(r, utf8, nameIndex, "initSingleApplication") ? &info.initSingleApplication
                                                                                              : nullptr;

@@ -5,11 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct EntryMethod {
     bool found = false;  // a method of that name and descriptor "([Ljava/lang/String;)V"
     bool isStatic = false;
     bool isPublic = false;
+};
+
+struct NamedEntryMethod {
+    std::string name;
+    EntryMethod method;
 };
 
 struct ClassFileInfo {
@@ -19,6 +25,7 @@ struct ClassFileInfo {
     std::string superName;  // empty for java/lang/Object
     EntryMethod main;
     EntryMethod initSingleApplication;
+    std::vector<NamedEntryMethod> stringArrayMethods;  // every method with that descriptor, such as a stop method
 };
 
 // False, with the reason in error, for anything that is not a whole, well-formed class file header,

@@ -16,6 +16,7 @@
 #include "pack/png_reader.h"
 #include "pack/preflight_check.h"
 #include "pack/report_text.h"
+#include "pack/service_options.h"
 #include "pack/signature.h"
 #include "pack/sync_index_check.h"
 #include "pack/sync_index_tool.h"
@@ -57,6 +58,14 @@ constexpr LaunchOption kLaunchOptions[] = {
     {"--arguments", &kArgumentsResource, Kind::LimitedText},
     {"--working-dir", &kWorkingDirResource, Kind::LimitedText},
     {"--log", &kLogFileResource, Kind::LimitedText},
+    {"--service", &kServiceNameResource, Kind::LimitedText},
+    {"--service-display-name", &kServiceDisplayNameResource, Kind::LimitedText},
+    {"--service-description", &kServiceDescriptionResource, Kind::LimitedText},
+    {"--service-start", &kServiceStartResource, Kind::LimitedText},
+    {"--service-account", &kServiceAccountResource, Kind::LimitedText},
+    {"--service-depends-on", &kServiceDependsOnResource, Kind::LimitedText},
+    {"--service-stop", &kServiceStopResource, Kind::LimitedText},
+    {"--service-stop-timeout", &kServiceStopTimeoutResource, Kind::LimitedText},
 };
 constexpr size_t kLaunchCount = sizeof kLaunchOptions / sizeof kLaunchOptions[0];
 static_assert(kLaunchCount == kLaunchResourceCount, "every launch resource has its option");
@@ -129,6 +138,18 @@ const char kUsage[] =
     "                            stdout and stderr, appended (moved to PATH.1 above 1 MiB)\n"
     "                            ${NAME} is expanded in these paths and texts; a relative path is\n"
     "                            taken from the exe's folder\n"
+    "  --service NAME            SERVICE-NAME 15000: the exe installs and runs itself as the\n"
+    "                            Windows service NAME (APP.exe -install|-uninstall|-start|\n"
+    "                            -stop|-status); the settings below go with it. Packs\n"
+    "                            launcher-service.exe, a console program, unless --launcher\n"
+    "  --service-display-name TEXT   SERVICE-DISPLAY-NAME 15001 (default: NAME)\n"
+    "  --service-description TEXT    SERVICE-DESCRIPTION 15002\n"
+    "  --service-start KIND      SERVICE-START 15003: auto (default), delayed or demand\n"
+    "  --service-account NAME    SERVICE-ACCOUNT 15004 (default: NT AUTHORITY\\LocalService)\n"
+    "  --service-depends-on LIST SERVICE-DEPENDS-ON 15005: service names, comma-separated\n"
+    "  --service-stop METHOD     SERVICE-STOP 15006: static package.Class.method(String[]) to\n"
+    "                            call on stop (default: exit the VM, running its shutdown hooks)\n"
+    "  --service-stop-timeout S  SERVICE-STOP-TIMEOUT 15007: seconds a stop may take (default 20)\n"
     "  --icon FILE.ico           the exe's icon (all sizes of the file; replaces any icon)\n"
     "  --product-name TEXT       version details shown by Explorer; TEXT is UTF-8, at most\n"
     "  --file-description TEXT   4000 characters. FileDescription, ProductName and\n"
@@ -548,6 +569,16 @@ static int RawResource(PackRun& run, const Argument& arg, std::vector<Resource>&
 // Every value of the command line as a resource, checked before any file is touched.
 static int MakeAddedResources(PackRun& run, std::vector<Resource>& added, std::vector<IconImage>& icons) {
     const PackOptions& o = run.options;
+    bool serviceNamed = false;
+    for (size_t k = 0; k < kLaunchCount; ++k) {
+        if (o.values[k] != nullptr && kLaunchOptions[k].resource == &kServiceNameResource) serviceNamed = true;
+    }
+    for (size_t k = 0; k < kLaunchCount; ++k) {
+        if (o.values[k] == nullptr || !IsServiceOption(kLaunchOptions[k].option)) continue;
+        if (!serviceNamed) return UsageError(run, o.origins[k] + kLaunchOptions[k].option + " goes with --service NAME");
+        std::string problem = CheckServiceValue(kLaunchOptions[k].option, *o.values[k]);
+        if (!problem.empty()) return InputError(run, o.origins[k] + problem);
+    }
     for (size_t k = 0; k < kLaunchCount; ++k) {
         if (o.values[k] == nullptr) continue;
         int status = MakeResource(run, kLaunchOptions[k], *o.values[k], o.origins[k], added);
@@ -692,6 +723,19 @@ static std::string ConsoleLauncherBeside(const std::string& launcher) {
     return (slash == std::string::npos ? std::string() : launcher.substr(0, slash + 1)) + kConsoleLauncherName;
 }
 
+// A service launcher is the console variant that carries the service code, with or without --console.
+static bool ServiceLauncherWanted(const PackOptions& o) {
+    for (size_t k = 0; k < kLaunchCount; ++k) {
+        if (kLaunchOptions[k].resource == &kServiceNameResource) return o.values[k] != nullptr;
+    }
+    return false;
+}
+
+static std::string ServiceLauncherBeside(const std::string& launcher) {
+    size_t slash = launcher.find_last_of("/\\");
+    return (slash == std::string::npos ? std::string() : launcher.substr(0, slash + 1)) + "launcher-service.exe";
+}
+
 static int Show(PackRun& run, const std::string& path) {
     PackedExe exe;
     std::string error;
@@ -699,6 +743,7 @@ static int Show(PackRun& run, const std::string& path) {
     fputs(DescribeResources(exe.resources).c_str(), run.out);
     fputs(DescribeStartupCache(exe.resources).c_str(), run.out);
     fputs(DescribeRuntimeRule(exe.resources).c_str(), run.out);
+    fputs(DescribeService(exe.resources).c_str(), run.out);
     fputs(DescribeVersion(exe.resources).c_str(), run.out);
     fputs(DescribeIcons(exe.resources).c_str(), run.out);
     return kExitOk;
@@ -868,5 +913,6 @@ int RunPackTool(const std::vector<std::string>& args, const std::string& default
     if (!o.show.empty()) return Show(run, o.show);
     if (o.out.empty()) return UsageError(run, "missing --out");
     if (!o.launcher.empty()) return Pack(run, o.launcher);
+    if (ServiceLauncherWanted(o)) return Pack(run, ServiceLauncherBeside(defaultLauncher));
     return Pack(run, o.console ? ConsoleLauncherBeside(defaultLauncher) : defaultLauncher);
 }

@@ -121,6 +121,7 @@ struct Vm {
     std::set<Object*> objects;
     std::set<const MethodInfo*> methodIds;
     std::vector<HANDLE> appThreads;  // simulated non-daemon Java threads
+    HANDLE stopCalled = nullptr;     // set by a static stop(String[]): ends the "serve" threads
     int threadCounter = 0;
     void* heap = nullptr;
     bool archiveMapped = false;  // the archive of -XX:SharedArchiveFile or -XX:AOTCache was usable
@@ -287,6 +288,7 @@ void MapArchive() {
 [[noreturn]] void JavaExit(jint code, const char* via) {
     auto hook = reinterpret_cast<ExitHook>(g_vm.opts.exitHook);
     Emit("exit", Json().Int("code", code).Str("via", via).Bool("hook", hook != nullptr));
+    Emit("shutdown_hooks", Json().Str("via", via));
     WriteArchivesAtExit();
     if (hook) {
         Emit("exit_hook", Json().Int("code", code));
@@ -695,6 +697,12 @@ DWORD WINAPI AppThread(LPVOID param) {
     return 0;
 }
 
+// A server's worker: a non-daemon thread that runs until the application's stop method is called.
+DWORD WINAPI ServeThread(LPVOID) {
+    WaitForSingleObject(g_vm.stopCalled, INFINITE);
+    return 0;
+}
+
 // What the application's main does, chosen by the test through QUORVIA_TEST_MAIN, read at call
 // time: comma-separated steps of return | exit:N | throw | sleep:MS | wait-file:PATH | thread:MS |
 // echo-stdin.
@@ -735,6 +743,13 @@ void RunApplication(ThreadEnv* t, Guard& guard) {
             if (!h) Fault("main", "CreateThread failed");
             g_vm.appThreads.push_back(h);
             Emit("app_thread", Json().Int("ms", number));
+        } else if (verb == "serve" && arg.empty()) {
+            Guard again;
+            if (!g_vm.stopCalled) g_vm.stopCalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            HANDLE h = CreateThread(nullptr, 0, ServeThread, nullptr, 0, nullptr);
+            if (!h) Fault("main", "CreateThread failed");
+            g_vm.appThreads.push_back(h);
+            Emit("app_thread", Json().Str("until", "stop"));
         } else if (verb == "echo-stdin") {
             // What System.in gives the application: the process's standard input, to its end.
             std::string input;
@@ -789,6 +804,22 @@ void CallStatic(JNIEnv* env, jclass clazz, jmethodID id, Args args, const char* 
         return;
     }
     Emit("call", Json().Str("class", owner).Str("name", m->name).Str("sig", m->sig).Int("thread", t->thread));
+    if (m->name == "stop" && m->sig == "([Ljava/lang/String;)V") {
+        // What the stop method does, chosen by QUORVIA_TEST_STOP: return (default; the "serve"
+        // threads end) | hang (never returns, ends nothing) | exit:N (System.exit).
+        std::string plan;
+        if (!rt::GetEnv("QUORVIA_TEST_STOP", &plan) || plan.empty()) plan = "return";
+        guard.Unlock();
+        if (plan == "hang") {
+            Sleep(INFINITE);
+        } else if (plan.compare(0, 5, "exit:") == 0) {
+            JavaExit(std::atoi(plan.c_str() + 5), "System.exit");
+        } else if (plan != "return") {
+            Fault("stop", "QUORVIA_TEST_STOP has an unknown value '" + plan + "'");
+        }
+        Guard again;
+        if (g_vm.stopCalled) SetEvent(g_vm.stopCalled);
+    }
 }
 
 // Java's name for the ANSI code page, as HotSpot on Windows reports it in "sun.jnu.encoding".
@@ -1242,6 +1273,7 @@ jint JNICALL DestroyJavaVM(JavaVM* vm) {
         Sleep(10);
     }
     Guard again;
+    Emit("shutdown_hooks", Json().Str("via", "DestroyJavaVM"));  // the last non-daemon thread ended
     WriteArchivesAtExit();
     g_vm.destroyed = true;
     Emit("destroyed", Json().Int("waited_ms", static_cast<long long>(GetTickCount64() - start)));

@@ -29,7 +29,7 @@ void AddUtf8(Bytes& b, const std::string& s) {
 
 // com.example.Main extends java.lang.Object, with one method main(String[]) of the given flags,
 // written byte by byte as the class-file format lays it out.
-Bytes MainClass(uint16_t mainFlags, uint16_t major = 52) {
+Bytes MainClass(uint16_t mainFlags, uint16_t major = 52, const std::string& method = "main") {
     Bytes b = {0xCA, 0xFE, 0xBA, 0xBE};
     AddU2(b, 0);
     AddU2(b, major);
@@ -38,7 +38,7 @@ Bytes MainClass(uint16_t mainFlags, uint16_t major = 52) {
     b.push_back(7), AddU2(b, 1);
     AddUtf8(b, "java/lang/Object");
     b.push_back(7), AddU2(b, 3);
-    AddUtf8(b, "main");
+    AddUtf8(b, method);
     AddUtf8(b, "([Ljava/lang/String;)V");
     b.push_back(5), b.insert(b.end(), 8, 0);  // a long: takes pool slots 7 and 8
     AddU2(b, 0x21);
@@ -184,6 +184,29 @@ TEST_F(PreflightCheck, MissingJvmCfgApplicationJarAndMainClassFail) {
     EXPECT_EQ(failures[0].rfind("runtime: jvm.cfg is missing", 0), 0u) << failures[0];
     EXPECT_EQ(failures[1].rfind("application: no CLASSES jar and no jar path", 0), 0u) << failures[1];
     EXPECT_EQ(failures[2].rfind("application: main class a.Missing is in no class path entry", 0), 0u) << failures[2];
+}
+
+TEST_F(PreflightCheck, ServiceStopMethodMustBeAStaticVoidMethodTakingStrings) {
+    const struct {
+        uint16_t flags;
+        const char* method;
+        Severity severity;
+        const char* text;
+    } cases[] = {
+        {0x0009, "stop", Severity::Ok, "public static void com.example.Main.stop(String[]) found"},
+        {0x0001, "stop", Severity::Warn, "com.example.Main.stop(String[]) is not public static void"},
+        {0x0008, "stop", Severity::Warn, "com.example.Main.stop(String[]) is not public static void"},
+        {0x0009, "halt", Severity::Warn, "com.example.Main.stop(String[]) does not exist: a stop exits the VM instead"},
+    };
+    for (const char* folder : {"classes", "classes/com", "classes/com/example"}) mkdir(dir.path(folder).c_str(), 0755);
+    for (const auto& c : cases) {
+        write_bytes(dir.path("classes/com/example/Main.class"), MainClass(c.flags, 52, c.method));
+        Pack({"--main-class", "a.Main", "--class-path", "classes", "--service", "AppSvc", "--service-stop",
+              "com.example.Main.stop"});
+        std::vector<std::string> lines = Lines(c.severity);
+        std::string wanted = std::string("application: service stop method ") + c.text;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), wanted), lines.end()) << wanted;
+    }
 }
 
 TEST_F(PreflightCheck, StartupCacheWithoutTheBaseArchiveSaysWhyAndHowToMakeOne) {

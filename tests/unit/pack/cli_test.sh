@@ -198,7 +198,7 @@ expect_fail "missing jar" 1 "nope.jar: No such file or directory" "$pack" --laun
 check "no output after failures" test ! -e x.exe
 
 # The real launchers and the Windows tool: the build always makes them, so one missing is a failure.
-for built in launcher.exe launcher-console.exe quorvia-pack.exe; do
+for built in launcher.exe launcher-console.exe launcher-service.exe quorvia-pack.exe; do
   check "the Windows build made $built" test -f "$windows_build/$built"
 done
 

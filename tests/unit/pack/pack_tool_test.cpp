@@ -186,6 +186,37 @@ TEST_F(PackTool, StartupCacheMarkIsShownWithTheMechanismOfEachRuntimeVersion) {
     EXPECT_EQ(pack({"--startup-cache=yes"}).status, 2);
 }
 
+TEST_F(PackTool, ServiceOptionsAreCheckedAndShownWithTheirDefaults) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* error;
+    } refused[] = {
+        {{"--service", "my/app"}, 1, "--service wants 1 to 256 characters"},
+        {{"--service", "A", "--service-start", "Auto"}, 1, "--service-start wants auto, delayed or demand"},
+        {{"--service", "A", "--service-stop-timeout", "0"}, 1, "--service-stop-timeout wants whole seconds"},
+        {{"--service", "A", "--service-stop", "stop"}, 1, "--service-stop wants a static method"},
+        {{"--service", "A", "--service-depends-on", "Tcpip,,Dns"}, 1, "--service-depends-on wants service names"},
+        {{"--service-stop-timeout", "5"}, 2, "--service-stop-timeout goes with --service NAME"},
+    };
+    for (const auto& c : refused) {
+        Outcome r = pack(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.back();
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+    }
+    expect_no_output();
+    ASSERT_EQ(pack({"--service", "AppSvc", "--service-stop-timeout", "5", "--service-stop", "a.B.stop"}).status, 0);
+    std::string shown = RunCaptured({"--show", out}).out;
+    for (const char* line : {"\nservice: \"AppSvc\"\n", "\n  start: auto (default)\n",
+                             "\n  account: NT AUTHORITY\\LocalService (default)\n", "\n  stop: \"a.B.stop\"\n",
+                             "\n  stop timeout (s): \"5\"\n"}) {
+        EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
+    }
+    Outcome r = RunCaptured({"--out", out, "--service", "AppSvc"}, dir.path("launcher.exe"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(dir.path("launcher-service.exe")), std::string::npos) << r.err;
+}
+
 TEST_F(PackTool, HeapPercentages) {
     for (const char* good : {"0", "100", "007"}) {
         Outcome r = pack({"--init-heap-percent", good, "--max-heap-percent", good});
