@@ -7,6 +7,7 @@
 #include "pack/argument_file.h"
 #include "pack/file_io.h"
 #include "pack/icon_file.h"
+#include "pack/installer_tool.h"
 #include "pack/manifest_code_page.h"
 #include "pack/md5_text.h"
 #include "pack/packed_exe.h"
@@ -659,7 +660,7 @@ static bool OptionTakesValue(const std::string& arg) {
     for (const char* option : {"--show", "--launcher", "--out", "--icon", "--raw-text"}) {
         if (arg == option) return true;
     }
-    return false;
+    return InstallerOptionTakesValue(arg);
 }
 
 int RunPackTool(const std::vector<std::string>& args, const std::string& defaultLauncher, FILE* out, FILE* err) {
@@ -673,12 +674,18 @@ int RunPackTool(const std::vector<std::string>& args, const std::string& default
         fprintf(err, "quorvia-pack: %s\n", error.c_str());
         return status;
     }
+    InstallerRequest installer;
+    status = TakeInstallerOptions(expanded, OptionTakesValue, installer, err);
+    if (status != kExitOk) return status;
+    bool packing = !expanded.empty();
+    for (Argument& added : ImageLaunchArguments(installer, expanded)) expanded.push_back(added);
     PackRun run{out, err, PackOptions()};
     status = ParseArguments(run, expanded);
     if (status != kExitOk) return status;
     const PackOptions& o = run.options;
     if (o.help) {
         fputs(kUsage, out);
+        fputs(kInstallerUsage, out);
         fputs(ReadLimitsText().c_str(), out);
         return kExitOk;
     }
@@ -687,6 +694,14 @@ int RunPackTool(const std::vector<std::string>& args, const std::string& default
         return kExitOk;
     }
     if (!o.show.empty()) return Show(run, o.show);
+    if (installer.Requested()) {
+        std::string base = o.launcher.empty() ? (o.console ? ConsoleLauncherBeside(defaultLauncher) : defaultLauncher)
+                                              : o.launcher;
+        return RunInstaller(installer, packing, o.out, [&](const std::string& exe) {
+            run.options.out = exe;
+            return Pack(run, base);
+        }, out, err);
+    }
     if (o.out.empty()) return UsageError(run, "missing --out");
     if (!o.launcher.empty()) return Pack(run, o.launcher);
     return Pack(run, o.console ? ConsoleLauncherBeside(defaultLauncher) : defaultLauncher);
