@@ -237,6 +237,12 @@ static bool LinkFromFolder(const fs::path& home, const std::string& source, cons
         error = "jlink failed:\n" + output;
         return false;
     }
+    // The jmods decide the platform of the result, whatever the host: a runtime linked from a
+    // Linux JDK's jmods would only fail on the user's PC.
+    if (!CheckWindowsRuntime(jre, "the linked runtime " + jre, error)) {
+        error += " (link the jmods of a Windows x64 JDK)";
+        return false;
+    }
     return true;
 }
 
