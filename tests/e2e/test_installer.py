@@ -221,7 +221,8 @@ def snapshot(wine, tmp_path, name):
         elif key and "=" in line:
             keys[key].add(line)
     keys = {k: v for k, v in keys.items() if not VOLATILE.search(k)}
-    skip = ("windows/Installer", "windows/temp", "windows/logs", "users/root/Temp", "users/root/AppData/Local/Temp")
+    skip = ("windows/Installer", "windows/temp", "windows/logs", "users/root/Temp", "users/root/AppData/Local/Temp",
+            "users/root/AppData/Roaming/Microsoft/Installer")  # the installer's own caches
     files = {str(p.relative_to(wine.drive_c)) for p in wine.drive_c.rglob("*")
              if not str(p.relative_to(wine.drive_c)).startswith(skip)}
     return files, keys
@@ -233,6 +234,20 @@ def left_behind(before, after):
                   if after[1][k] or "\\Installer" not in k)  # the installer's empty bookkeeping keys
     values = sorted(k for k in after[1].keys() & before[1].keys() if after[1][k] != before[1][k])
     return files, keys, values
+
+
+def installed_versions(wine):
+    """DisplayVersion of each entry of Programs and Features named Ledger."""
+    text = wine.wine(["reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s"]).stdout
+    entries, values = [], None
+    for line in text.decode(errors="replace").splitlines():
+        if line.startswith("HKEY_"):
+            values = {}
+            entries.append(values)
+        elif values is not None and "REG_" in line:
+            parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
+            values[parts[0]] = parts[2] if len(parts) == 3 else ""
+    return sorted(e.get("DisplayVersion") for e in entries if e.get("DisplayName") == "Ledger")
 
 
 def msiexec(wine, *args):
@@ -257,8 +272,8 @@ def test_install_start_open_upgrade_refuse_downgrade_and_uninstall_cleanly(wine,
     env, trace = traced_env(wine, tmp_path)
     r = wine.run("C:\\Program Files\\Ledger\\Ledger.exe", env=env)
     assert reached_main(r), r
-    assert "C:\\Program Files\\Ledger\\jre\\bin\\server\\jvm.dll" in str(trace.records())
-    assert "C:\\Program Files\\Ledger\\lib/app.jar" in str(trace.one("create"))
+    assert trace.one("load")["path"] == "C:\\Program Files\\Ledger\\jre\\bin\\server\\jvm.dll"
+    assert "-Djava.class.path=;C:\\Program Files\\Ledger\\lib\\app.jar" in trace.option_texts()
 
     document = wine.drive_c / "users" / "Public" / "book one.ldg"
     document.write_text("entries")
@@ -269,12 +284,10 @@ def test_install_start_open_upgrade_refuse_downgrade_and_uninstall_cleanly(wine,
     document.unlink()
 
     assert msiexec(wine, "/i", wine.to_windows(new))[0] == 0
-    products = wine.wine(["reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s", "/f",
-                          "Ledger", "/d"], check=False).stdout.decode(errors="replace")
-    assert products.count("DisplayName") == 1 and "1.2.4" in wine.wine(
-        ["reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s", "/v",
-         "DisplayVersion"]).stdout.decode(errors="replace")
+    assert installed_versions(wine) == ["1.2.4"]
+    assert (home / "Ledger.exe").read_bytes() == (tmp_path / "1.2.4" / "Ledger" / "Ledger.exe").read_bytes()
     assert msiexec(wine, "/i", wine.to_windows(old))[0] == 1603 & 0xFF  # refused: a newer one is there
+    assert installed_versions(wine) == ["1.2.4"]
 
     status, seconds = msiexec(wine, "/x", wine.to_windows(new))
     assert status == 0

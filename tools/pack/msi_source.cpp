@@ -282,12 +282,6 @@ std::string WixSource(const MsiSettings& s, const std::string& exeName, const st
     if (s.perUser) {
         w.Line(3, "<Directory Id=\"LocalAppDataFolder\">");
         w.Line(4, "<Directory Id=\"UserPrograms\" Name=\"Programs\">");
-        // RemoveFolder removes its own component's folder, so Programs gets one (removed only when empty).
-        w.OpenComponent(5, "UserPrograms");
-        w.Line(6, "<RemoveFolder Id=\"RemoveUserPrograms\" On=\"uninstall\"/>");
-        w.Line(6, "<RegistryValue Root=\"HKCU\" Key=\"" + w.appKey +
-                      "\" Name=\"ProgramsFolder\" Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>");
-        w.Line(5, "</Component>");
         d = 5;
     } else {
         w.Line(3, "<Directory Id=\"ProgramFiles64Folder\">");
@@ -297,7 +291,17 @@ std::string WixSource(const MsiSettings& s, const std::string& exeName, const st
     w.InstallDirComponent(d + 1);
     w.Tree(d + 1, "", byDir, children);
     w.Line(d, "</Directory>");
-    if (s.perUser) w.Line(4, "</Directory>");
+    if (s.perUser) {
+        // Programs gets a component of its own to be removed (only when empty); its created-folder
+        // row comes after INSTALLDIR's, so that INSTALLDIR is gone by then.
+        w.OpenComponent(5, "UserPrograms");
+        w.Line(6, "<CreateFolder/>");
+        w.Line(6, "<RemoveFolder Id=\"RemoveUserPrograms\" On=\"uninstall\"/>");
+        w.Line(6, "<RegistryValue Root=\"HKCU\" Key=\"" + w.appKey +
+                      "\" Name=\"ProgramsFolder\" Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>");
+        w.Line(5, "</Component>");
+        w.Line(4, "</Directory>");
+    }
     w.Line(3, "</Directory>");
     if (s.startMenuShortcut)
         w.Line(3,
