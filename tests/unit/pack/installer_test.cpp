@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -105,22 +104,35 @@ TEST(InstallerSettings, JavaMajorOfReleaseVersions) {
     for (const auto& c : cases) EXPECT_EQ(JavaMajor(c.text), c.major) << c.text;
 }
 
+// The value of attribute `name` in the tag starting at `at`, "" when it has none.
+std::string Attribute(const std::string& text, size_t at, const std::string& name) {
+    size_t end = text.find('>', at), found = text.find(" " + name + "=\"", at);
+    if (found == std::string::npos || found > end) return "";
+    found += name.size() + 3;
+    return text.substr(found, text.find('"', found) - found);
+}
+
+// Every tag `<element ...` in order, as its start offsets.
+std::vector<size_t> Tags(const std::string& text, const std::string& element) {
+    std::vector<size_t> at;
+    for (size_t i = text.find(element); i != std::string::npos; i = text.find(element, i + 1)) at.push_back(i);
+    return at;
+}
+
 // The folder each File sits in, read back from the nesting of Directory elements.
 std::map<std::string, std::string> FileFolders(const std::string& wxs) {
     std::map<std::string, std::string> folders;
     std::vector<std::string> stack;
-    std::regex tag("<Directory Id=\"[^\"]+\"(?: Name=\"([^\"]+)\")?(/?)>|</Directory>|<File [^>]*Source=\"([^\"]+)\"");
-    for (auto it = std::sregex_iterator(wxs.begin(), wxs.end(), tag); it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        if (m[3].matched) {
-            std::string path;
-            for (const std::string& d : stack) path += d.empty() ? "" : d + "/";
-            folders[m[3]] = path;
-        } else if (m.str(0) == "</Directory>") {
+    for (size_t i = wxs.find('<'); i != std::string::npos; i = wxs.find('<', i + 1)) {
+        if (wxs.compare(i, 11, "<Directory ") == 0) {
+            if (wxs[wxs.find('>', i) - 1] != '/') stack.push_back(Attribute(wxs, i, "Name"));
+        } else if (wxs.compare(i, 12, "</Directory>") == 0) {
             if (stack.empty()) return {{"unbalanced", "</Directory>"}};
             stack.pop_back();
-        } else if (m[2] != "/") {
-            stack.push_back(m[1]);
+        } else if (wxs.compare(i, 6, "<File ") == 0) {
+            std::string path;
+            for (const std::string& d : stack) path += d.empty() ? "" : d + "/";
+            folders[Attribute(wxs, i, "Source")] = path;
         }
     }
     return folders;
@@ -147,11 +159,8 @@ TEST(InstallerSource, FilesSitInTheirFoldersAndEveryComponentIsInstalled) {
         {"/i/lib/a.jar", "SourceDir/Ledger [Pro]/lib/"}};
     EXPECT_EQ(FileFolders(wxs), expected) << wxs;
     std::set<std::string> components, refs;
-    std::regex component("<Component Id=\"([^\"]+)\""), ref("<ComponentRef Id=\"([^\"]+)\"");
-    for (auto it = std::sregex_iterator(wxs.begin(), wxs.end(), component); it != std::sregex_iterator(); ++it)
-        components.insert((*it)[1]);
-    for (auto it = std::sregex_iterator(wxs.begin(), wxs.end(), ref); it != std::sregex_iterator(); ++it)
-        refs.insert((*it)[1]);
+    for (size_t at : Tags(wxs, "<Component ")) components.insert(Attribute(wxs, at, "Id"));
+    for (size_t at : Tags(wxs, "<ComponentRef ")) refs.insert(Attribute(wxs, at, "Id"));
     EXPECT_EQ(components.size(), files.size() + 2);  // the install folder's and the association's
     EXPECT_EQ(refs, components);
     // Brackets in a registry value or key would be read as properties at install time.
