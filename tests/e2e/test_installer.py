@@ -143,6 +143,8 @@ def test_the_msi_read_back_names_product_upgrade_code_files_shortcuts_associatio
     assert (props["ProductName"], props["ProductVersion"], props["Manufacturer"], props["ALLUSERS"]) == \
         ("Ledger", "1.2.3", "Example Ltd.", "1")
     assert re.fullmatch(r"\{[0-9A-F-]{36}\}", props["ProductCode"])
+    assert table(out, "LaunchCondition") == [["NOT WIX_DOWNGRADE_DETECTED",
+                                              "A newer version of [ProductName] is already installed."]]
     files = sorted(row[2].split("|")[-1] for row in table(out, "File"))
     assert files == sorted(["Ledger.exe", "app.jar", "LICENSE.txt"] +
                            [p.name for p in test_runtime_dir().rglob("*") if p.is_file()])
@@ -177,6 +179,8 @@ def test_msi_settings_are_refused_with_their_reason(tmp_path):
         r = quorvia_pack("--msi", tmp_path / "x.msi", "--image", *args)
         assert r.returncode in (1, 2) and message in r.stderr and more in r.stderr, (args, r.stderr)
         assert not (tmp_path / "x.msi").exists()
+    r = quorvia_pack("--msi", folder / "x.msi", "--image", folder, "--upgrade-code", UPGRADE_CODE)
+    assert r.returncode == 2 and "lies inside the image" in r.stderr, r.stderr
 
 
 def sign(tmp_path, unsigned, signed):

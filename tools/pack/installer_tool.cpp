@@ -357,6 +357,10 @@ int RunInstaller(const InstallerRequest& r, bool packing, const std::string& out
             err, "--upgrade-code, --install-scope, --shortcut, --file-association and --license-file go with --msi");
     if (!building && r.msi.empty())
         return Usage(err, "--image DIR wants pack options (at least --main-class), --lib or --runtime");
+    std::error_code ec;
+    std::string inside = fs::absolute(r.msi, ec).lexically_relative(fs::absolute(r.image, ec)).generic_string();
+    if (!r.msi.empty() && !inside.empty() && inside.compare(0, 2, "..") != 0)
+        return Usage(err, "--msi " + r.msi + " lies inside the image it packages; write it elsewhere");
     std::string exeName;
     int status = 0;
     if (building)
