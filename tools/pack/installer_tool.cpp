@@ -47,30 +47,6 @@ int Fail(FILE* err, const std::string& message) {
     return 1;
 }
 
-std::string Utf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); i++) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 // The text of a string-typed resource, up to its first NUL; "" when absent.
 std::string ResourceText(const std::vector<Resource>& resources, const char* type) {
     for (const Resource& r : resources) {
@@ -133,8 +109,8 @@ int MsiSettingsFromExe(const InstallerRequest& r, const std::string& exePath, Ms
                     exePath + ": has no version details; pack it with --product-name, --company and --product-version");
     const std::u16string* product = FindVersionString(details, "ProductName");
     const std::u16string* company = FindVersionString(details, "CompanyName");
-    s.productName = product ? Utf8(*product) : "";
-    s.company = company ? Utf8(*company) : "";
+    s.productName = product ? Utf16ToUtf8(*product) : "";
+    s.company = company ? Utf16ToUtf8(*company) : "";
     if (s.company.empty())
         return Fail(err, exePath + ": names no company; pack it with --company TEXT (the MSI's manufacturer)");
     if (!CheckInstallName("the product name", s.productName, true, error) ||
@@ -216,7 +192,9 @@ int BuildMsi(const InstallerRequest& r, const std::string& exeName, FILE* out, F
 int BuildImage(const InstallerRequest& r, const std::string& out, const std::function<int(const std::string&)>& pack,
                std::string& exeName, FILE* stdOut, FILE* err) {
     std::error_code ec;
-    exeName = out.empty() ? fs::path(r.image).lexically_normal().filename().string() + ".exe" : out;
+    fs::path folder = fs::absolute(r.image, ec).lexically_normal();
+    if (!folder.has_filename()) folder = folder.parent_path();  // DIR/ names DIR
+    exeName = out.empty() ? folder.filename().string() + ".exe" : out;
     if (exeName == ".exe" || fs::path(exeName).has_parent_path())
         return Usage(err, "with --image, --out names the exe inside the image (a file name such as MyApp.exe)");
     fs::create_directories(r.image, ec);
