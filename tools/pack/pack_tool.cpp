@@ -9,6 +9,7 @@
 #include "pack/argument_file.h"
 #include "pack/file_io.h"
 #include "pack/icon_file.h"
+#include "pack/installer_tool.h"
 #include "pack/manifest_code_page.h"
 #include "pack/md5_text.h"
 #include "pack/pack_refusals.h"
@@ -843,12 +844,12 @@ static bool OptionTakesValue(const std::string& arg) {
     for (const OtherOption& other : kOtherOptions) {
         if (arg == other.option) return other.value != nullptr;
     }
-    return arg == "--show" || arg == "--raw-text";
+    return arg == "--show" || arg == "--raw-text" || InstallerOptionTakesValue(arg);
 }
 
 // The first line of an option's description in --help, or "".
 static std::string HelpText(const std::string& option) {
-    std::string usage = kUsage, key = "\n  " + option + " ";
+    std::string usage = std::string(kUsage) + kInstallerUsage, key = "\n  " + option + " ";
     size_t at = usage.find(key);
     if (at == std::string::npos) return "";
     size_t end = usage.find('\n', at + 1);
@@ -872,6 +873,8 @@ std::string ListPackOptions() {
         add(l.option, l.kind == Kind::Mark ? "flag" : path ? "path" : "text", HelpText(l.option));
     }
     for (const VersionOption& v : kVersionOptions) add(v.option, "text", std::string("version detail ") + v.key);
+    for (const std::string& option : InstallerOptionNames())
+        add(option, IsInstallerPathOption(option) ? "path" : "text", HelpText(option));
     return out;
 }
 
@@ -897,12 +900,18 @@ int RunPackTool(const std::vector<std::string>& args, const std::string& default
         fprintf(err, "quorvia-pack: %s\n", error.c_str());
         return status;
     }
+    InstallerRequest installer;
+    status = TakeInstallerOptions(expanded, OptionTakesValue, installer, err);
+    if (status != kExitOk) return status;
+    bool packing = !expanded.empty();
+    for (Argument& added : ImageLaunchArguments(installer, expanded)) expanded.push_back(added);
     PackRun run{out, err, PackOptions()};
     status = ParseArguments(run, expanded);
     if (status != kExitOk) return status;
     const PackOptions& o = run.options;
     if (o.help) {
         fputs(kUsage, out);
+        fputs(kInstallerUsage, out);
         fputs(ReadLimitsText().c_str(), out);
         return kExitOk;
     }
@@ -911,6 +920,16 @@ int RunPackTool(const std::vector<std::string>& args, const std::string& default
         return kExitOk;
     }
     if (!o.show.empty()) return Show(run, o.show);
+    if (installer.Requested()) {
+        std::string base = !o.launcher.empty()       ? o.launcher
+                           : ServiceLauncherWanted(o) ? ServiceLauncherBeside(defaultLauncher)
+                           : o.console                ? ConsoleLauncherBeside(defaultLauncher)
+                                                      : defaultLauncher;
+        return RunInstaller(installer, packing, o.out, [&](const std::string& exe) {
+            run.options.out = exe;
+            return Pack(run, base);
+        }, out, err);
+    }
     if (o.out.empty()) return UsageError(run, "missing --out");
     if (!o.launcher.empty()) return Pack(run, o.launcher);
     if (ServiceLauncherWanted(o)) return Pack(run, ServiceLauncherBeside(defaultLauncher));
