@@ -28,7 +28,12 @@ static bool FormCopyNames(char* temp, size_t tempSize) {
     return formed;
 }
 
+static bool g_jarMissing = false;
+
+const char* MissingJarPath() { return g_jarMissing ? g_resolvedJarPath : nullptr; }
+
 const char* CacheJarPath() {
+    g_jarMissing = false;
     char exePath[kWindowsPathSize];
     // Too long to name: the VM gets no jar from here rather than a cut path naming another file.
     if (!GetExePath(exePath, sizeof exePath) ||
@@ -72,6 +77,12 @@ const char* CacheJarPath() {
     }
     if (copy.state == CopyTargetOpened && !IsTrustedOwner(copy.owner)) {
         ReportForeignCode(g_jarCopyPath);
+        return nullptr;
+    }
+    // Neither the jar nor an earlier copy: the VM could only fail to find the main class, so the
+    // user is told which jar is missing instead.
+    if (copy.state == CopyTargetMissing) {
+        g_jarMissing = true;
         return nullptr;
     }
     return g_jarCopyPath;

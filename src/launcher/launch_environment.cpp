@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "config/resource_contract.h"
 #include "launcher/installed_options.h"
+#include "launcher/service_session.h"
 
 static bool IsRelativePath(const char* path) {
     return !(path[0] == '\\' || path[0] == '/' || (path[0] != '\0' && path[1] == ':'));
@@ -35,7 +36,8 @@ bool StartLaunchLog() {
     bool present = false;
     if (!ReadPackedPath(kLogFileResource, path, sizeof path, &present)) return false;
     if (!present) return true;
-    if (StartLogFile(path, IsConsoleProgram())) return true;
+    // A service has no console to copy to; straight to the file, nothing waits in a pipe at exit.
+    if (StartLogFile(path, IsConsoleProgram() && g_serviceSession == nullptr)) return true;
     ReportFatal("Could not open the log file %s.\n", path);
     return false;
 }

@@ -104,6 +104,11 @@ static int LocateAndLoadRuntime(bool instanceIsFirst, char* home, size_t homeSiz
 // the cache as needed. False when it could not be saved there.
 static bool PrepareApplicationJar() {
     g_launch.agentJarPath = g_launch.launchMode == JarPath ? CacheJarPath() : CacheEmbeddedJar();
+    if (g_launch.agentJarPath == nullptr && g_launch.launchMode == JarPath && MissingJarPath() != nullptr) {
+        ReportFatal("Could not save cache.\nThe application's jar %s was not found, and no earlier copy is in the "
+                    "cache.\n", MissingJarPath());
+        return false;
+    }
     if (g_launch.agentJarPath == nullptr) {
         ReportFatal("Could not save cache.\n");
         return false;

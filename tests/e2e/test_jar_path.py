@@ -243,3 +243,13 @@ def test_start_during_a_refresh_or_after_a_crash_in_it_never_loads_a_cut_copy(wi
     away.rename(app.jar)
     assert app.run()[0].status == 0
     assert app.copy.read_bytes() == data
+
+
+def test_network_jar_missing_without_an_earlier_copy_is_named(wine, tmp_path, unique_name):
+    app = JarApp(wine, tmp_path, unique_name, network=True)
+    app.jar.unlink()
+    result, trace = app.run()
+    assert result.status == 1, result
+    assert result.fatal_boxes == [("Fatal Error", "Could not save cache.\nThe application's jar X:\\lib\\app.jar "
+                                   "was not found, and no earlier copy is in the cache.\n")]
+    assert "create" not in trace.names()

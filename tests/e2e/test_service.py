@@ -75,7 +75,8 @@ def test_installed_service_runs_in_its_folder_and_stops_through_its_stop_method(
     trace = Trace(tmp_path / "trace.jsonl")
     exe = service_app(wine, tmp_path, "QvStopMethod", {"QUORVIA_TEST_TRACE": wine.to_windows(trace.path),
                                                       "QUORVIA_TEST_MAIN": "serve"},
-                      service_stop="com.example.ServiceApp.stop", service_display_name="Quorvia Stop Method")
+                      service_stop="com.example.ServiceApp.stop", service_display_name="Quorvia Stop Method",
+                      log="service.log")
     assert query(wine, "QvStopMethod") is None
     r = wine.run(exe, ["-install"])
     assert r.status == 0 and out(r) == "Installed the service QvStopMethod (Quorvia Stop Method).\n", r
@@ -98,6 +99,8 @@ def test_installed_service_runs_in_its_folder_and_stops_through_its_stop_method(
     # The VM ended by itself once the worker stopped: hooks ran, and nobody forced an exit.
     assert trace.names()[-2:] == ["shutdown_hooks", "destroyed"]
     assert trace.events("exit") == []
+    # No console: the application's stdout reaches the log file beside the exe.
+    assert "test runtime: main com.example.ServiceApp" in (tmp_path / "service.log").read_text(encoding="latin-1")
 
     r = wine.run(exe, ["-uninstall"])
     assert r.status == 0 and out(r) == "Uninstalled the service QvStopMethod.\n", r

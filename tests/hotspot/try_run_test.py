@@ -14,6 +14,8 @@ pack, launcher, java_home, sample = sys.argv[1:5]
 
 # Each application: its Java sources, how it is packed, the arguments of the try, and what it must do.
 SHOUT = 'package lib; public class Shout { public static String it(String s) { return s.toUpperCase(); } }'
+THREE = {"Three.java": 'public class Three { public static void main(String[] a) { System.exit(3); } }'}
+
 APPS = [
     dict(name="sample", sources={"com/quorvia/sample/Hello.java": open(sample).read()},
          pack=["--main-class", "com.quorvia.sample.Hello", "--classes", "{app.jar}"],
@@ -39,8 +41,13 @@ APPS = [
     dict(name="throws", sources={"Boom.java": 'public class Boom { public static void main(String[] a) { throw new IllegalStateException("boom"); } }'},
          pack=["--main-class", "Boom", "--classes", "{app.jar}"], args=[], status=1,
          stderr=["java.lang.IllegalStateException: boom", "\tat Boom.main("]),
-    dict(name="exit3", sources={"Three.java": 'public class Three { public static void main(String[] a) { System.exit(3); } }'},
+    dict(name="exit3", sources=THREE,
          pack=["--main-class", "Three", "--classes", "{app.jar}"], args=[], status=3),
+    # Without --java-home: JAVA_HOME, else the java on PATH.
+    dict(name="java_home_variable", java="JAVA_HOME", sources=THREE, pack=["--main-class", "Three", "--classes", "{app.jar}"],
+         args=["--verbose"], status=3, stderr=["quorvia-pack: java: {java}/bin/java"]),
+    dict(name="java_on_path", java="PATH", sources=THREE, pack=["--main-class", "Three", "--classes", "{app.jar}"],
+         args=["--verbose"], status=3, stderr=["quorvia-pack: java: {java}/bin/java"]),
 ]
 
 
@@ -73,9 +80,14 @@ def run(app):
         os.mkdir(tmp)
         env = dict(os.environ, TMPDIR=tmp)
         env.pop("JAVA_HOME", None)
+        given = ["--java-home", java_home]
+        if app.get("java") == "JAVA_HOME":
+            env["JAVA_HOME"], given = java_home, []
+        elif app.get("java") == "PATH":
+            env["PATH"], given = os.path.join(java_home, "bin") + os.pathsep + env.get("PATH", ""), []
         verbose = ["--verbose"] if "--verbose" in app["args"] else []
         args = [a for a in app["args"] if a != "--verbose"]
-        done = subprocess.run([pack, "--try", exe, "--java-home", java_home] + verbose + ["--"] + args,
+        done = subprocess.run([pack, "--try", exe] + given + verbose + ["--"] + args,
                               capture_output=True, text=True, timeout=120, env=env)
         if done.returncode != app["status"]:
             failures.append("status %d, wanted %d" % (done.returncode, app["status"]))
@@ -83,7 +95,7 @@ def run(app):
             if line.replace("{dir}", os.path.realpath(folder)) not in done.stdout.splitlines():
                 failures.append("stdout lacks %r" % line)
         for text in app.get("stderr", []):
-            if text not in done.stderr:
+            if text.replace("{java}", java_home) not in done.stderr:
                 failures.append("stderr lacks %r" % text)
         if os.listdir(tmp):
             failures.append("left behind: %r" % os.listdir(tmp))

@@ -122,8 +122,10 @@ TEST_F(JarCopyTest, UnreachableShareUsesTheCopyOfAnEarlierStart) {
     EXPECT_EQ("jar bytes", FsNode(kCopy)->content);
 }
 
-TEST_F(JarCopyTest, MissingNetworkJarGivesTheCopyPathWithoutACopy) {
-    EXPECT_EQ(kCopy, Run());
+// Neither the jar nor a copy: nothing to run, and the jar is named for the message.
+TEST_F(JarCopyTest, MissingNetworkJarWithoutACopyGivesNothingAndNamesTheJar) {
+    EXPECT_EQ("(null)", Run());
+    EXPECT_STREQ(kNetworkJar, MissingJarPath());
     EXPECT_TRUE(g_fs.copies.empty());
 }
 
