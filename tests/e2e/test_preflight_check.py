@@ -173,6 +173,17 @@ def test_check_passes_classes_for_the_runtime_and_refuses_bad_usage(tmp_path):
     assert check(exe, "--out", "x.exe")[0] == 2
 
 
+@pytest.mark.parametrize("accepted,severity,text", [
+    ("11", "FAIL", "is newer than the lowest Java the runtime rule accepts (11)"),
+    ("17..21", "OK", "runs on every Java the runtime rule accepts")])
+def test_check_holds_the_classes_against_the_lowest_java_the_rule_accepts(tmp_path, accepted, severity, text):
+    exe = make_app(tmp_path, runtime=False, classes=compile_main(tmp_path, 17), main_class="com.example.Main",
+                   java_version=accepted)
+    _, findings = check(exe)
+    found = [t for t in texts(findings, severity) if t.startswith(f"application: class-file version 61 (Java 17) {text}")]
+    assert len(found) == 1, findings
+
+
 def test_check_counts_the_universal_crt_as_part_of_every_windows(tmp_path):
     shutil.copytree(require(harness.test_runtime_dir()), tmp_path / "jre")
     (tmp_path / "jre/release").write_text('JAVA_VERSION="21.0.2"\n')
