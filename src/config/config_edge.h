@@ -18,7 +18,13 @@ bool MakeAbsolutePath(const char* path, char* absolutePath, unsigned size);
 
 // ---- Settings read after installation (config/options_file.cpp, config/env_expansion.cpp) ----
 
-enum OptionsFileRead { kOptionsFileMissing, kOptionsFileRead, kOptionsFileTooLarge, kOptionsFileUnreadable };
+enum OptionsFileRead {
+    kOptionsFileMissing,
+    kOptionsFileRead,
+    kOptionsFileTooLarge,
+    kOptionsFileUnreadable,
+    kOptionsFileNotInCodePage,  // UTF-8 text the exe's ANSI code page cannot hold
+};
 // Reads a whole file of at most `size` bytes into `buffer`; *length gets the bytes read.
 OptionsFileRead ReadOptionsFileBytes(const char* path, char* buffer, size_t size, size_t* length);
 // An environment variable (names compare without regard to case, as Windows does). False when it

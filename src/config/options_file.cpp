@@ -147,6 +147,8 @@ static bool ReadWithChain(const char* path, const char** chain, int depth, Optio
     if (read == kOptionsFileMissing) return true;
     if (read == kOptionsFileTooLarge) return Refuse(into, path, 0, "larger than 64 KiB");
     if (read == kOptionsFileUnreadable) return Refuse(into, path, 0, "cannot be read");
+    if (read == kOptionsFileNotInCodePage)
+        return Refuse(into, path, 0, "holds characters this PC's code page cannot hold (pack the exe with --utf8)");
     // The items keep pointing at the file's name for their messages.
     char* file = CopyText(path);
     int first = into->count;

@@ -1,6 +1,34 @@
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "config/config_edge.h"
+
+// Notepad writes UTF-8, but an exe packed without --utf8 runs in the ANSI code page, in which the
+// VM options and paths must then be. Bytes that are no UTF-8 are taken as already in that code page,
+// as an older Notepad saved them.
+static OptionsFileRead ToAnsiCodePage(char* buffer, size_t size, size_t* length) {
+    if (GetACP() == CP_UTF8) return kOptionsFileRead;
+    size_t start = *length >= 3 && memcmp(buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    bool ascii = true;
+    for (size_t i = start; i < *length && ascii; i++) ascii = static_cast<unsigned char>(buffer[i]) < 0x80;
+    if (ascii) return kOptionsFileRead;
+    int count = static_cast<int>(*length - start);
+    int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, buffer + start, count, nullptr, 0);
+    if (wide <= 0) return kOptionsFileRead;
+    WCHAR* text = static_cast<WCHAR*>(malloc(static_cast<size_t>(wide) * sizeof(WCHAR)));
+    if (text == nullptr) return kOptionsFileUnreadable;
+    MultiByteToWideChar(CP_UTF8, 0, buffer + start, count, text, wide);
+    BOOL lost = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, wide, buffer, static_cast<int>(size), nullptr,
+                                    &lost);
+    free(text);
+    if (bytes <= 0) return kOptionsFileTooLarge;
+    if (lost) return kOptionsFileNotInCodePage;
+    *length = static_cast<size_t>(bytes);
+    return kOptionsFileRead;
+}
 
 OptionsFileRead ReadOptionsFileBytes(const char* path, char* buffer, size_t size, size_t* length) {
     *length = 0;
@@ -21,7 +49,7 @@ OptionsFileRead ReadOptionsFileBytes(const char* path, char* buffer, size_t size
     } else if (ReadFile(file, buffer, static_cast<DWORD>(fileSize.QuadPart), &got, nullptr) &&
                got == static_cast<DWORD>(fileSize.QuadPart)) {
         *length = got;
-        result = kOptionsFileRead;
+        result = ToAnsiCodePage(buffer, size, length);
     }
     CloseHandle(file);
     return result;

@@ -78,3 +78,23 @@ def test_a_gui_exe_with_a_log_that_ends_before_main_names_the_log_in_its_box(win
     assert box.startswith("Error: could not find Java 2 Runtime Environment")
     assert f"The log file {wine.to_windows(tmp_path / 'app.log')} holds the details." in box
     assert "could not find Java 2 Runtime Environment" in (tmp_path / "app.log").read_text(encoding="latin-1")
+
+
+def test_a_utf8_file_reaches_an_exe_without_utf8_in_its_code_page(wine, tmp_path, unique_name):
+    place = "-Dplace=Bibliothèque"
+    cases = [("utf8", place.encode("utf-8"), place.encode("cp1252")),
+             ("ansi", place.encode("cp1252"), place.encode("cp1252")),  # an older Notepad's "ANSI"
+             ("cjk", "-Dplace=日本".encode("utf-8"), None)]
+    for label, content, expected in cases:
+        name = f"{unique_name}{label}"
+        exe, folder = installed_app(tmp_path / label, name,
+                                    launcher=require(harness.console_launcher_exe(), "launcher-console.exe"))
+        (folder / f"{name}.options").write_bytes(content + b"\r\n")
+        env, trace = traced_env(wine, tmp_path / label)
+        result = wine.run(exe, cwd=tmp_path, env=env)
+        if expected is None:
+            assert result.status == 1, label
+            assert "holds characters this PC's code page cannot hold (pack the exe with --utf8)" in err(result)
+        else:
+            options = [o for o in trace.one("create")["options"] if o["hex"].startswith(b"-Dplace=".hex())]
+            assert [o["hex"] for o in options] == [expected.hex()], label
