@@ -14,6 +14,8 @@ const unsigned kDefaultStopTimeoutSeconds = 20;
 const unsigned kLongestStopTimeoutSeconds = 3600;
 // LocalService: no rights beyond those of a plain user on the machine, and anonymous on the network.
 const char kDefaultServiceAccount[] = "NT AUTHORITY\\LocalService";
+// The argument the service's command line carries, by which the exe knows the SCM started it.
+const char kServiceRunArgument[] = "-service";
 
 struct ServiceSettings {
     char name[kServiceNameSize];

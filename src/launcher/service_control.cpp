@@ -7,7 +7,6 @@
 #include "launcher/service_edge.h"
 #include "launcher/service_status.h"
 
-const char kServiceRunArgument[] = "-service";
 
 namespace {
 

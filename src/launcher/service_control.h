@@ -11,4 +11,3 @@ bool IsServiceCommand(const char* argument);
 int RunServiceCommand(const char* command, const ServiceSettings& settings, const char* exePath);
 
 // The argument the installed command line gives the exe, by which it knows it runs under the SCM.
-extern const char kServiceRunArgument[];

@@ -158,8 +158,9 @@ def test_the_msi_read_back_names_product_upgrade_code_files_shortcuts_associatio
         ("Software\\Classes\\Ledger.ldg\\shell\\open\\command", ""): '"[#MainExe]" "%1"',
     }
     service = table(out, "ServiceInstall")
-    assert [(row[1], row[2], row[4], row[7], row[11]) for row in service] == \
-        [("LedgerSvc", "Ledger service", "2", "Tcpip[~]Dnscache[~][~]", "MainExe")]
+    assert [(row[1], row[2], row[4], row[7], row[8], row[10], row[11]) for row in service] == \
+        [("LedgerSvc", "Ledger service", "2", "Tcpip[~]Dnscache[~][~]", "NT AUTHORITY\\LocalService", "-service",
+          "MainExe")]
     assert [(row[1], row[2]) for row in table(out, "ServiceControl")] == [("LedgerSvc", "163")]
     assert any(row[3] == "DelayedAutostart" for row in table(out, "Registry"))
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "config/service_settings.h"
 #include "pack/md5_text.h"
 
 bool ParseUpgradeCode(const std::string& text, std::string& code, std::string& error) {
@@ -140,10 +141,12 @@ struct Writer {
 
     void Service(int d) {
         const MsiService& v = s.service;
-        std::string account = v.account.empty() ? "LocalSystem" : v.account;
+        // The same default as the exe's own -install, and the argument by which it knows the SCM started it.
+        std::string account = v.account.empty() ? kDefaultServiceAccount : v.account;
         Line(d, "<ServiceInstall Id=\"Service\" Name=\"" + Xml(v.name) + "\" DisplayName=\"" +
                     Xml(v.displayName.empty() ? v.name : v.displayName) + "\" Description=\"" + Xml(v.description) +
-                    "\" Type=\"ownProcess\" Start=\"" + (v.start == "demand" ? "demand" : "auto") +
+                    "\" Arguments=\"" + kServiceRunArgument + "\" Type=\"ownProcess\" Start=\"" +
+                    (v.start == "demand" ? "demand" : "auto") +
                     "\" ErrorControl=\"normal\" Account=\"" + Xml(account) + "\">");
         for (const std::string& dep : v.dependsOn) Line(d + 1, "<ServiceDependency Id=\"" + Xml(dep) + "\"/>");
         Line(d, "</ServiceInstall>");
