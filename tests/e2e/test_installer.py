@@ -309,3 +309,29 @@ def test_per_user_install_and_uninstall_leave_nothing_behind(wine, tmp_path):
     assert wine.reg_query(r"HKCU\Software\Classes\.ldg", None) == "Ledger.ldg"
     assert msiexec(wine, "/x", wine.to_windows(out))[0] == 0
     assert left_behind(before, snapshot(wine, tmp_path, "after")) == ([], [], [])
+
+
+def test_the_msi_installs_starts_and_removes_the_service_of_a_service_exe(wine, tmp_path):
+    # Services take their environment from the registry; "serve" keeps the stand-in VM up until a stop.
+    wine.reg_add(r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment", "QUORVIA_TEST_MAIN", "serve")
+    wine.restart_server()
+    folder = tmp_path / "Ledger"
+    r = quorvia_pack("--launcher", require(harness.windows_build_dir() / "launcher-service.exe"), "--image", folder,
+                     "--main-class", "com.example.ServiceApp", "--lib", require(test_app("app.jar")),
+                     "--runtime", require(test_runtime_dir()), "--service", "QvLedger", "--service-start", "demand",
+                     "--product-name", "Ledger", "--company", "Example Ltd.", "--product-version", "1.0.0")
+    assert r.returncode == 0, r.stdout + r.stderr
+    out = msi(tmp_path, folder, tmp_path / "Ledger-service.msi")
+
+    def state():
+        q = wine.wine(["sc", "query", "QvLedger"], check=False)
+        found = re.search(r"STATE\s+:\s+(\d+)", q.stdout.decode("cp1252"))
+        return int(found.group(1)) if q.returncode == 0 and found else None
+
+    assert msiexec(wine, "/i", wine.to_windows(out))[0] == 0
+    key = r"HKLM\System\CurrentControlSet\Services\QvLedger"
+    # Windows Installer quotes the path; Wine's does not.
+    assert re.fullmatch(r'"?C:\\Program Files\\Ledger\\Ledger\.exe"? -service', wine.reg_query(key, "ImagePath"))
+    assert state() == 4, "installed and started: the exe knew it was a service"
+    assert msiexec(wine, "/x", wine.to_windows(out))[0] == 0
+    assert state() is None
