@@ -8,6 +8,7 @@
 #include "base/log_file.h"
 #include "base/text.h"
 #include "config/resource_contract.h"
+#include "files/app_folder.h"
 #include "launcher/installed_options.h"
 #include "launcher/service_session.h"
 
@@ -31,10 +32,24 @@ static bool ReadPackedPath(const LaunchResource& resource, char* path, size_t si
     return formed;
 }
 
+// Without --log a service's output would be lost: it goes to "{application folder}\{exe base}.log",
+// a folder only the service's account may change. No log is better than no service, so this one
+// is not required to open.
+static void StartServiceLog() {
+    const char* folder = GetAppCacheFolder();
+    char* baseName = GetExeBaseName();
+    char path[kWindowsPathSize];
+    bool fits = folder != nullptr && baseName != nullptr &&
+                FormatPathText(path, sizeof path, "%s\\%s.log", folder, baseName);
+    free(baseName);
+    if (fits) StartLogFile(path, false);
+}
+
 bool StartLaunchLog() {
     char path[kWindowsPathSize];
     bool present = false;
     if (!ReadPackedPath(kLogFileResource, path, sizeof path, &present)) return false;
+    if (!present && g_serviceSession != nullptr) StartServiceLog();
     if (!present) return true;
     // A service has no console to copy to; straight to the file, nothing waits in a pipe at exit.
     if (StartLogFile(path, IsConsoleProgram() && g_serviceSession == nullptr)) return true;

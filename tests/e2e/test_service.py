@@ -119,6 +119,9 @@ def test_failures_show_in_the_exit_codes_and_a_clean_stop_exits_the_vm(wine, tmp
     assert seen == (1, 0, 0) and seconds < 5
     assert [(e["code"], e["via"]) for e in trace.events("exit")] == [(0, "System.exit")]
     assert trace.events("shutdown_hooks")[-1]["via"] == "System.exit"
+    # Packed without --log: the output goes to the service's application folder.
+    log = wine.drive_c / "ProgramData" / ".quorvia" / "cache" / "Svc" / "Svc.log"
+    assert "test runtime: main com.example.ServiceApp" in log.read_text(encoding="latin-1")
 
     for plan, expected in [("sleep:300,exit:3", (1, 1066, 3)), ("throw", (1, 1066, 1))]:
         wine.reg_add(r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment", "QUORVIA_TEST_MAIN", plan)
