@@ -163,7 +163,9 @@ def test_the_sample_manages_its_own_service(wine, tmp_path):
         assert (r.status, out(r)) == (0, "Started the service QvManage.\n"), r
         assert re.fullmatch(r"QvManage: running, process \d+\n", out(wine.run(exe, ["-status"])))
         assert err(wine.run(exe, ["-start"])) == "The service QvManage is already running.\n"
-        r = wine.run(exe, ["-stop"])
+        started = time.monotonic()
+        r = wine.run(exe, ["-stop"])  # returns once the service is stopped
+        print(f"sample: -stop to stopped {time.monotonic() - started:.2f} s")
         assert (r.status, out(r)) == (0, "Stopped the service QvManage.\n"), r
     assert len(trace.events("main")) == 2
     assert [e["class"] for e in trace.events("call") if e["name"] == "stop"] == ["com/quorvia/sample/Heartbeat"] * 2
