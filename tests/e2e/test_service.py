@@ -126,6 +126,7 @@ def test_failures_show_in_the_exit_codes_and_a_clean_stop_exits_the_vm(wine, tmp
     for plan, expected in [("sleep:300,exit:3", (1, 1066, 3)), ("throw", (1, 1066, 1))]:
         wine.reg_add(r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment", "QUORVIA_TEST_MAIN", plan)
         wine.restart_server()
+        wait_state(wine, "QvExit", 1, 15)  # the restarted service manager answers before it is asked to start
         assert wine.wine(["sc", "start", "QvExit"], check=False).returncode == 0
         seen, _ = wait_state(wine, "QvExit", 1, 15)
         assert seen == expected, plan
