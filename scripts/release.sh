@@ -26,7 +26,7 @@ if [ -z "$build" ]; then
   cmake --build "$build" --target quorvia-pack
   cmake -S "$root" -B "$build/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$build/windows" --target launcher launcher-console quorvia-pack
+  cmake --build "$build/windows" --target launcher launcher-console launcher-service quorvia-pack
 fi
 version=$(head -n 1 "$root/VERSION")
 windows="$build/windows"
@@ -53,7 +53,8 @@ x86_64-w64-mingw32-strip -o "$windows_dir/quorvia-pack.exe" "$windows/quorvia-pa
 # The notices cover what both bundles ship; the check fails on a linked library without one.
 python3 "$root/scripts/third-party-notices.py" --out "$stage/THIRD-PARTY-NOTICES" \
   "quorvia-pack for Linux=$build/quorvia-pack.map" "quorvia-pack.exe=$windows/quorvia-pack.exe.map" \
-  "launcher.exe=$windows/launcher.exe.map" "launcher-console.exe=$windows/launcher-console.exe.map"
+  "launcher.exe=$windows/launcher.exe.map" "launcher-console.exe=$windows/launcher-console.exe.map" \
+  "launcher-service.exe=$windows/launcher-service.exe.map"
 for d in "$linux_dir" "$windows_dir"; do
   cp "${launchers[@]}" "$root/README.md" "$root/LICENSE" "$stage/THIRD-PARTY-NOTICES" "$d/"
   mkdir -p "$d/samples"

@@ -8,7 +8,8 @@ build=$(realpath -m "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 maps=("quorvia-pack for Linux=$build/quorvia-pack.map" "quorvia-pack.exe=$build/windows/quorvia-pack.exe.map"
-  "launcher.exe=$build/windows/launcher.exe.map" "launcher-console.exe=$build/windows/launcher-console.exe.map")
+  "launcher.exe=$build/windows/launcher.exe.map" "launcher-console.exe=$build/windows/launcher-console.exe.map"
+  "launcher-service.exe=$build/windows/launcher-service.exe.map")
 notices() { python3 "$root/scripts/third-party-notices.py" "$@"; }
 passed=0 failed=0
 check() {  # check NAME COMMAND...
