@@ -20,17 +20,18 @@ namespace {
 struct SingleOption {
     const char* name;
     std::string InstallerRequest::*field;
+    const char* group;  // what the option shapes: the image, or only the MSI built from it
 };
 
 const SingleOption kSingleOptions[] = {
-    {"--image", &InstallerRequest::image},
-    {"--msi", &InstallerRequest::msi},
-    {"--runtime", &InstallerRequest::runtime},
-    {"--jlink-modules", &InstallerRequest::jlinkModules},
-    {"--upgrade-code", &InstallerRequest::upgradeCode},
-    {"--install-scope", &InstallerRequest::scope},
-    {"--shortcut", &InstallerRequest::shortcuts},
-    {"--license-file", &InstallerRequest::licenseFile},
+    {"--image", &InstallerRequest::image, "image"},
+    {"--msi", &InstallerRequest::msi, "msi"},
+    {"--runtime", &InstallerRequest::runtime, "image"},
+    {"--jlink-modules", &InstallerRequest::jlinkModules, "image"},
+    {"--upgrade-code", &InstallerRequest::upgradeCode, "msi"},
+    {"--install-scope", &InstallerRequest::scope, "msi"},
+    {"--shortcut", &InstallerRequest::shortcuts, "msi"},
+    {"--license-file", &InstallerRequest::licenseFile, "msi"},
 };
 
 bool IsPathOptionName(const std::string& name) {
@@ -256,6 +257,13 @@ std::vector<std::string> InstallerOptionNames() {
     names.push_back("--lib");
     names.push_back("--file-association");
     return names;
+}
+
+const char* InstallerOptionGroup(const std::string& option) {
+    for (const SingleOption& o : kSingleOptions) {
+        if (option == o.name) return o.group;
+    }
+    return option == "--file-association" ? "msi" : "image";
 }
 
 bool IsInstallerPathOption(const std::string& option) { return IsPathOptionName(option); }

@@ -26,6 +26,8 @@ bool InstallerOptionTakesValue(const std::string& option);
 // Every image and MSI option (each takes a value), for --list-options; and which name a file.
 std::vector<std::string> InstallerOptionNames();
 bool IsInstallerPathOption(const std::string& option);
+// "image" for the options that shape the app image, "msi" for those only the MSI takes.
+const char* InstallerOptionGroup(const std::string& option);
 
 // Moves the image and MSI options out of `args`, leaving the pack options (`packTakesValue` says
 // which of those take the next argument, so that a value is never taken for an option). Returns 0,

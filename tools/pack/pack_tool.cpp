@@ -169,8 +169,8 @@ const char kUsage[] =
     "                            A sync folder that holds an index is compared with the files\n"
     "                            it lists\n"
     "  --version                 print the version of quorvia-pack\n"
-    "  --list-options            list the packing options, one a line: OPTION, flag|text|path\n"
-    "                            and a description, separated by tabs\n"
+    "  --list-options            list the packing options, one a line: OPTION, flag|text|path,\n"
+    "                            exe|image|msi (what it shapes) and a description, by tabs\n"
     "  --index DIR               write DIR\\quorvia-sync.index, the list of every file of a sync\n"
     "                            folder with its size, time and SHA-256; run it after copying a\n"
     "                            new version into DIR\n"
@@ -854,7 +854,9 @@ static std::string HelpText(const std::string& option) {
     if (at == std::string::npos) return "";
     size_t end = usage.find('\n', at + 1);
     std::string line = usage.substr(at + key.size(), end - at - key.size());
-    size_t text = line.find("  ");  // past the value's placeholder
+    // Past the value's placeholder: two blanks, or one where the placeholder fills the column.
+    size_t text = line.find("  ");
+    if (text == std::string::npos) text = line.find(' ');
     size_t start = text == std::string::npos ? text : line.find_first_not_of(' ', text);
     return start == std::string::npos ? "" : line.substr(start);
 }
@@ -863,18 +865,19 @@ static std::string HelpText(const std::string& option) {
 // that pass settings through, such as the Maven plugin, which takes exactly these.
 std::string ListPackOptions() {
     std::string out;
-    auto add = [&out](const std::string& option, const char* kind, const std::string& text) {
-        out += option + "\t" + kind + "\t" + text + "\n";
+    auto add = [&out](const std::string& option, const char* kind, const char* group, const std::string& text) {
+        out += option + "\t" + kind + "\t" + group + "\t" + text + "\n";
     };
     for (const OtherOption& other : kOtherOptions)
-        add(other.option, other.value == nullptr ? "flag" : other.path ? "path" : "text", HelpText(other.option));
+        add(other.option, other.value == nullptr ? "flag" : other.path ? "path" : "text", "exe", HelpText(other.option));
     for (const LaunchOption& l : kLaunchOptions) {
         bool path = l.kind == Kind::File || l.kind == Kind::Png;
-        add(l.option, l.kind == Kind::Mark ? "flag" : path ? "path" : "text", HelpText(l.option));
+        add(l.option, l.kind == Kind::Mark ? "flag" : path ? "path" : "text", "exe", HelpText(l.option));
     }
-    for (const VersionOption& v : kVersionOptions) add(v.option, "text", std::string("version detail ") + v.key);
+    for (const VersionOption& v : kVersionOptions)
+        add(v.option, "text", "exe", std::string("version detail ") + v.key);
     for (const std::string& option : InstallerOptionNames())
-        add(option, IsInstallerPathOption(option) ? "path" : "text", HelpText(option));
+        add(option, IsInstallerPathOption(option) ? "path" : "text", InstallerOptionGroup(option), HelpText(option));
     return out;
 }
 

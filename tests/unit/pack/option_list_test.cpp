@@ -11,7 +11,7 @@ namespace {
 using namespace packtest;
 
 struct Listed {
-    std::string option, kind;
+    std::string option, kind, group;
 };
 
 std::vector<Listed> listed() {
@@ -24,6 +24,7 @@ std::vector<Listed> listed() {
         Listed l;
         std::getline(fields, l.option, '\t');
         std::getline(fields, l.kind, '\t');
+        std::getline(fields, l.group, '\t');
         options.push_back(l);
     }
     return options;
@@ -41,6 +42,13 @@ TEST(ListOptions, MatchesWhatTheParserAndHelpTake) {
         Outcome r = RunCaptured({"--out=/nonexistent/x.exe", arg});
         for (const char* refusal : {"unknown option", "takes no value", "needs a value"})
             EXPECT_EQ(r.err.find(refusal), std::string::npos) << arg << ": " << r.err;
+        // The plugin's goals go by the group: an image or MSI option is one the exe alone refuses,
+        // and an MSI option one that an image without --msi refuses.
+        ASSERT_TRUE(l.group == "exe" || l.group == "image" || l.group == "msi") << l.option << " " << l.group;
+        EXPECT_EQ(r.err.find("need --image DIR") != std::string::npos, l.group != "exe" && l.option != "--image") << arg << ": " << r.err;
+        if (l.group == "exe" || l.option == "--image" || l.option == "--msi") continue;
+        Outcome image = RunCaptured({"--image=/nonexistent/App", "--main-class=a.Main", arg});
+        EXPECT_EQ(image.err.find("go with --msi") != std::string::npos, l.group == "msi") << arg << ": " << image.err;
     }
     std::istringstream help(RunCaptured({"--help"}).out);
     const std::set<std::string> commands = {"--show", "--check", "--index", "--version", "--list-options", "--try"};
