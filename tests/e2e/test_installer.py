@@ -15,6 +15,7 @@ import harness
 from harness import launcher_exe, require, test_app, test_runtime_dir
 from launcher_output import reached_main
 from runtime_trace import traced_env
+from test_single_instance import SINGLE, RunningFirst, check_delivered_on_listener_thread, trace_env, wait_until
 
 UPGRADE_CODE = "6f1c1a4e-2b7d-4c55-9a0e-3d2f8b9c0a11"
 HOST_JDK = Path("/usr/lib/jvm/java-17-openjdk-amd64")
@@ -25,9 +26,9 @@ def quorvia_pack(*args, env=None):
     return subprocess.run([str(tool), *map(str, args)], capture_output=True, text=True, timeout=300, env=env)
 
 
-def image(tmp_path, name="Ledger", version="1.2.3", runtime=None, extra=()):
+def image(tmp_path, name="Ledger", version="1.2.3", runtime=None, extra=(), main_class="com.example.App"):
     folder = tmp_path / name
-    r = quorvia_pack("--launcher", require(launcher_exe()), "--image", folder, "--main-class", "com.example.App",
+    r = quorvia_pack("--launcher", require(launcher_exe()), "--image", folder, "--main-class", main_class,
                      "--lib", require(test_app("app.jar")), "--runtime", runtime or require(test_runtime_dir()),
                      "--product-name", name, "--company", "Example Ltd.", "--product-version", version, *extra)
     assert r.returncode == 0, r.stdout + r.stderr
@@ -309,6 +310,25 @@ def test_per_user_install_and_uninstall_leave_nothing_behind(wine, tmp_path):
     assert wine.reg_query(r"HKCU\Software\Classes\.ldg", None) == "Ledger.ldg"
     assert msiexec(wine, "/x", wine.to_windows(out))[0] == 0
     assert left_behind(before, snapshot(wine, tmp_path, "after")) == ([], [], [])
+
+
+def test_opening_an_associated_file_hands_it_to_the_running_single_instance_application(wine, tmp_path):
+    out = msi(tmp_path, image(tmp_path, main_class=SINGLE), tmp_path / "Ledger.msi", "--file-association",
+              "ldg:Ledger book")
+    assert msiexec(wine, "/i", wine.to_windows(out))[0] == 0
+    first = RunningFirst(wine, tmp_path, wine.drive_c / "Program Files" / "Ledger" / "Ledger.exe")
+    document = wine.drive_c / "users" / "Public" / "book two.ldg"
+    document.write_text("entries")
+    env, opened = trace_env(wine, tmp_path / "opened")
+    # Without /wait: the hand-off ends the opened start with status 1, which the harness would take
+    # for a start Wine failed to make and make again.
+    wine.wine(["cmd", "/c", "start", "", wine.to_windows(document)], env=env, timeout=120)
+    # The start made by the shell found the running instance, handed the file over and ended.
+    wait_until(lambda: opened.events("destroy"), "the opened start to end")
+    assert opened.events("main") == [], opened.records()
+    wait_until(lambda: first.trace.events("initSingleApplication"), "the hand-off to reach the running instance")
+    check_delivered_on_listener_thread(first.trace, [b"C:\\users\\Public\\book two.ldg"])
+    assert first.finish().status == 0
 
 
 def test_the_msi_installs_starts_and_removes_the_service_of_a_service_exe(wine, tmp_path):
