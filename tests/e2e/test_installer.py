@@ -2,6 +2,7 @@
 msitools, signed with osslsigncode, and installed, upgraded, refused as a downgrade and uninstalled
 by Wine's msiexec. The test runtime stands in for a Windows JDK (no Windows JDK can be had here)."""
 
+import os
 import re
 import shutil
 import subprocess
@@ -355,3 +356,38 @@ def test_the_msi_installs_starts_and_removes_the_service_of_a_service_exe(wine, 
     assert state() == 4, "installed and started: the exe knew it was a service"
     assert msiexec(wine, "/x", wine.to_windows(out))[0] == 0
     assert state() is None
+
+
+def test_the_readme_takes_the_sample_from_a_jar_to_a_signed_msi_that_installs_and_runs(wine, tmp_path):
+    """The commands of the README's "Shipping an installer", run as written but for two things this
+    machine lacks: no Windows JDK (a zip of the stand-in runtime takes the JDK zip's name, and
+    --jlink-modules is left out: jlink is tested above over the host JDK's jmods) and no trusted
+    code-signing certificate (a self-signed one, which verify is given as its CA)."""
+    readme = (harness.repo_root() / "README.md").read_text()
+    section = readme[readme.index("## Shipping an installer"):]
+    commands = re.search(r"```sh\n(.*?)```", section, re.S).group(1)
+    assert " --jlink-modules auto" in commands and "osslsigncode verify -in Hello-1.2.3.msi" in commands
+    commands = commands.replace(" --jlink-modules auto", "").replace(
+        "osslsigncode verify -in Hello-1.2.3.msi", "osslsigncode verify -CAfile cert.pem -in Hello-1.2.3.msi")
+
+    shutil.copytree(harness.repo_root() / "samples" / "hello", tmp_path / "samples" / "hello")
+    zip_runtime(require(test_runtime_dir()), tmp_path / "OpenJDK17U-jdk_x64_windows_hotspot_17.0.2_8.zip",
+                "jdk-17.0.2+8/")
+    (tmp_path / "LICENSE.txt").write_text("MIT\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-sha256", "-days", "2", "-nodes",
+                    "-keyout", "key.pem", "-out", "cert.pem", "-subj", "/CN=Quorvia Test Code Signing",
+                    "-addext", "extendedKeyUsage=codeSigning"], cwd=tmp_path, check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out", "codesign.p12",
+                    "-passout", "pass:secret"], cwd=tmp_path, check=True, capture_output=True)
+    tool = require(harness.pack_tool(), "quorvia-pack")
+    env = {**os.environ, "PATH": f"{tool.parent}:{os.environ['PATH']}", "CODESIGN_PASSWORD": "secret"}
+    r = subprocess.run(["bash", "-euo", "pipefail", "-c", commands], cwd=tmp_path, env=env, capture_output=True,
+                       text=True, timeout=300)
+    assert r.returncode == 0 and "Signature verification: ok" in r.stdout, r.stdout + r.stderr
+
+    assert msiexec(wine, "/i", wine.to_windows(tmp_path / "Hello-1.2.3.msi"))[0] == 0
+    env, trace = traced_env(wine, tmp_path)
+    result = wine.run("C:\\Program Files\\Hello\\Hello.exe", ["Alice"], env=env)
+    assert result.status == 0 and result.boxes == [], result
+    assert trace.one("main")["class"] == "com/quorvia/sample/Hello" and trace.one("main")["args"] == ["Alice"]
+    assert trace.one("load")["path"] == "C:\\Program Files\\Hello\\jre\\bin\\server\\jvm.dll"
