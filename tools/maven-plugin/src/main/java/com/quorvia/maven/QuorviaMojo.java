@@ -116,8 +116,8 @@ abstract class QuorviaMojo extends AbstractMojo {
         Map<String, PackOption> options = listOptions(tool);
         Map<String, List<String>> settings = packerSettings(options);
         prepare(settings);
-        if (packer != null && !settings.containsKey("launcher")) {
-            // Another packer has no bundled launchers beside it: name ours.
+        if (packer != null && groups().contains("exe") && !settings.containsKey("launcher")) {
+            // Another packer has no bundled launchers beside it: name ours (when an exe is packed).
             String launcher = settings.containsKey("service") ? "launcher-service.exe"
                     : "true".equals(single(settings, "console")) ? "launcher-console.exe" : "launcher.exe";
             settings.remove("console");
