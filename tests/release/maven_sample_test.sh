@@ -110,7 +110,8 @@ check "the failure names the goals" grep -q "<runtime> shapes the app image: it 
 
 # The two steps of a signed MSI: settings for the whole plugin, the image goal in the build, the exe
 # changed (as signing does) and then the msi goal with buildImage false, which must take the image
-# as it is. Each goal takes its own settings of the plugin's and leaves the others.
+# as it is, also when run by another packer (which is then handed no launcher, since nothing is
+# packed). Each goal takes its own settings of the plugin's and leaves the others.
 cp -r "$samples/maven" "$samples/twostep"
 cat >"$work/twostep.xml" <<XML
 <configuration>
@@ -129,8 +130,8 @@ check "mvn -o package runs the image goal" package twostep
 printf 'signature' >>"$samples/twostep/target/image/Hello.exe"
 cp "$samples/twostep/target/image/Hello.exe" "$work/signed.exe"
 check "no MSI before the msi goal" test ! -e "$samples/twostep/target/Hello.msi"
-check "mvn -o quorvia:msi@installer builds the MSI" bash -c "cd '$samples/twostep' && mvn -o -B quorvia:msi@installer >'$work/msi.log' 2>&1 || { cat '$work/msi.log'; exit 1; }"
-check "the MSI holds the image's exe as it is" bash -c "mkdir '$work/extracted' && cd '$work/extracted' && msiextract '$samples/twostep/target/Hello.msi' >/dev/null && cmp \"\$(find . -name Hello.exe)\" '$work/signed.exe'"
+check "mvn -o quorvia:msi@installer builds the MSI" bash -c "cd '$samples/twostep' && mvn -o -B quorvia:msi@installer -Dquorvia.packer='$bundle/quorvia-pack' >'$work/msi.log' 2>&1 || { cat '$work/msi.log'; exit 1; }"
+check "the MSI holds the image's exe as it is" bash -c "mkdir '$work/extracted' && cd '$work/extracted' && msiextract '$samples/twostep/target/Hello.msi' >/dev/null 2>&1 && cmp \"\$(find . -name Hello.exe)\" '$work/signed.exe'"
 
 cp -r "$samples/maven" "$samples/unknown"
 sed -i 's|<mainClass>|<fileVersoin>2.0</fileVersoin>\n&|' "$samples/unknown/pom.xml"
