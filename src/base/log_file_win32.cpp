@@ -13,7 +13,8 @@ static HANDLE g_logHandle = INVALID_HANDLE_VALUE;
 // With a console as well, each standard stream goes through a pipe that a thread copies to both.
 struct TeeStream {
     HANDLE read;
-    HANDLE original;
+    HANDLE write;     // the pipe's end this file made; the C runtime's stream holds a copy of its own
+    HANDLE original;  // a copy of the stream the process had: the C runtime closes its own on _dup2
     HANDLE thread;
 };
 static TeeStream g_tee[2];
@@ -65,9 +66,21 @@ bool StartLogFile(const char* path, bool alsoConsole) {
     for (int i = 0; i < 2; i++) {
         HANDLE write = file;
         TeeStream& tee = g_tee[i];
-        if (alsoConsole && CreatePipe(&tee.read, &write, nullptr, 0)) {
-            tee.original = GetStdHandle(which[i]);
+        if (alsoConsole && CreatePipe(&tee.read, &tee.write, nullptr, 0)) {
+            HANDLE current = GetStdHandle(which[i]);
+            if (current == nullptr || current == INVALID_HANDLE_VALUE ||
+                !DuplicateHandle(GetCurrentProcess(), current, GetCurrentProcess(), &tee.original, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS))
+                tee.original = nullptr;
             tee.thread = CreateThread(nullptr, 0, CopyTee, &tee, 0, nullptr);
+            if (tee.thread != nullptr) {
+                write = tee.write;
+            } else {  // nobody would empty the pipe: the stream goes to the file alone
+                CloseHandle(tee.read);
+                CloseHandle(tee.write);
+                if (tee.original != nullptr) CloseHandle(tee.original);
+                tee = TeeStream{};
+            }
         }
         UseAsStandard(write, which[i], i + 1);
     }
@@ -80,10 +93,11 @@ void FinishLogFile() {
     fflush(stdout);
     fflush(stderr);
     for (int i = 0; i < 2; i++) {
-        HANDLE write = GetStdHandle(i == 0 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+        if (g_tee[i].thread == nullptr) continue;
+        _close(i + 1);  // the C runtime's copy of the pipe's end (closing it may clear the standard handle)
         SetStdHandle(i == 0 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, g_tee[i].original);
-        _close(i + 1);
-        if (g_tee[i].thread != nullptr) CloseHandle(write);
+        CloseHandle(g_tee[i].write);
+        g_tee[i].write = nullptr;
     }
     for (TeeStream& tee : g_tee) {
         if (tee.thread != nullptr) WaitForSingleObject(tee.thread, 2000);

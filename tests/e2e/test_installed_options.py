@@ -1,9 +1,9 @@
 """Settings changed after installation: the options file beside the exe, a per-user file, includes,
-${NAME} expansion, default arguments, the working folder and the log file of a GUI exe."""
+${NAME} expansion, default arguments, the working folder, and the log file of a GUI exe and of a console exe."""
 
 import harness
 from harness import make_app, require
-from launcher_output import err
+from launcher_output import err, out
 from runtime_trace import traced_env
 
 
@@ -98,3 +98,26 @@ def test_a_utf8_file_reaches_an_exe_without_utf8_in_its_code_page(wine, tmp_path
         else:
             options = [o for o in trace.one("create")["options"] if o["hex"].startswith(b"-Dplace=".hex())]
             assert [o["hex"] for o in options] == [expected.hex()], label
+
+
+def test_a_console_exe_with_a_log_writes_both_to_the_end_and_moves_a_full_log_aside(wine, tmp_path, unique_name):
+    # System.exit ends the process from the VM's exit hook: what is still in the copy's pipes must
+    # reach the console and the log before it does.
+    app_jar = require(harness.test_app("app.jar"))
+    console = require(harness.console_launcher_exe(), "launcher-console.exe")
+    unlogged = wine.run(make_app(tmp_path / "unlogged", name=unique_name, main_class="com.example.App",
+                                 classes=app_jar, launcher=console), cwd=tmp_path)
+    for plan, status in [("return", 0), ("exit:3", 3)]:
+        folder = tmp_path / plan.replace(":", "")
+        exe = make_app(folder, name=unique_name, main_class="com.example.App", log="app.log", classes=app_jar,
+                       launcher=console)
+        full = b"older run\n" * (1024 * 1024 // 10 + 1)
+        (folder / "app.log").write_bytes(full)
+        result = wine.run(exe, cwd=folder, env={"QUORVIA_TEST_MAIN": plan})
+        assert result.status == status, plan
+        # The copies end as soon as the streams are closed, not after waiting for them (2 s each).
+        assert result.duration < unlogged.duration + 3, (plan, result.duration, unlogged.duration)
+        line = "test runtime: main com.example.App"
+        assert out(result).count(line + "\n") == 1, (plan, out(result))
+        assert (folder / "app.log").read_text(encoding="latin-1").count(line) == 1, plan
+        assert (folder / "app.log.1").read_bytes() == full, plan
