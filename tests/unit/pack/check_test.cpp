@@ -209,6 +209,31 @@ TEST_F(PreflightCheck, ServiceStopMethodMustBeAStaticVoidMethodTakingStrings) {
     }
 }
 
+TEST_F(PreflightCheck, OptionsFileItemsAreListedAndALineTheLauncherRefusesFails) {
+    Pack({"--main-class", "a.Main", "--options-file"});
+    std::string path = dir.path("App.options");
+    std::replace(path.begin(), path.end(), '/', '\\');  // the check names files as the launcher would
+    const std::string file = "resources: " + path;
+    const std::string good = "# tuned here\n-Xmx1g\nargument=--fast\n";
+    const std::vector<std::string> items = {file + ", line 2: VM option -Xmx1g", file + ", line 3: argument --fast"};
+    const struct {
+        std::string content;
+        std::vector<std::string> failures;
+    } cases[] = {
+        {good, {}},
+        {good + "not an option\n", {file + ", line 4: not an option (a VM option starts with \"-\", other items are "
+                                             "KEY=VALUE)"}},
+    };
+    for (const auto& c : cases) {
+        write_bytes(dir.path("App.options"), text(c.content, false));
+        std::vector<std::string> ok = Lines(Severity::Ok), failures;
+        for (const std::string& item : items) EXPECT_NE(std::find(ok.begin(), ok.end(), item), ok.end()) << item;
+        for (const std::string& line : Lines(Severity::Fail))
+            if (line.rfind("resources: ", 0) == 0) failures.push_back(line);
+        EXPECT_EQ(failures, c.failures) << c.content;
+    }
+}
+
 TEST_F(PreflightCheck, StartupCacheWithoutTheBaseArchiveSaysWhyAndHowToMakeOne) {
     Pack({"--main-class", "a.Main", "--startup-cache"});
     Runtime("-server KNOWN\n", "server");
