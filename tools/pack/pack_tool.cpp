@@ -854,9 +854,8 @@ static std::string HelpText(const std::string& option) {
     if (at == std::string::npos) return "";
     size_t end = usage.find('\n', at + 1);
     std::string line = usage.substr(at + key.size(), end - at - key.size());
-    // Past the value's placeholder: two blanks, or one where the placeholder fills the column.
-    size_t text = line.find("  ");
-    if (text == std::string::npos) text = line.find(' ');
+    // Past the value's placeholder, when there is one (a flag's text follows blanks at once).
+    size_t text = line.empty() || line[0] == ' ' ? 0 : line.find(' ');
     size_t start = text == std::string::npos ? text : line.find_first_not_of(' ', text);
     return start == std::string::npos ? "" : line.substr(start);
 }
