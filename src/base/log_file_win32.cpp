@@ -45,6 +45,9 @@ static void UseAsStandard(HANDLE handle, DWORD which, int fd) {
     }
     _dup2(crt, fd);
     _close(crt);
+    // _dup2 makes the copy inheritable, so every child the application starts would hold the pipe
+    // open past the launcher's end, and the copier would wait for it.
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), HANDLE_FLAG_INHERIT, 0);
 }
 
 bool StartLogFile(const char* path, bool alsoConsole) {
@@ -99,8 +102,11 @@ void FinishLogFile() {
         CloseHandle(g_tee[i].write);
         g_tee[i].write = nullptr;
     }
+    // One wait of at most 2 s for both: a handle held elsewhere cannot keep the exit waiting twice.
+    const DWORD started = GetTickCount();
     for (TeeStream& tee : g_tee) {
-        if (tee.thread != nullptr) WaitForSingleObject(tee.thread, 2000);
+        const DWORD spent = GetTickCount() - started;
+        if (tee.thread != nullptr) WaitForSingleObject(tee.thread, spent < 2000 ? 2000 - spent : 0);
         tee.thread = nullptr;
     }
 }

@@ -1,6 +1,8 @@
 """Settings changed after installation: the options file beside the exe, a per-user file, includes,
 ${NAME} expansion, default arguments, the working folder, and the log file of a GUI exe and of a console exe."""
 
+import time
+
 import harness
 from harness import make_app, require
 from launcher_output import err, out
@@ -102,13 +104,18 @@ def test_a_utf8_file_reaches_an_exe_without_utf8_in_its_code_page(wine, tmp_path
 
 def test_a_console_exe_with_a_log_writes_both_to_the_end_and_moves_a_full_log_aside(wine, tmp_path, unique_name):
     # System.exit ends the process from the VM's exit hook: what is still in the copy's pipes must
-    # reach the console and the log before it does.
+    # reach the console and the log before it does. A child the application leaves running (here
+    # one holding a file until told to stop) must not keep the copy waiting.
     app_jar = require(harness.test_app("app.jar"))
+    hold = require(harness.helper_exe("hold-open"), "hold-open.exe")
+    held, ready, stop = (wine.to_windows(tmp_path / name) for name in ("held", "ready", "stop"))
+    (tmp_path / "held").write_bytes(b"")
     console = require(harness.console_launcher_exe(), "launcher-console.exe")
     unlogged = wine.run(make_app(tmp_path / "unlogged", name=unique_name, main_class="com.example.App",
                                  classes=app_jar, launcher=console), cwd=tmp_path)
-    for plan, status in [("return", 0), ("exit:3", 3)]:
-        folder = tmp_path / plan.replace(":", "")
+    spawn = f"spawn:{wine.to_windows(hold)} {held} {ready} {stop}"
+    for label, plan, status in [("return", "return", 0), ("exit", "exit:3", 3), ("child", spawn, 0)]:
+        folder = tmp_path / label
         exe = make_app(folder, name=unique_name, main_class="com.example.App", log="app.log", classes=app_jar,
                        launcher=console)
         full = b"older run\n" * (1024 * 1024 // 10 + 1)
@@ -121,3 +128,8 @@ def test_a_console_exe_with_a_log_writes_both_to_the_end_and_moves_a_full_log_as
         assert out(result).count(line + "\n") == 1, (plan, out(result))
         assert (folder / "app.log").read_text(encoding="latin-1").count(line) == 1, plan
         assert (folder / "app.log.1").read_bytes() == full, plan
+    deadline = time.monotonic() + 30
+    while not (tmp_path / "ready").exists() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    (tmp_path / "stop").write_bytes(b"")
+    assert (tmp_path / "ready").exists(), "the child was started and held the file"

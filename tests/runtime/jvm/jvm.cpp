@@ -705,7 +705,7 @@ DWORD WINAPI ServeThread(LPVOID) {
 
 // What the application's main does, chosen by the test through QUORVIA_TEST_MAIN, read at call
 // time: comma-separated steps of return | exit:N | throw | sleep:MS | wait-file:PATH | thread:MS |
-// echo-stdin.
+// echo-stdin | spawn:COMMAND LINE (a child left running, started as Java's ProcessBuilder does).
 void RunApplication(ThreadEnv* t, Guard& guard) {
     std::string plan;
     if (!rt::GetEnv("QUORVIA_TEST_MAIN", &plan) || plan.empty()) plan = "return";
@@ -737,6 +737,17 @@ void RunApplication(ThreadEnv* t, Guard& guard) {
             Emit("wait_file", Json().Str("path", arg));
             while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(20);
             Emit("wait_file_done", Json().Str("path", arg));
+        } else if (verb == "spawn" && !arg.empty()) {
+            // Java starts children inheriting every inheritable handle of the process.
+            std::wstring line = rt::ToWide(rt::Utf8To16(arg));
+            STARTUPINFOW startup{};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION child{};
+            if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child))
+                Fault("main", "CreateProcess failed for spawn:" + arg);
+            CloseHandle(child.hThread);
+            CloseHandle(child.hProcess);
+            Emit("spawn", Json().Str("command", arg));
         } else if (verb == "thread" && numeric && number >= 0) {
             Guard again;
             HANDLE h = CreateThread(nullptr, 0, AppThread, reinterpret_cast<LPVOID>(static_cast<uintptr_t>(number)), 0, nullptr);
