@@ -5,8 +5,9 @@
 
 #include <cstddef>
 
-// A top-level window, visible or not, of a process started from an executable with the same file
-// name as exePath (the part after its last backslash, ASCII case ignored); the topmost wins. Null if none.
+// The window of the running instance to raise: among the top-level windows of processes started
+// from an executable with the same file name as exePath (the part after its last backslash, ASCII
+// case ignored), as ChooseWindowToRaise picks. Null if none.
 HWND FindWindowOfExecutable(const char* exePath);
 
 // Base file name of the first module (the executable) of the process, into name; false when the

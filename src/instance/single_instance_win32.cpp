@@ -12,6 +12,7 @@
 #include "instance/forwarded_payload.h"
 #include "instance/instance_win32.h"
 #include "instance/listener_delivery.h"
+#include "instance/window_to_raise.h"
 
 // Held for the whole process: its existence marks this application as running.
 static HANDLE g_instanceMutex;
@@ -91,9 +92,14 @@ bool GetProcessModuleName(DWORD processId, char* name, size_t nameSize) {
     return false;
 }
 
+// Enough for every window of a running application and its later starts.
+const int kRaiseCandidateLimit = 64;
+
 struct ExecutableWindowSearch {
     const char* fileName;
-    HWND found;
+    HWND windows[kRaiseCandidateLimit];
+    RaiseCandidate candidates[kRaiseCandidateLimit];
+    int count;
 };
 
 static BOOL CALLBACK MatchWindowOfExecutable(HWND window, LPARAM parameter) {
@@ -103,16 +109,19 @@ static BOOL CALLBACK MatchWindowOfExecutable(HWND window, LPARAM parameter) {
     char moduleName[MAX_PATH];
     if (GetProcessModuleName(processId, moduleName, sizeof moduleName) &&
         EqualsIgnoringCase(moduleName, search->fileName)) {
-        search->found = window;
-        return FALSE;
+        search->windows[search->count] = window;
+        search->candidates[search->count] = RaiseCandidate{processId, IsWindowVisible(window) != FALSE};
+        search->count++;
     }
-    return TRUE;
+    return search->count < kRaiseCandidateLimit;
 }
 
 HWND FindWindowOfExecutable(const char* exePath) {
-    ExecutableWindowSearch search = {LastPathPart(exePath), nullptr};
+    ExecutableWindowSearch search = {};
+    search.fileName = LastPathPart(exePath);
     EnumWindows(MatchWindowOfExecutable, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    int chosen = ChooseWindowToRaise(search.candidates, search.count, GetCurrentProcessId());
+    return chosen < 0 ? nullptr : search.windows[chosen];
 }
 
 bool ForwardToRunningInstance(const char* mainClassName, int argc, char** argv) {
