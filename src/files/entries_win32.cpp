@@ -237,8 +237,8 @@ HANDLE OpenNamedEntryItself(const char* path, DWORD access, DWORD share, EntrySt
     *error = GetLastError();
     if (*error == ERROR_SHARING_VIOLATION) {
         // Another process holds it open: it is there, and its owner still decides whether it is
-        // trusted, read through a handle that asks for no data.
-        HANDLE held = CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        // trusted, read through a handle that asks for no data (the attributes tell a link).
+        HANDLE held = CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (held != INVALID_HANDLE_VALUE) {
             *state = HandleIsLinkAt(held, path) ? EntryLink : EntryPresent;
