@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -41,6 +42,18 @@ std::string SizeText(uint64_t bytes) {
     const uint64_t mebibyte = uint64_t(1) << 20;
     if (bytes >= mebibyte && bytes % mebibyte == 0) return std::to_string(bytes / mebibyte) + " MiB";
     return std::to_string(bytes) + " bytes";
+}
+
+std::string FullPath(const std::string& path) {
+#ifdef _WIN32
+    char full[1024];
+    return _fullpath(full, path.c_str(), sizeof full) != nullptr ? std::string(full) : path;
+#else
+    char* full = realpath(path.c_str(), nullptr);
+    std::string result = full != nullptr ? full : path;
+    free(full);
+    return result;
+#endif
 }
 
 bool FileExists(const std::string& path) {

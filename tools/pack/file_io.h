@@ -54,3 +54,7 @@ bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& dat
 
 // Whether anything (a file, folder, device or link) stands at path.
 bool FileExists(const std::string& path);
+
+// The absolute path of `path` with links resolved (on Windows: made absolute); `path` itself when
+// that fails.
+std::string FullPath(const std::string& path);

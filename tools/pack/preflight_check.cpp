@@ -281,19 +281,6 @@ bool IsPackedExe(const std::string& path) {
     return LoadPackedExe(path, exe, error) && CarriesLaunchResources(exe);
 }
 
-// The launcher knows its own full path; so must the check.
-std::string FullPath(const std::string& path) {
-#ifdef _WIN32
-    char full[1024];
-    return _fullpath(full, path.c_str(), sizeof full) != nullptr ? std::string(full) : path;
-#else
-    char* full = realpath(path.c_str(), nullptr);
-    std::string result = full != nullptr ? full : path;
-    free(full);
-    return result;
-#endif
-}
-
 }  // namespace
 
 }  // namespace check
@@ -335,6 +322,7 @@ std::vector<Finding> CheckPackedExe(const std::string& exePath) {
         return report.findings;
     }
     DescribePackageRisks(report, exe.resources);
+    // The launcher knows its own full path; so must the check.
     BeginCheckPlatform(FullPath(exePath), exe.resources);
     Settings settings;
     RuntimeChoice runtime;

@@ -49,17 +49,6 @@ std::string HostClassPath(const char* windowsClassPath) {
     return joined;
 }
 
-std::string RealPath(const std::string& path) {
-#ifdef _WIN32
-    return path;
-#else
-    char* full = realpath(path.c_str(), nullptr);
-    std::string result = full != nullptr ? full : path;
-    free(full);
-    return result;
-#endif
-}
-
 // The launcher reads the mirror's libs jars; the try has no mirror and reads them at the source.
 void AddSyncSourceJars() {
 #ifndef _WIN32
@@ -82,7 +71,7 @@ TryPlan PlanTryRun(const std::string& exePath, const std::vector<Resource>& reso
                    const std::vector<std::string>& arguments, const std::string& applicationJar,
                    uint64_t availableMemory) {
     TryPlan plan;
-    BeginCheckPlatform(RealPath(exePath), resources);
+    BeginCheckPlatform(FullPath(exePath), resources);
     g_checkPlatform.availableMemory = availableMemory;
     g_checkPlatform.totalMemory = availableMemory;
 
@@ -179,7 +168,7 @@ bool FindJava(const std::string& given, std::string& home, std::string& java, st
     std::string named = !given.empty() ? given : environment != nullptr && *environment ? environment : "";
     if (!named.empty()) {
         java = named + "/bin/java";
-        home = RealPath(named);
+        home = FullPath(named);
         if (IsExecutable(java)) return true;
         error = "no bin/java in " + named + (given.empty() ? " (JAVA_HOME)" : " (--java-home)");
         return false;
@@ -192,7 +181,7 @@ bool FindJava(const std::string& given, std::string& home, std::string& java, st
         std::string candidate = folders.substr(start, end - start) + "/java";
         if (end > start && IsExecutable(candidate)) {
             java = candidate;
-            std::string real = RealPath(candidate);  // .../bin/java behind the links
+            std::string real = FullPath(candidate);  // .../bin/java behind the links
             home = real.substr(0, real.rfind("/bin/java"));
             return true;
         }
