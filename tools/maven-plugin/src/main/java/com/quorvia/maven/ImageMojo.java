@@ -52,11 +52,7 @@ public class ImageMojo extends QuorviaMojo {
             put(settings, "image", image.getAbsolutePath());
         }
         putIfAbsent(settings, "out", project.getBuild().getFinalName() + ".exe");
-        String version = numericVersion(project.getVersion());
-        if (version != null) {
-            putIfAbsent(settings, "fileVersion", version);
-            putIfAbsent(settings, "productVersion", version);
-        }
+        putProjectVersion(settings);
         // The exe runs the first jar of lib/: the project's, unless a setting names another.
         List<String> libs = new ArrayList<>();
         if (!settings.containsKey("classes") && !settings.containsKey("jarPath")) {

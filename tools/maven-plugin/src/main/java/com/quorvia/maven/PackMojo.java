@@ -42,11 +42,7 @@ public class PackMojo extends QuorviaMojo {
                 : new File(buildDirectory(), project.getBuild().getFinalName() + ".exe");
         put(settings, "out", out.getAbsolutePath());
         putIfAbsent(settings, "classes", projectJar().getAbsolutePath());
-        String version = numericVersion(project.getVersion());
-        if (version != null) {
-            putIfAbsent(settings, "fileVersion", version);
-            putIfAbsent(settings, "productVersion", version);
-        }
+        putProjectVersion(settings);
         if (!copyDependencies) return;
         File lib = new File(out.getAbsoluteFile().getParentFile(), LIB);
         List<String> entries = new ArrayList<>();

@@ -166,6 +166,14 @@ abstract class QuorviaMojo extends AbstractMojo {
         if (!settings.containsKey(name)) put(settings, name, value);
     }
 
+    /** fileVersion and productVersion, where not set: the leading numbers of the project's version. */
+    void putProjectVersion(Map<String, List<String>> settings) {
+        String version = numericVersion(project.getVersion());
+        if (version == null) return;
+        putIfAbsent(settings, "fileVersion", version);
+        putIfAbsent(settings, "productVersion", version);
+    }
+
     File buildDirectory() {
         return new File(project.getBuild().getDirectory());
     }
